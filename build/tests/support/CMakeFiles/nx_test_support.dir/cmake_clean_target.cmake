@@ -1,0 +1,3 @@
+file(REMOVE_RECURSE
+  "libnx_test_support.a"
+)

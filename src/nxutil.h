@@ -1,0 +1,7 @@
+// Every public header of the library.
+#ifndef NXUTIL_NXUTIL_H
+#define NXUTIL_NXUTIL_H
+
+#include "memory/memory.h"
+
+#endif

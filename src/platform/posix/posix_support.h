@@ -1,0 +1,12 @@
+// Gatekeeper of the POSIX backend: the OS headers every posix/ file needs, and nothing beyond
+// generic POSIX except where a file says it uses a Linux interface (futex, /proc).
+#ifndef NXUTIL_PLATFORM_POSIX_SUPPORT_H
+#define NXUTIL_PLATFORM_POSIX_SUPPORT_H
+
+#include <cerrno>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#endif

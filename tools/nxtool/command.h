@@ -1,0 +1,49 @@
+// The registry behind nxtool: commands and demo sections register themselves from their own
+// files with the two macros below.
+#ifndef NXTOOL_COMMAND_H
+#define NXTOOL_COMMAND_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace nxtool {
+
+/// A subcommand: `run` gets the arguments after the command name and returns the exit code.
+struct Command {
+    const char* name;
+    const char* summary;   ///< one line for `nxtool --help`
+    const char* usage;     ///< the full text for `nxtool NAME --help`
+    int (*run)(const std::vector<std::string>& args);
+};
+
+/// One screen of `nxtool demo`; sections run in ascending `order`.
+struct DemoSection {
+    int order;
+    const char* title;
+    int (*run)();
+};
+
+std::vector<Command>& commands();
+std::vector<DemoSection>& demoSections();
+
+struct CommandRegistration {
+    explicit CommandRegistration(const Command& c) { commands().push_back(c); }
+};
+struct DemoRegistration {
+    explicit DemoRegistration(const DemoSection& d) { demoSections().push_back(d); }
+};
+
+/// True when args holds "--help" or "-h".
+bool wantsHelp(const std::vector<std::string>& args);
+
+}  // namespace nxtool
+
+#define NXTOOL_CONCAT_(a, b) a##b
+#define NXTOOL_CONCAT(a, b) NXTOOL_CONCAT_(a, b)
+#define NXTOOL_COMMAND(...) \
+    static ::nxtool::CommandRegistration NXTOOL_CONCAT(nxtoolCommand_, __LINE__)({__VA_ARGS__})
+#define NXTOOL_DEMO(...) \
+    static ::nxtool::DemoRegistration NXTOOL_CONCAT(nxtoolDemo_, __LINE__)({__VA_ARGS__})
+
+#endif
