@@ -1,0 +1,656 @@
+// The UTF-16 formatter behind every formatted message of the library. It walks the pattern once,
+// writes literal runs straight to the output and renders each conversion into a small local
+// buffer, so the only allocation is the growing string of nxVFormatString. Floating-point values
+// go through std::to_chars (the shortest exact digits for a given precision, as printf in the
+// "C" locale would print them); everything else is formatted here.
+//
+// Sections: output sinks; conversion specification parsing; integers; floating point; text;
+// the main loop; public entry points.
+#include "text/format.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Output sinks
+
+// Collects units either into a fixed buffer (cut at capacity - 1) or into a growing string.
+class Sink {
+public:
+    Sink(char16_t* buffer, std::size_t capacity)
+        : m_buf(buffer), m_limit(capacity ? capacity - 1 : 0), m_str(nullptr) {}
+    explicit Sink(std::u16string* str) : m_buf(nullptr), m_limit(SIZE_MAX), m_str(str) {}
+
+    bool full() const { return m_n >= m_limit; }
+    std::size_t count() const { return m_n; }
+
+    void put(char16_t c) {
+        if (m_n >= m_limit)
+            return;
+        if (m_str)
+            m_str->push_back(c);
+        else
+            m_buf[m_n] = c;
+        ++m_n;
+    }
+    void put(const char16_t* s, std::size_t n) {
+        if (n > m_limit - m_n)
+            n = m_limit - m_n;
+        if (m_str)
+            m_str->append(s, n);
+        else
+            std::memcpy(m_buf + m_n, s, n * sizeof(char16_t));
+        m_n += n;
+    }
+    // Narrow ASCII text (digits, "inf", "(null)").
+    void putAscii(const char* s, std::size_t n) {
+        if (n > m_limit - m_n)
+            n = m_limit - m_n;
+        if (m_str) {
+            m_str->append(s, s + n);
+        } else {
+            for (std::size_t i = 0; i < n; ++i)
+                m_buf[m_n + i] = static_cast<unsigned char>(s[i]);
+        }
+        m_n += n;
+    }
+    void fill(char16_t c, std::size_t n) {
+        if (n > m_limit - m_n)
+            n = m_limit - m_n;
+        if (m_str) {
+            m_str->append(n, c);
+        } else {
+            for (std::size_t i = 0; i < n; ++i)
+                m_buf[m_n + i] = c;
+        }
+        m_n += n;
+    }
+    void terminate() {
+        if (m_buf && m_limit != SIZE_MAX)
+            m_buf[m_n] = 0;
+    }
+
+private:
+    char16_t* m_buf;
+    std::size_t m_limit;
+    std::u16string* m_str;
+    std::size_t m_n = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Conversion specification
+
+enum class Size { Default, Char, Short, Long, LongLong, SizeT, IntMax, PtrDiff, LongDouble,
+                  Narrow, Wide };
+
+struct Spec {
+    bool left = false;      // '-'
+    bool plus = false;      // '+'
+    bool space = false;     // ' '
+    bool alt = false;       // '#'
+    bool zero = false;      // '0'
+    int width = 0;
+    int precision = -1;     // -1: none given
+    Size size = Size::Default;
+};
+
+// Writes `body` (already rendered, ASCII) with its sign/prefix and the padding the spec asks
+// for. `zeroPad` says whether the '0' flag applies to this conversion.
+void emitPadded(Sink& out, const Spec& spec, const char* prefix, std::size_t prefixLen,
+                const char* body, std::size_t bodyLen, bool zeroPad) {
+    std::size_t total = prefixLen + bodyLen;
+    std::size_t pad = spec.width > 0 && static_cast<std::size_t>(spec.width) > total
+                          ? static_cast<std::size_t>(spec.width) - total
+                          : 0;
+    if (!spec.left && !zeroPad)
+        out.fill(u' ', pad);
+    out.putAscii(prefix, prefixLen);
+    if (!spec.left && zeroPad)
+        out.fill(u'0', pad);
+    out.putAscii(body, bodyLen);
+    if (spec.left)
+        out.fill(u' ', pad);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Integers
+
+// Digits of `value` in `base` into the end of buf; returns the first digit.
+char* renderUnsigned(char* end, std::uint64_t value, unsigned base, bool upper) {
+    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    char* p = end;
+    do {
+        *--p = digits[value % base];
+        value /= base;
+    } while (value != 0);
+    return p;
+}
+
+void formatInteger(Sink& out, const Spec& spec, char conv, std::uint64_t magnitude,
+                   bool negative) {
+    unsigned base = 10;
+    bool upper = false;
+    if (conv == 'x' || conv == 'X' || conv == 'p') {
+        base = 16;
+        upper = conv != 'x';
+    } else if (conv == 'o') {
+        base = 8;
+    }
+    char buf[96];
+    char* end = buf + sizeof buf;
+    char* first = end;
+    // Precision 0 with the value 0 prints no digits at all.
+    if (!(spec.precision == 0 && magnitude == 0))
+        first = renderUnsigned(end, magnitude, base, upper);
+    std::size_t digits = static_cast<std::size_t>(end - first);
+    std::size_t minDigits = spec.precision > 0 ? static_cast<std::size_t>(spec.precision) : 0;
+    if (minDigits > 80)
+        minDigits = 80;
+    // '#' with octal makes the first digit a zero.
+    if (conv == 'o' && spec.alt && (digits == 0 || *first != '0') && minDigits <= digits)
+        minDigits = digits + 1;
+    while (digits < minDigits) {
+        *--first = '0';
+        ++digits;
+    }
+
+    char prefix[3];
+    std::size_t prefixLen = 0;
+    if (conv == 'd' || conv == 'i') {
+        if (negative)
+            prefix[prefixLen++] = '-';
+        else if (spec.plus)
+            prefix[prefixLen++] = '+';
+        else if (spec.space)
+            prefix[prefixLen++] = ' ';
+    } else if ((conv == 'x' || conv == 'X') && spec.alt && magnitude != 0) {
+        prefix[prefixLen++] = '0';
+        prefix[prefixLen++] = conv;
+    }
+    emitPadded(out, spec, prefix, prefixLen, first, digits, spec.zero && spec.precision < 0);
+}
+
+std::int64_t takeSigned(Size size, va_list& args) {
+    switch (size) {
+    case Size::Char: return static_cast<signed char>(va_arg(args, int));
+    case Size::Short: return static_cast<short>(va_arg(args, int));
+    case Size::Long: return va_arg(args, long);
+    case Size::LongLong: return va_arg(args, long long);
+    case Size::SizeT: return static_cast<std::int64_t>(va_arg(args, std::size_t));
+    case Size::IntMax: return va_arg(args, std::intmax_t);
+    case Size::PtrDiff: return va_arg(args, std::ptrdiff_t);
+    default: return va_arg(args, int);
+    }
+}
+
+std::uint64_t takeUnsigned(Size size, va_list& args) {
+    switch (size) {
+    case Size::Char: return static_cast<unsigned char>(va_arg(args, unsigned int));
+    case Size::Short: return static_cast<unsigned short>(va_arg(args, unsigned int));
+    case Size::Long: return va_arg(args, unsigned long);
+    case Size::LongLong: return va_arg(args, unsigned long long);
+    case Size::SizeT: return va_arg(args, std::size_t);
+    case Size::IntMax: return va_arg(args, std::uintmax_t);
+    case Size::PtrDiff: return static_cast<std::uint64_t>(va_arg(args, std::ptrdiff_t));
+    default: return va_arg(args, unsigned int);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Floating point
+
+// Renders |value| with std::to_chars in fixed or scientific form; returns the length.
+std::size_t renderFloat(char* buf, std::size_t cap, double value, std::chars_format fmt,
+                        int precision) {
+    std::to_chars_result r = std::to_chars(buf, buf + cap, value, fmt, precision);
+    if (r.ec != std::errc())
+        return 0;
+    return static_cast<std::size_t>(r.ptr - buf);
+}
+
+// Drops trailing zeros of the fraction (and a bare decimal point) in place; keeps an exponent.
+std::size_t stripZeros(char* buf, std::size_t len) {
+    char* dot = static_cast<char*>(std::memchr(buf, '.', len));
+    if (!dot)
+        return len;
+    char* exp = static_cast<char*>(std::memchr(buf, 'e', len));
+    char* fracEnd = exp ? exp : buf + len;
+    char* p = fracEnd;
+    while (p > dot + 1 && p[-1] == '0')
+        --p;
+    if (p == dot + 1)
+        --p;
+    std::size_t expLen = static_cast<std::size_t>(buf + len - fracEnd);
+    std::memmove(p, fracEnd, expLen);
+    return static_cast<std::size_t>(p - buf) + expLen;
+}
+
+void formatFloat(Sink& out, const Spec& spec, char conv, double value) {
+    bool upper = conv == 'F' || conv == 'E' || conv == 'G';
+    char lower = static_cast<char>(upper ? conv - 'A' + 'a' : conv);
+    bool negative = std::signbit(value);
+    double magnitude = std::fabs(value);
+
+    char prefix[1];
+    std::size_t prefixLen = 0;
+    if (negative)
+        prefix[prefixLen++] = '-';
+    else if (spec.plus)
+        prefix[prefixLen++] = '+';
+    else if (spec.space)
+        prefix[prefixLen++] = ' ';
+
+    if (!std::isfinite(magnitude)) {
+        const char* text = std::isnan(magnitude) ? (upper ? "NAN" : "nan")
+                                                 : (upper ? "INF" : "inf");
+        emitPadded(out, spec, prefix, prefixLen, text, 3, false);
+        return;
+    }
+
+    // Room for DBL_MAX in fixed form (309 digits) plus a large precision.
+    char buf[400];
+    int precision = spec.precision < 0 ? 6 : spec.precision;
+    if (precision > 64)
+        precision = 64;
+    std::size_t len = 0;
+    if (lower == 'f') {
+        len = renderFloat(buf, sizeof buf - 1, magnitude, std::chars_format::fixed, precision);
+        if (spec.alt && precision == 0)
+            buf[len++] = '.';
+    } else if (lower == 'e') {
+        len = renderFloat(buf, sizeof buf - 1, magnitude, std::chars_format::scientific,
+                          precision);
+        if (spec.alt && precision == 0) {
+            char* e = static_cast<char*>(std::memchr(buf, 'e', len));
+            if (e) {
+                std::memmove(e + 1, e, static_cast<std::size_t>(buf + len - e));
+                *e = '.';
+                ++len;
+            }
+        }
+    } else {
+        // %g: P significant digits; scientific when the exponent X is below -4 or at least P.
+        int p = precision == 0 ? 1 : precision;
+        len = renderFloat(buf, sizeof buf, magnitude, std::chars_format::scientific, p - 1);
+        const char* e = static_cast<const char*>(std::memchr(buf, 'e', len));
+        int x = 0;
+        if (e) {
+            // The buffer is not terminated: read the exponent within the rendered length.
+            const char* q = e + 1;
+            bool neg = *q == '-';
+            for (++q; q < buf + len; ++q)
+                x = x * 10 + (*q - '0');
+            if (neg)
+                x = -x;
+        }
+        if (x >= -4 && x < p)
+            len = renderFloat(buf, sizeof buf - 1, magnitude, std::chars_format::fixed,
+                              p - 1 - x);
+        if (!spec.alt) {
+            len = stripZeros(buf, len);
+        } else if (!std::memchr(buf, '.', len)) {
+            char* ep = static_cast<char*>(std::memchr(buf, 'e', len));
+            char* at = ep ? ep : buf + len;
+            std::memmove(at + 1, at, static_cast<std::size_t>(buf + len - at));
+            *at = '.';
+            ++len;
+        }
+    }
+    if (upper) {
+        for (std::size_t i = 0; i < len; ++i)
+            if (buf[i] == 'e')
+                buf[i] = 'E';
+    }
+    emitPadded(out, spec, prefix, prefixLen, buf, len, spec.zero && !spec.left);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text
+
+// Decodes one UTF-8 sequence at s (n bytes left, n > 0); an invalid or truncated sequence
+// yields U+FFFD for its first byte.
+std::size_t decodeUtf8(const unsigned char* s, std::size_t n, char32_t* cp) {
+    unsigned char b = s[0];
+    if (b < 0x80) {
+        *cp = b;
+        return 1;
+    }
+    std::size_t need;
+    char32_t v;
+    char32_t min;
+    if (b >= 0xC2 && b <= 0xDF) {
+        need = 1; v = b & 0x1F; min = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        need = 2; v = b & 0x0F; min = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        need = 3; v = b & 0x07; min = 0x10000;
+    } else {
+        *cp = 0xFFFD;
+        return 1;
+    }
+    if (n <= need) {
+        *cp = 0xFFFD;
+        return 1;
+    }
+    for (std::size_t i = 1; i <= need; ++i) {
+        if ((s[i] & 0xC0) != 0x80) {
+            *cp = 0xFFFD;
+            return 1;
+        }
+        v = (v << 6) | (s[i] & 0x3F);
+    }
+    if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) {
+        *cp = 0xFFFD;
+        return 1;
+    }
+    *cp = v;
+    return need + 1;
+}
+
+// A narrow string is UTF-8 text (the library's narrow encoding on every platform).
+std::u16string widenUtf8(const char* s, std::size_t n) {
+    std::u16string w;
+    w.reserve(n);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    std::size_t i = 0;
+    while (i < n) {
+        char32_t cp;
+        i += decodeUtf8(p + i, n - i, &cp);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            w.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            w.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            w.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return w;
+}
+
+void emitText(Sink& out, const Spec& spec, const char16_t* s, std::size_t n) {
+    if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < n)
+        n = static_cast<std::size_t>(spec.precision);
+    std::size_t pad = spec.width > 0 && static_cast<std::size_t>(spec.width) > n
+                          ? static_cast<std::size_t>(spec.width) - n
+                          : 0;
+    if (!spec.left)
+        out.fill(spec.zero ? u'0' : u' ', pad);
+    out.put(s, n);
+    if (spec.left)
+        out.fill(u' ', pad);
+}
+
+std::size_t unitLength(const char16_t* s, int precision) {
+    std::size_t n = 0;
+    // With a precision the string need not be terminated within reach.
+    if (precision >= 0) {
+        while (n < static_cast<std::size_t>(precision) && s[n])
+            ++n;
+    } else {
+        while (s[n])
+            ++n;
+    }
+    return n;
+}
+
+void formatWide(Sink& out, const Spec& spec, const char16_t* s) {
+    if (!s) {
+        emitText(out, spec, u"(null)", 6);
+        return;
+    }
+    emitText(out, spec, s, unitLength(s, spec.precision));
+}
+
+void formatNarrow(Sink& out, const Spec& spec, const char* s) {
+    if (!s) {
+        emitText(out, spec, u"(null)", 6);
+        return;
+    }
+    std::size_t n = 0;
+    if (spec.precision >= 0) {
+        while (n < static_cast<std::size_t>(spec.precision) && s[n])
+            ++n;
+    } else {
+        n = std::strlen(s);
+    }
+    std::u16string w = widenUtf8(s, n);
+    emitText(out, spec, w.data(), w.size());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The main loop
+
+int readNumber(const char16_t*& p) {
+    long v = 0;
+    while (*p >= u'0' && *p <= u'9') {
+        if (v < 100000)
+            v = v * 10 + (*p - u'0');
+        ++p;
+    }
+    return static_cast<int>(v);
+}
+
+void formatInto(Sink& out, const char16_t* pattern, va_list& args) {
+    if (!pattern)
+        return;
+    const char16_t* p = pattern;
+    while (*p && !out.full()) {
+        if (*p != u'%') {
+            const char16_t* run = p;
+            while (*p && *p != u'%')
+                ++p;
+            out.put(run, static_cast<std::size_t>(p - run));
+            continue;
+        }
+        const char16_t* start = p++;
+        if (*p == u'%') {
+            out.put(u'%');
+            ++p;
+            continue;
+        }
+        Spec spec;
+        for (;; ++p) {
+            if (*p == u'-') spec.left = true;
+            else if (*p == u'+') spec.plus = true;
+            else if (*p == u' ') spec.space = true;
+            else if (*p == u'#') spec.alt = true;
+            else if (*p == u'0') spec.zero = true;
+            else break;
+        }
+        if (*p == u'*') {
+            ++p;
+            int w = va_arg(args, int);
+            if (w < 0) {
+                spec.left = true;
+                w = w == INT32_MIN ? 100000 : -w;
+            }
+            spec.width = w > 100000 ? 100000 : w;
+        } else {
+            spec.width = readNumber(p);
+        }
+        if (*p == u'.') {
+            ++p;
+            if (*p == u'*') {
+                ++p;
+                int pr = va_arg(args, int);
+                spec.precision = pr < 0 ? -1 : (pr > 100000 ? 100000 : pr);
+            } else {
+                spec.precision = readNumber(p);
+            }
+        }
+        // Size prefixes: Windows "I64" "I32" "I" "h" "l" "w" and the C99 "hh" "ll" "z" "j"
+        // "t" "L".
+        if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
+            spec.size = Size::LongLong;
+            p += 3;
+        } else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
+            spec.size = Size::Default;
+            p += 3;
+        } else if (*p == u'I' || *p == u'z') {
+            spec.size = Size::SizeT;
+            ++p;
+        } else if (p[0] == u'h' && p[1] == u'h') {
+            spec.size = Size::Char;
+            p += 2;
+        } else if (*p == u'h') {
+            spec.size = Size::Short;
+            ++p;
+        } else if (p[0] == u'l' && p[1] == u'l') {
+            spec.size = Size::LongLong;
+            p += 2;
+        } else if (*p == u'l') {
+            spec.size = Size::Long;
+            ++p;
+        } else if (*p == u'w') {
+            spec.size = Size::Wide;
+            ++p;
+        } else if (*p == u'j') {
+            spec.size = Size::IntMax;
+            ++p;
+        } else if (*p == u't') {
+            spec.size = Size::PtrDiff;
+            ++p;
+        } else if (*p == u'L') {
+            spec.size = Size::LongDouble;
+            ++p;
+        }
+
+        char16_t conv = *p;
+        if (conv == 0) {
+            // A pattern cut inside a conversion prints what it has.
+            out.put(start, static_cast<std::size_t>(p - start));
+            break;
+        }
+        ++p;
+        switch (conv) {
+        case u'd':
+        case u'i': {
+            std::int64_t v = takeSigned(spec.size, args);
+            std::uint64_t m = v < 0 ? 0 - static_cast<std::uint64_t>(v)
+                                    : static_cast<std::uint64_t>(v);
+            formatInteger(out, spec, static_cast<char>(conv), m, v < 0);
+            break;
+        }
+        case u'u':
+        case u'x':
+        case u'X':
+        case u'o':
+            formatInteger(out, spec, static_cast<char>(conv), takeUnsigned(spec.size, args),
+                          false);
+            break;
+        case u'p': {
+            // Windows prints a pointer as upper-case hexadecimal with all of its digits.
+            Spec ps = spec;
+            ps.precision = static_cast<int>(2 * sizeof(void*));
+            ps.alt = false;
+            formatInteger(out, ps, 'p',
+                          static_cast<std::uint64_t>(
+                              reinterpret_cast<std::uintptr_t>(va_arg(args, void*))),
+                          false);
+            break;
+        }
+        case u'f':
+        case u'F':
+        case u'e':
+        case u'E':
+        case u'g':
+        case u'G': {
+            double v = spec.size == Size::LongDouble
+                           ? static_cast<double>(va_arg(args, long double))
+                           : va_arg(args, double);
+            formatFloat(out, spec, static_cast<char>(conv), v);
+            break;
+        }
+        case u's':
+        case u'S': {
+            // In a wide pattern "%s" is wide and "%S" narrow; "h" forces narrow, "l"/"w" wide.
+            bool narrow = conv == u'S';
+            if (spec.size == Size::Short)
+                narrow = true;
+            else if (spec.size == Size::Long || spec.size == Size::Wide)
+                narrow = false;
+            if (narrow)
+                formatNarrow(out, spec, va_arg(args, const char*));
+            else
+                formatWide(out, spec, va_arg(args, const char16_t*));
+            break;
+        }
+        case u'c':
+        case u'C': {
+            bool narrow = conv == u'C';
+            if (spec.size == Size::Short)
+                narrow = true;
+            else if (spec.size == Size::Long || spec.size == Size::Wide)
+                narrow = false;
+            int v = va_arg(args, int);
+            char16_t unit;
+            if (narrow) {
+                unsigned char b = static_cast<unsigned char>(v);
+                unit = b < 0x80 ? static_cast<char16_t>(b) : char16_t(0xFFFD);
+            } else {
+                unit = static_cast<char16_t>(v);
+            }
+            Spec cs = spec;
+            cs.precision = -1;
+            emitText(out, cs, &unit, 1);
+            break;
+        }
+        case u'n':
+            // Writing through a pointer from a pattern is refused; the argument is consumed.
+            (void)va_arg(args, void*);
+            break;
+        default:
+            // An unknown conversion is printed as written.
+            out.put(start, static_cast<std::size_t>(p - start));
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Public entry points
+
+std::size_t nxVFormat(char16_t* out, std::size_t capacity, const char16_t* pattern,
+                      va_list args) {
+    if (capacity == 0 || !out)
+        return 0;
+    Sink sink(out, capacity);
+    va_list copy;
+    va_copy(copy, args);
+    formatInto(sink, pattern, copy);
+    va_end(copy);
+    sink.terminate();
+    return sink.count();
+}
+
+std::size_t nxFormat(char16_t* out, std::size_t capacity, const char16_t* pattern, ...) {
+    va_list args;
+    va_start(args, pattern);
+    std::size_t n = nxVFormat(out, capacity, pattern, args);
+    va_end(args);
+    return n;
+}
+
+std::u16string nxVFormatString(const char16_t* pattern, va_list args) {
+    std::u16string s;
+    Sink sink(&s);
+    va_list copy;
+    va_copy(copy, args);
+    formatInto(sink, pattern, copy);
+    va_end(copy);
+    return s;
+}
+
+std::u16string nxFormatString(const char16_t* pattern, ...) {
+    va_list args;
+    va_start(args, pattern);
+    std::u16string s = nxVFormatString(pattern, args);
+    va_end(args);
+    return s;
+}
