@@ -10,6 +10,7 @@
 // i * stride: multiples of 4. On 32-bit builds the link is the next header's address. On 64-bit
 // builds an address does not fit in 4 bytes, so the link is (chunk index << 20) | offset of the
 // header in its chunk, 0 meaning none (no header sits at offset 0); chunks are at most 1 MiB.
+// A class's free-list head is kept as such a link too, so a release never reads the old head.
 //
 // Sections: size classes, state, links and words, reports, chunks, recognition, entry points.
 #include "memory/memory.h"
@@ -56,7 +57,7 @@ inline unsigned blockSizeOf(unsigned k) {
 
 struct SizeClass {
     std::uint32_t lastChunkSize;   // 0 before the class's first chunk
-    unsigned char* freeHead;       // header of the first free block, or null
+    std::uint32_t freeHead;        // link to the first free block's header, 0 when none
 };
 
 struct ChunkRecord {
@@ -126,10 +127,6 @@ inline std::uint32_t encodeLink(const PoolState* s, unsigned index, const unsign
     }
 }
 
-// The link to a block already carved, whose header names its chunk; null gives 0.
-inline std::uint32_t encodeLink(const PoolState* s, const unsigned char* header) {
-    return header ? encodeLink(s, loadWord(header) >> kIndexShift, header) : 0;
-}
 
 inline unsigned char* decodeLink(const PoolState* s, std::uint32_t link) {
     if (link == 0)
@@ -198,7 +195,7 @@ void addChunk(PoolState* s, unsigned k) {
         storeLink(h, i + 1 < count ? encodeLink(s, index, h + stride) : 0);
         storeWord(h + 2 + blockSize, kGuard);
     }
-    sc.freeHead = base + 2;
+    sc.freeHead = encodeLink(s, index, base + 2);
     rec.size = bytes;
     rec.owner = &sc;
     rec.blockSize = blockSize;
@@ -251,8 +248,8 @@ void* mp_alloc(unsigned int size) {
         SizeClass& sc = s->classes[k];
         if (!sc.freeHead && s->chunkCount.load(std::memory_order_relaxed) < kMaxChunks)
             addChunk(s, k);
-        if (unsigned char* h = sc.freeHead) {
-            sc.freeHead = decodeLink(s, loadLink(h));
+        if (unsigned char* h = decodeLink(s, sc.freeHead)) {
+            sc.freeHead = loadLink(h);
             const unsigned blockSize = blockSizeOf(k);
             const std::uint16_t header = loadWord(h);
             if (!(header & kFreeFlag) || loadWord(h + 2 + blockSize) != kGuard)
@@ -286,8 +283,9 @@ void mp_free(void* ptr) {
                 report(u"mp_free - detect block 0x%08X corrupt!", ptr);
             storeWord(h, static_cast<std::uint16_t>(header | kFreeFlag));
             storeWord(h + 2 + rec->blockSize, kGuard);
-            storeLink(h, encodeLink(s, rec->owner->freeHead));
-            rec->owner->freeHead = h;
+            // Push on the front: the block links to the old head and becomes the head.
+            storeLink(h, rec->owner->freeHead);
+            rec->owner->freeHead = encodeLink(s, static_cast<unsigned>(rec - s->chunks), h);
             return;
         }
     }
@@ -384,6 +382,7 @@ void mp_get_stats(NxPoolStats* out) {
         out->blocksTotal[k] += (rec.size - 3) / (rec.blockSize + 4);
     }
     for (unsigned k = 0; k < kClassCount; ++k)
-        for (const unsigned char* h = s->classes[k].freeHead; h; h = decodeLink(s, loadLink(h)))
+        for (const unsigned char* h = decodeLink(s, s->classes[k].freeHead); h;
+             h = decodeLink(s, loadLink(h)))
             out->blocksFree[k] += 1;
 }

@@ -26,7 +26,15 @@ struct RecursiveLock {
     std::atomic<std::uintptr_t> owner{0};
 };
 
-inline std::uintptr_t selfId() { return static_cast<std::uintptr_t>(pthread_self()); }
+// A value unique to the calling thread while it lives: the thread pointer where the compiler
+// exposes it (one register read), pthread_self elsewhere.
+inline std::uintptr_t selfId() {
+#if defined(__x86_64__) || defined(__aarch64__)
+    return reinterpret_cast<std::uintptr_t>(__builtin_thread_pointer());
+#else
+    return static_cast<std::uintptr_t>(pthread_self());
+#endif
+}
 
 void futexWait(std::atomic<std::uint32_t>* word, std::uint32_t expected) {
 #if defined(__linux__)
@@ -82,7 +90,7 @@ void lockAcquire(void* storage) {
     }
     std::uint32_t expected = 0;
     if (!l->state.compare_exchange_strong(expected, 1, std::memory_order_acquire,
-                                          std::memory_order_relaxed))
+                                               std::memory_order_relaxed))
         acquireContended(l);
     l->owner.store(self, std::memory_order_relaxed);
     l->depth = 1;

@@ -33,10 +33,11 @@ struct Arena {
     std::size_t looseSize[kMaxLooseRegions] = {};
 };
 
-Arena& arena() {
-    static Arena* instance = new Arena();  // never destroyed: chunks outlive static destructors
-    return *instance;
-}
+// Constant-initialised and trivially destructible, so it is usable before and after every
+// static constructor and destructor, and reading it costs no initialisation guard.
+Arena g_arena;
+
+inline Arena& arena() { return g_arena; }
 
 void* mapLoose(Arena& a, std::size_t bytes) {
     int n = a.looseCount.load(std::memory_order_relaxed);
