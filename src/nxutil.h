@@ -3,5 +3,6 @@
 #define NXUTIL_NXUTIL_H
 
 #include "memory/memory.h"
+#include "log/log.h"
 
 #endif

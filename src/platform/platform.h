@@ -14,5 +14,6 @@
 #include "platform/lock.h"
 #include "platform/vmem.h"
 #include "platform/diag.h"
+#include "platform/codepage.h"
 
 #endif

@@ -1,0 +1,526 @@
+// Code-page conversion for POSIX with the results of the Win32 functions.
+//
+// UTF-8 is converted here: both directions copy runs of ASCII sixteen units at a time with SSE2
+// where the compiler targets it, and handle every other sequence with a scalar decoder that
+// validates as it goes (overlong forms, surrogates and values above U+10FFFF are invalid).
+// Each direction is one template instantiated for "count only" and "write", so a size query
+// costs no allocation, and writing needs no bounds checks: when the caller's buffer is smaller
+// than the worst case for the input, the size is counted first and checked against it.
+//
+// The "ANSI", "OEM" and thread code pages are UTF-8 here. Every other page goes through iconv
+// with the descriptor cached per thread (an iconv_t is not safe to share).
+//
+// Sections: UTF-8 decoding; UTF-8 encoding; iconv; the two entry points.
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/posix/posix_support.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iconv.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+using u8 = unsigned char;
+
+// ---------------------------------------------------------------------------------------------
+// UTF-8 decoding
+
+constexpr long kFailInvalid = -1;   // an invalid sequence in strict mode
+
+// Length of the maximal ill-formed subpart at s (n > 0 bytes left): the bytes that could still
+// have begun a valid sequence, at least one. Each such subpart becomes one U+FFFD.
+std::size_t illFormedLength(const u8* s, std::size_t n) {
+    u8 b = s[0];
+    if (b < 0xC2 || b > 0xF4)
+        return 1;   // a continuation byte, an overlong lead (C0, C1) or beyond U+10FFFF
+    std::size_t need = b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+    // The second byte's range is narrower for the leads that could start an overlong form, a
+    // surrogate or a value above U+10FFFF.
+    u8 lo = 0x80, hi = 0xBF;
+    if (b == 0xE0) lo = 0xA0;
+    else if (b == 0xED) hi = 0x9F;
+    else if (b == 0xF0) lo = 0x90;
+    else if (b == 0xF4) hi = 0x8F;
+    if (n < 2 || s[1] < lo || s[1] > hi)
+        return 1;
+    std::size_t k = 2;
+    while (k <= need && k < n && (s[k] & 0xC0) == 0x80)
+        ++k;
+    return k;
+}
+
+// Decodes n bytes; returns the units produced or kFailInvalid. With Write false nothing is
+// stored. `out` must have room for n units (a byte never yields more than one unit).
+template <bool Strict, bool Write>
+long decodeUtf8(const u8* s, std::size_t n, char16_t* out) {
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (i < n) {
+        u8 b = s[i];
+        if (b < 0x80) {
+            if (Write)
+                out[o] = b;
+            ++o;
+            ++i;
+#if defined(__SSE2__)
+            // After one ASCII byte, try whole blocks of them: text is usually ASCII in runs.
+            while (n - i >= 16) {
+                __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+                if (_mm_movemask_epi8(v) != 0)
+                    break;
+                if (Write) {
+                    __m128i zero = _mm_setzero_si128();
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o),
+                                     _mm_unpacklo_epi8(v, zero));
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 8),
+                                     _mm_unpackhi_epi8(v, zero));
+                }
+                i += 16;
+                o += 16;
+            }
+#endif
+            continue;
+        }
+        if (b < 0xE0) {
+            if (b >= 0xC2 && n - i >= 2 && (s[i + 1] & 0xC0) == 0x80) {
+                if (Write)
+                    out[o] = static_cast<char16_t>(((b & 0x1F) << 6) | (s[i + 1] & 0x3F));
+                ++o;
+                i += 2;
+                continue;
+            }
+        } else if (b < 0xF0) {
+            if (n - i >= 3) {
+                u8 c1 = s[i + 1];
+                u8 c2 = s[i + 2];
+                unsigned cp = ((b & 0x0Fu) << 12) | ((c1 & 0x3Fu) << 6) | (c2 & 0x3Fu);
+                if (((c1 & 0xC0) == 0x80) & ((c2 & 0xC0) == 0x80) & (cp >= 0x800) &
+                    ((cp & 0xF800) != 0xD800)) {
+                    if (Write)
+                        out[o] = static_cast<char16_t>(cp);
+                    ++o;
+                    i += 3;
+                    continue;
+                }
+            }
+        } else if (b <= 0xF4) {
+            if (n - i >= 4) {
+                u8 c1 = s[i + 1];
+                u8 c2 = s[i + 2];
+                u8 c3 = s[i + 3];
+                unsigned cp = ((b & 0x07u) << 18) | ((c1 & 0x3Fu) << 12) | ((c2 & 0x3Fu) << 6) |
+                              (c3 & 0x3Fu);
+                if (((c1 & 0xC0) == 0x80) & ((c2 & 0xC0) == 0x80) & ((c3 & 0xC0) == 0x80) &
+                    (cp >= 0x10000) & (cp <= 0x10FFFF)) {
+                    if (Write) {
+                        cp -= 0x10000;
+                        out[o] = static_cast<char16_t>(0xD800 + (cp >> 10));
+                        out[o + 1] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+                    }
+                    o += 2;
+                    i += 4;
+                    continue;
+                }
+            }
+        }
+        if (Strict)
+            return kFailInvalid;
+        if (Write)
+            out[o] = 0xFFFD;
+        ++o;
+        i += illFormedLength(s + i, n - i);
+    }
+    return static_cast<long>(o);
+}
+
+// ---------------------------------------------------------------------------------------------
+// UTF-8 encoding
+
+// Encodes n units; returns the bytes produced or kFailInvalid. A lone surrogate becomes
+// `lone` (lonelen bytes) unless Strict. `out` must have room for 3 bytes per unit.
+template <bool Strict, bool Write>
+long encodeUtf8(const char16_t* s, std::size_t n, u8* out, const u8* lone, std::size_t loneLen,
+                bool* usedLone) {
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (i < n) {
+        unsigned u = s[i];
+        if (u < 0x80) {
+            if (Write)
+                out[o] = static_cast<u8>(u);
+            ++o;
+            ++i;
+#if defined(__SSE2__)
+            while (n - i >= 16) {
+                __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+                __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
+                __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(-0x80));
+                if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF)
+                    break;
+                if (Write)
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(a, b));
+                i += 16;
+                o += 16;
+            }
+#endif
+            continue;
+        }
+        if (u < 0x800) {
+            if (Write) {
+                out[o] = static_cast<u8>(0xC0 | (u >> 6));
+                out[o + 1] = static_cast<u8>(0x80 | (u & 0x3F));
+            }
+            o += 2;
+            ++i;
+            continue;
+        }
+        if ((u & 0xF800) != 0xD800) {
+            if (Write) {
+                out[o] = static_cast<u8>(0xE0 | (u >> 12));
+                out[o + 1] = static_cast<u8>(0x80 | ((u >> 6) & 0x3F));
+                out[o + 2] = static_cast<u8>(0x80 | (u & 0x3F));
+            }
+            o += 3;
+            ++i;
+            continue;
+        }
+        if (u < 0xDC00 && n - i >= 2 && (s[i + 1] & 0xFC00) == 0xDC00) {
+            unsigned cp = 0x10000 + ((u - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
+            if (Write) {
+                out[o] = static_cast<u8>(0xF0 | (cp >> 18));
+                out[o + 1] = static_cast<u8>(0x80 | ((cp >> 12) & 0x3F));
+                out[o + 2] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
+                out[o + 3] = static_cast<u8>(0x80 | (cp & 0x3F));
+            }
+            o += 4;
+            i += 2;
+            continue;
+        }
+        // A lone surrogate.
+        if (Strict)
+            return kFailInvalid;
+        if (Write)
+            std::memcpy(out + o, lone, loneLen);
+        o += loneLen;
+        ++i;
+        *usedLone = true;
+    }
+    return static_cast<long>(o);
+}
+
+bool isUtf8Page(unsigned int cp) { return cp == kCodePageUtf8 || cp == 0 || cp == 1 || cp == 3; }
+
+int fail(int code, const char* call) {
+    setLastError(code, call);
+    return 0;
+}
+
+// Turns a counted or written length into the function's result.
+int finish(long produced, const char* call) {
+    if (produced == kFailInvalid)
+        return fail(kErrorNoUnicodeTranslation, call);
+    if (produced > INT_MAX)
+        return fail(kErrorArithmeticOverflow, call);
+    return static_cast<int>(produced);
+}
+
+int utf8ToWide(bool strict, const char* in, std::size_t n, char16_t* out, int outCapacity) {
+    const u8* s = reinterpret_cast<const u8*>(in);
+    auto count = [&] {
+        return strict ? decodeUtf8<true, false>(s, n, nullptr)
+                      : decodeUtf8<false, false>(s, n, nullptr);
+    };
+    if (outCapacity == 0)
+        return finish(count(), "MultiByteToWideChar");
+    if (static_cast<std::size_t>(outCapacity) < n) {
+        long needed = count();
+        if (needed == kFailInvalid)
+            return fail(kErrorNoUnicodeTranslation, "MultiByteToWideChar");
+        if (needed > outCapacity)
+            return fail(kErrorInsufficientBuffer, "MultiByteToWideChar");
+    }
+    long written = strict ? decodeUtf8<true, true>(s, n, out) : decodeUtf8<false, true>(s, n, out);
+    return finish(written, "MultiByteToWideChar");
+}
+
+int wideToUtf8(bool strict, const char16_t* in, std::size_t n, char* out, int outCapacity,
+               const u8* lone, std::size_t loneLen, bool* usedLone) {
+    u8* o = reinterpret_cast<u8*>(out);
+    auto count = [&] {
+        return strict ? encodeUtf8<true, false>(in, n, nullptr, lone, loneLen, usedLone)
+                      : encodeUtf8<false, false>(in, n, nullptr, lone, loneLen, usedLone);
+    };
+    if (outCapacity == 0)
+        return finish(count(), "WideCharToMultiByte");
+    // The worst case is three bytes per unit (and loneLen <= 3 per lone surrogate).
+    if (static_cast<std::size_t>(outCapacity) / 3 < n) {
+        long needed = count();
+        if (needed == kFailInvalid)
+            return fail(kErrorNoUnicodeTranslation, "WideCharToMultiByte");
+        if (needed > outCapacity)
+            return fail(kErrorInsufficientBuffer, "WideCharToMultiByte");
+        *usedLone = false;
+    }
+    long written = strict ? encodeUtf8<true, true>(in, n, o, lone, loneLen, usedLone)
+                          : encodeUtf8<false, true>(in, n, o, lone, loneLen, usedLone);
+    return finish(written, "WideCharToMultiByte");
+}
+
+// ---------------------------------------------------------------------------------------------
+// iconv
+
+// The iconv name of a Windows code page number; most are "CP<number>".
+void iconvName(unsigned int cp, char* name, std::size_t size) {
+    struct Named {
+        unsigned int cp;
+        const char* name;
+    };
+    static const Named kNames[] = {
+        {2, "MACINTOSH"},        {874, "WINDOWS-874"},  {1361, "JOHAB"},
+        {10000, "MACINTOSH"},    {20127, "ASCII"},      {20866, "KOI8-R"},
+        {20932, "EUC-JP"},       {21866, "KOI8-U"},     {28591, "ISO-8859-1"},
+        {28592, "ISO-8859-2"},   {28593, "ISO-8859-3"}, {28594, "ISO-8859-4"},
+        {28595, "ISO-8859-5"},   {28596, "ISO-8859-6"}, {28597, "ISO-8859-7"},
+        {28598, "ISO-8859-8"},   {28599, "ISO-8859-9"}, {28603, "ISO-8859-13"},
+        {28605, "ISO-8859-15"},  {50220, "ISO-2022-JP"}, {51932, "EUC-JP"},
+        {51936, "EUC-CN"},       {51949, "EUC-KR"},     {52936, "HZ"},
+        {54936, "GB18030"},      {65000, "UTF-7"},
+    };
+    for (const Named& n : kNames) {
+        if (n.cp == cp) {
+            std::snprintf(name, size, "%s", n.name);
+            return;
+        }
+    }
+    std::snprintf(name, size, "CP%u", cp);
+}
+
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+const char* const kUtf16Name = "UTF-16LE";
+#else
+const char* const kUtf16Name = "UTF-16BE";
+#endif
+
+// A few descriptors per thread, one per (code page, direction), opened on first use.
+class IconvCache {
+public:
+    ~IconvCache() {
+        for (Entry& e : m_entries)
+            if (e.open)
+                iconv_close(e.cd);
+    }
+    // Null (and errno from iconv_open) when the page is unknown to iconv.
+    iconv_t get(unsigned int cp, bool toWide) {
+        for (Entry& e : m_entries) {
+            if (e.open && e.cp == cp && e.toWide == toWide) {
+                iconv(e.cd, nullptr, nullptr, nullptr, nullptr);   // back to the initial state
+                return e.cd;
+            }
+        }
+        char name[32];
+        iconvName(cp, name, sizeof name);
+        iconv_t cd = toWide ? iconv_open(kUtf16Name, name) : iconv_open(name, kUtf16Name);
+        if (cd == reinterpret_cast<iconv_t>(-1))
+            return nullptr;
+        Entry& slot = m_entries[m_next];
+        m_next = (m_next + 1) % kSlots;
+        if (slot.open)
+            iconv_close(slot.cd);
+        slot = Entry{cp, toWide, true, cd};
+        return cd;
+    }
+
+private:
+    static constexpr int kSlots = 4;
+    struct Entry {
+        unsigned int cp = 0;
+        bool toWide = false;
+        bool open = false;
+        iconv_t cd = nullptr;
+    };
+    Entry m_entries[kSlots];
+    int m_next = 0;
+};
+
+thread_local IconvCache t_iconv;
+
+struct IconvRun {
+    std::size_t produced = 0;   // output bytes
+    int error = 0;              // a Win32 error number, 0 on success
+    bool usedDefault = false;
+};
+
+// Converts the whole input with cd into out (outCap bytes) or, when out is null, only counts.
+// An input the page cannot convert fails in strict mode and is otherwise replaced by
+// `replacement`; `step` is the input's unit size (1 byte or 2 for UTF-16).
+IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, std::size_t outCap,
+                  std::size_t step, bool strict, const char* replacement, std::size_t replLen) {
+    IconvRun r;
+    char scratch[1024];
+    char* inp = const_cast<char*>(in);
+    std::size_t inLeft = inBytes;
+    // Convert the input, then flush the shift state of a stateful page (UTF-7, ISO-2022).
+    for (;;) {
+        char* dst = out ? out + r.produced : scratch;
+        std::size_t room = out ? outCap - r.produced : sizeof scratch;
+        std::size_t before = room;
+        bool flushing = inLeft == 0;
+        std::size_t rc = flushing ? iconv(cd, nullptr, nullptr, &dst, &room)
+                                  : iconv(cd, &inp, &inLeft, &dst, &room);
+        int err = errno;
+        r.produced += before - room;
+        if (rc != static_cast<std::size_t>(-1)) {
+            if (flushing)
+                break;
+            continue;
+        }
+        if (err == E2BIG) {
+            if (out) {
+                r.error = kErrorInsufficientBuffer;
+                return r;
+            }
+            continue;
+        }
+        if (strict || (err != EILSEQ && err != EINVAL)) {
+            r.error = kErrorNoUnicodeTranslation;
+            return r;
+        }
+        // Replace what iconv refused: one unit, or a surrogate pair when UTF-16 input holds
+        // one here; an incomplete tail is replaced as a whole.
+        std::size_t skip = step;
+        if (err == EINVAL) {
+            skip = inLeft;
+        } else if (step == 2 && inLeft >= 4) {
+            char16_t u0, u1;
+            std::memcpy(&u0, inp, 2);
+            std::memcpy(&u1, inp + 2, 2);
+            if ((u0 & 0xFC00) == 0xD800 && (u1 & 0xFC00) == 0xDC00)
+                skip = 4;
+        }
+        if (out && outCap - r.produced < replLen) {
+            r.error = kErrorInsufficientBuffer;
+            return r;
+        }
+        if (out)
+            std::memcpy(out + r.produced, replacement, replLen);
+        r.produced += replLen;
+        r.usedDefault = true;
+        inp += skip;
+        inLeft -= skip;
+    }
+    return r;
+}
+
+int iconvToWide(unsigned int cp, bool strict, const char* in, std::size_t n, char16_t* out,
+                int outCapacity) {
+    iconv_t cd = t_iconv.get(cp, true);
+    if (!cd)
+        return fail(kErrorInvalidParameter, "MultiByteToWideChar");
+    const char16_t replacement = 0xFFFD;
+    IconvRun r = runIconv(cd, in, n, outCapacity ? reinterpret_cast<char*>(out) : nullptr,
+                          static_cast<std::size_t>(outCapacity) * 2, 1, strict,
+                          reinterpret_cast<const char*>(&replacement), 2);
+    if (r.error)
+        return fail(r.error, "MultiByteToWideChar");
+    return finish(static_cast<long>(r.produced / 2), "MultiByteToWideChar");
+}
+
+int iconvFromWide(unsigned int cp, const char16_t* in, std::size_t n, char* out, int outCapacity,
+                  const char* defaultChar, bool* usedDefault) {
+    iconv_t cd = t_iconv.get(cp, false);
+    if (!cd)
+        return fail(kErrorInvalidParameter, "WideCharToMultiByte");
+    const char* repl = defaultChar ? defaultChar : "?";
+    std::size_t replLen = std::strlen(repl);
+    if (replLen == 0 || replLen > 2) {
+        repl = "?";
+        replLen = 1;
+    }
+    IconvRun r = runIconv(cd, reinterpret_cast<const char*>(in), n * 2,
+                          outCapacity ? out : nullptr, static_cast<std::size_t>(outCapacity), 2,
+                          false, repl, replLen);
+    if (r.error)
+        return fail(r.error, "WideCharToMultiByte");
+    if (usedDefault)
+        *usedDefault = r.usedDefault;
+    return finish(static_cast<long>(r.produced), "WideCharToMultiByte");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Entry points
+
+int multiByteToWideChar(unsigned int codePage, unsigned int flags, const char* in, int inLength,
+                        char16_t* out, int outCapacity) {
+    const char* call = "MultiByteToWideChar";
+    if (!in || inLength == 0 || inLength < -1 || outCapacity < 0 || (!out && outCapacity > 0))
+        return fail(kErrorInvalidParameter, call);
+    std::size_t n = inLength == -1 ? std::strlen(in) + 1 : static_cast<std::size_t>(inLength);
+    bool strict = (flags & kMbErrInvalidChars) != 0;
+    if (codePage == kCodePageUtf8 || codePage == 54936) {
+        if (flags & ~kMbErrInvalidChars)
+            return fail(kErrorInvalidFlags, call);
+    } else if (codePage == 65000 || codePage == 42 || (codePage >= 50220 && codePage <= 50229) ||
+               (codePage >= 57002 && codePage <= 57011)) {
+        if (flags != 0)
+            return fail(kErrorInvalidFlags, call);
+    } else if (flags & ~0x0Fu) {
+        return fail(kErrorInvalidFlags, call);
+    }
+    if (isUtf8Page(codePage))
+        return utf8ToWide(strict, in, n, out, outCapacity);
+    return iconvToWide(codePage, strict, in, n, out, outCapacity);
+}
+
+int wideCharToMultiByte(unsigned int codePage, unsigned int flags, const char16_t* in,
+                        int inLength, char* out, int outCapacity, const char* defaultChar,
+                        bool* usedDefault) {
+    const char* call = "WideCharToMultiByte";
+    if (!in || inLength == 0 || inLength < -1 || outCapacity < 0 || (!out && outCapacity > 0))
+        return fail(kErrorInvalidParameter, call);
+    std::size_t n;
+    if (inLength == -1) {
+        n = 0;
+        while (in[n])
+            ++n;
+        ++n;
+    } else {
+        n = static_cast<std::size_t>(inLength);
+    }
+    bool strict = (flags & kWcErrInvalidChars) != 0;
+    if (codePage == kCodePageUtf8) {
+        if (flags & ~kWcErrInvalidChars)
+            return fail(kErrorInvalidFlags, call);
+        if (defaultChar || usedDefault)
+            return fail(kErrorInvalidParameter, call);
+        static const u8 kReplacement[] = {0xEF, 0xBF, 0xBD};
+        bool lone = false;
+        return wideToUtf8(strict, in, n, out, outCapacity, kReplacement, 3, &lone);
+    }
+    if (isUtf8Page(codePage)) {
+        // The ANSI page is UTF-8 here; its default character stands in for a lone surrogate.
+        const char* repl = defaultChar && *defaultChar ? defaultChar : "?";
+        std::size_t replLen = std::strlen(repl) > 2 ? 2 : std::strlen(repl);
+        bool lone = false;
+        int r = wideToUtf8(strict, in, n, out, outCapacity, reinterpret_cast<const u8*>(repl),
+                           replLen, &lone);
+        if (r > 0 && usedDefault)
+            *usedDefault = lone;
+        return r;
+    }
+    if (strict && codePage != 54936)
+        return fail(kErrorInvalidFlags, call);
+    return iconvFromWide(codePage, in, n, out, outCapacity, defaultChar, usedDefault);
+}
+
+}  // namespace platform
