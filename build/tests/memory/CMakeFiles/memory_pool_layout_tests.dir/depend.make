@@ -1,2 +1,0 @@
-# Empty dependencies file for memory_pool_layout_tests.
-# This may be replaced when dependencies are built.

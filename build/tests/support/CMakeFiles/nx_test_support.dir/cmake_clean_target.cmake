@@ -1,3 +1,0 @@
-file(REMOVE_RECURSE
-  "libnx_test_support.a"
-)
