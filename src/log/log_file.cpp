@@ -1,0 +1,189 @@
+// TRKLogFile: opening with folder creation and rotation, and the writing of one line.
+#include "log/log_file.h"
+
+#include "platform/error.h"
+#include "platform/process.h"
+#include "platform/time.h"
+#include "text/format.h"
+
+#include <climits>
+#include <ctime>
+
+namespace TRK {
+
+namespace {
+
+// Time stamps are formatted into 50 units, as the line layout allows.
+constexpr std::size_t kStampUnits = 50;
+
+// Appends the decimal digits of v.
+void appendUnsigned(std::string& out, unsigned long v) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    while (n > 0)
+        out += digits[--n];
+}
+
+}  // namespace
+
+void appendUtf8(std::string& out, const char16_t* text, std::size_t units) {
+    const std::size_t start = out.size();
+    out.resize(start + units * 3);
+    char* o = &out[start];
+    const char16_t* s = text;
+    const char16_t* end = text + units;
+    while (s < end) {
+        char32_t c = *s++;
+        if (c < 0x80) {
+            *o++ = static_cast<char>(c);
+            continue;
+        }
+        if (c < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (c >> 6));
+            *o++ = static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            if (c <= 0xDBFF && s < end && *s >= 0xDC00 && *s <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (*s++ - 0xDC00);
+                *o++ = static_cast<char>(0xF0 | (c >> 18));
+                *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                *o++ = static_cast<char>(0x80 | (c & 0x3F));
+                continue;
+            }
+            c = 0xFFFD;  // a lone surrogate, as the Windows converter replaces it
+        }
+        *o++ = static_cast<char>(0xE0 | (c >> 12));
+        *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    out.resize(static_cast<std::size_t>(o - out.data()));
+}
+
+std::u16string logDirectoryPart(const std::u16string& path) {
+    std::size_t cut = path.rfind(u'\\');
+    if (cut == std::u16string::npos)
+        cut = path.rfind(u'/');
+    return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
+}
+
+std::u16string logFileNamePart(const std::u16string& path) {
+    std::size_t cut = path.rfind(u'\\');
+    if (cut == std::u16string::npos)
+        cut = path.rfind(u'/');
+    return cut == std::u16string::npos ? path : path.substr(cut + 1);
+}
+
+TRKLogFile::TRKLogFile() : m_file(platform::kNoFile), m_stampSecond(LLONG_MIN) {}
+
+TRKLogFile::~TRKLogFile() = default;
+
+bool TRKLogFile::open(const char16_t* path) {
+    NxCSLocker guard(&m_lock);
+    if (m_file != platform::kNoFile)
+        return true;
+    const std::u16string p = path ? path : u"";
+    const std::u16string dir = logDirectoryPart(p);
+    if (!platform::isDirectory(dir.c_str()) && !platform::createDirectories(dir.c_str()))
+        return false;
+    m_file = platform::fileOpen(p.c_str(), platform::FileAccess::Append);
+    if (m_file == platform::kNoFile)
+        return false;
+    if (platform::fileSize(m_file) > kLogRotateBytes)
+        rotate(p);
+    return m_file != platform::kNoFile;
+}
+
+bool TRKLogFile::rotate(const std::u16string& path) {
+    platform::fileClose(m_file);
+    m_file = platform::kNoFile;
+
+    const std::u16string dir = logDirectoryPart(path);
+    const std::u16string name = logFileNamePart(path);
+    if (!platform::isDirectory(dir.c_str()) && !platform::createDirectories(dir.c_str()))
+        return false;
+    if (name.empty())
+        return false;
+    const std::u16string first = dir + platform::kPathSeparator + name + u".bk";
+    const std::u16string second = first + u".bk";
+
+    // Failures of the moves and deletes are ignored: the fresh log is opened regardless.
+    if (platform::fileReadable(first.c_str())) {
+        if (platform::fileReadable(second.c_str()))
+            platform::deleteFile(second.c_str());
+        platform::moveFile(first.c_str(), second.c_str());
+        platform::deleteFile(first.c_str());
+    }
+    platform::moveFile(path.c_str(), first.c_str());
+
+    // Start empty (this also truncates the old content when the move failed), then keep the
+    // append mode every line relies on.
+    platform::fileClose(platform::fileOpen(path.c_str(), platform::FileAccess::CreateTruncate));
+    m_file = platform::fileOpen(path.c_str(), platform::FileAccess::Append);
+    return m_file != platform::kNoFile;
+}
+
+bool TRKLogFile::stampFor(long long seconds) {
+    std::tm tm;
+    if (!platform::toLocalTime(seconds, &tm))
+        return false;
+    char16_t stamp[kStampUnits];
+    const std::size_t n = platform::formatLocalTime(stamp, kStampUnits, "%a %b %d %H:%M:%S %Y:", tm);
+    m_stamp.clear();
+    appendUtf8(m_stamp, stamp, n);
+    m_stampSecond = seconds;
+    return true;
+}
+
+long long TRKLogFile::writeLine(const char16_t* text, std::size_t units) {
+    NxCSLocker guard(&m_lock);
+    if (m_file == platform::kNoFile)
+        return 0;
+
+    const platform::WallTime now = platform::wallTimeNow();
+    if (now.seconds != m_stampSecond && !stampFor(now.seconds)) {
+        char16_t failure[80];
+        const std::size_t n = nxFormat(failure, 80, u"log failed for get loacl time error :%d",
+                                       platform::lastError().code);
+        m_line.clear();
+        appendUtf8(m_line, failure, n);
+        platform::fileWrite(m_file, m_line.data(), m_line.size());
+        return -1;
+    }
+
+    // " <ms> [<pid>] <text>\r\n", cut after kLogBufferUnits - 1 units like the message.
+    m_line.assign(m_stamp);
+    const std::size_t headStart = m_line.size();
+    m_line += ' ';
+    appendUnsigned(m_line, static_cast<unsigned long>(now.milliseconds));
+    m_line += " [";
+    appendUnsigned(m_line, platform::currentProcessId());
+    m_line += "] ";
+    const std::size_t headUnits = m_line.size() - headStart;  // ASCII: one unit per byte
+    std::size_t budget = kLogBufferUnits - 1 - headUnits;
+    const std::size_t take = units < budget ? units : budget;
+    appendUtf8(m_line, text, take);
+    budget -= take;
+    if (budget >= 2)
+        m_line += "\r\n";
+    else if (budget == 1)
+        m_line += '\r';
+
+    return platform::fileWrite(m_file, m_line.data(), m_line.size());
+}
+
+int TRKLogFile::close() {
+    NxCSLocker guard(&m_lock);
+    if (m_file == platform::kNoFile)
+        return -1;
+    platform::fileClose(m_file);
+    m_file = platform::kNoFile;
+    return 0;
+}
+
+}  // namespace TRK

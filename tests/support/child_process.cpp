@@ -1,0 +1,143 @@
+// Spawning this test program again. The only test-side file that talks to the OS directly, so
+// the suites themselves stay free of OS headers.
+#include "support/child_process.h"
+
+#include <cstdlib>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <spawn.h>
+#include <cerrno>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace nxtest {
+
+namespace {
+
+#ifdef _WIN32
+std::wstring widen(const std::string& s) {
+    std::wstring out(s.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &out[0], static_cast<int>(out.size()));
+    out.resize(n > 0 ? n - 1 : 0);
+    return out;
+}
+#endif
+
+// Sets the variables for this process so the child inherits them; returns the old values.
+std::vector<std::pair<std::string, std::string>> exportEnv(
+    const std::vector<std::pair<std::string, std::string>>& env) {
+    std::vector<std::pair<std::string, std::string>> all = env;
+    all.emplace_back("NXTEST_CHILD", "1");
+    std::vector<std::pair<std::string, std::string>> old;
+    for (const auto& kv : all) {
+        old.emplace_back(kv.first, getEnv(kv.first.c_str()));
+#ifdef _WIN32
+        SetEnvironmentVariableW(widen(kv.first).c_str(), widen(kv.second).c_str());
+        _putenv_s(kv.first.c_str(), kv.second.c_str());
+#else
+        setenv(kv.first.c_str(), kv.second.c_str(), 1);
+#endif
+    }
+    return old;
+}
+
+void restoreEnv(const std::vector<std::pair<std::string, std::string>>& old) {
+    for (const auto& kv : old) {
+#ifdef _WIN32
+        SetEnvironmentVariableW(widen(kv.first).c_str(),
+                                kv.second.empty() ? nullptr : widen(kv.second).c_str());
+        _putenv_s(kv.first.c_str(), kv.second.c_str());
+#else
+        if (kv.second.empty())
+            unsetenv(kv.first.c_str());
+        else
+            setenv(kv.first.c_str(), kv.second.c_str(), 1);
+#endif
+    }
+}
+
+}  // namespace
+
+long long startSelf(const std::string& filter,
+                    const std::vector<std::pair<std::string, std::string>>& env) {
+    const auto old = exportEnv(env);
+    long long child = 0;
+#ifdef _WIN32
+    wchar_t exe[32768];
+    const DWORD len = GetModuleFileNameW(nullptr, exe, 32768);
+    if (len > 0 && len < 32768) {
+        std::wstring cmd = L"\"" + std::wstring(exe) + L"\" \"--gtest_filter=" + widen(filter) + L"\"";
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        if (CreateProcessW(exe, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+            CloseHandle(pi.hThread);
+            child = reinterpret_cast<long long>(pi.hProcess);
+        }
+    }
+#else
+    char exe[4096];
+    const ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (len > 0) {
+        exe[len] = 0;
+        std::string flag = "--gtest_filter=" + filter;
+        char* argv[] = {exe, &flag[0], nullptr};
+        pid_t pid = 0;
+        if (posix_spawn(&pid, exe, nullptr, nullptr, argv, environ) == 0)
+            child = pid;
+    }
+#endif
+    restoreEnv(old);
+    return child;
+}
+
+int waitChild(long long child) {
+    if (child == 0)
+        return -1;
+#ifdef _WIN32
+    HANDLE h = reinterpret_cast<HANDLE>(child);
+    WaitForSingleObject(h, INFINITE);
+    DWORD code = 0;
+    const BOOL ok = GetExitCodeProcess(h, &code);
+    CloseHandle(h);
+    return ok ? static_cast<int>(code) : -1;
+#else
+    int status = 0;
+    pid_t r;
+    do {
+        r = waitpid(static_cast<pid_t>(child), &status, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0 || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+#endif
+}
+
+int runSelf(const std::string& filter,
+            const std::vector<std::pair<std::string, std::string>>& env) {
+    return waitChild(startSelf(filter, env));
+}
+
+bool isChildProcess() { return getEnv("NXTEST_CHILD") == "1"; }
+
+std::string getEnv(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+unsigned long selfProcessId() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+}
+
+}  // namespace nxtest

@@ -1,0 +1,35 @@
+// Scratch folders and whole-file reads for the suites.
+#include "support/temp_dir.h"
+#include "support/child_process.h"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+namespace nxtest {
+
+TempDir::TempDir(const std::string& tag) {
+    static std::atomic<unsigned> counter{0};
+    m_path = std::filesystem::temp_directory_path() /
+             ("nxutil-" + tag + "-" + std::to_string(selfProcessId()) + "-" +
+              std::to_string(counter++));
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+    std::filesystem::create_directories(m_path, ec);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::u16string TempDir::file(const std::string& name) const { return (m_path / name).u16string(); }
+
+std::string readFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+}  // namespace nxtest
