@@ -15,5 +15,8 @@
 #include "platform/vmem.h"
 #include "platform/diag.h"
 #include "platform/codepage.h"
+#include "platform/file.h"
+#include "platform/time.h"
+#include "platform/process.h"
 
 #endif
