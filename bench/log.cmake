@@ -1,0 +1,16 @@
+# The file logger against spdlog (basic file sink) and glog, every line flushed, with a raw
+# fprintf + fflush loop as the ceiling.
+find_package(spdlog CONFIG QUIET)
+find_package(glog CONFIG QUIET)
+set(_log_defs)
+set(_log_libs)
+if(spdlog_FOUND)
+  list(APPEND _log_libs spdlog::spdlog)
+  list(APPEND _log_defs NX_HAVE_SPDLOG)
+endif()
+if(glog_FOUND)
+  list(APPEND _log_libs glog::glog)
+  list(APPEND _log_defs NX_HAVE_GLOG)
+endif()
+nx_add_bench(log_bench SOURCES log_bench.cpp LIBS ${_log_libs})
+target_compile_definitions(log_bench PRIVATE ${_log_defs})
