@@ -18,5 +18,6 @@
 #include "platform/file.h"
 #include "platform/time.h"
 #include "platform/process.h"
+#include "platform/window.h"
 
 #endif

@@ -1,8 +1,19 @@
-// Facts about the running process on POSIX.
+// Facts about the running process on POSIX, and the process list from /proc (Linux).
 #include "platform/process.h"
+#include "platform/codepage.h"
+#include "platform/error.h"
 #include "platform/posix/posix_support.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 
 namespace platform {
 
@@ -25,6 +36,139 @@ unsigned long currentProcessId() {
         s_pid.store(pid, std::memory_order_relaxed);
     }
     return pid;
+}
+
+namespace {
+
+std::u16string fromUtf8(const std::string& s) {
+    if (s.empty())
+        return std::u16string();
+    const int n = multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
+                                      nullptr, 0);
+    std::u16string out(n > 0 ? static_cast<std::size_t>(n) : 0, u'\0');
+    if (n > 0)
+        multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
+    return out;
+}
+
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Reads a small /proc file whole; empty when it cannot be read (the process is gone or
+// belongs to someone else).
+std::string readSmallFile(const char* path) {
+    std::string out;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return out;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+        if (out.size() >= 65536)
+            break;
+    }
+    ::close(fd);
+    return out;
+}
+
+// The executable file name of process `pid`, or empty when it vanished.
+std::string processName(unsigned long pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%lu/exe", pid);
+    char target[4096];
+    const ssize_t len = ::readlink(path, target, sizeof target - 1);
+    if (len > 0) {
+        std::string exe(target, static_cast<std::size_t>(len));
+        // A replaced or removed executable still names the process.
+        static const char kDeleted[] = " (deleted)";
+        const std::size_t k = sizeof kDeleted - 1;
+        if (exe.size() > k && exe.compare(exe.size() - k, k, kDeleted) == 0)
+            exe.resize(exe.size() - k);
+        return baseName(exe);
+    }
+    // No access to the link (another user's process, a kernel thread): "comm" holds the first
+    // 15 bytes of the name; argv[0] is preferred when it agrees, as it is not cut.
+    std::snprintf(path, sizeof path, "/proc/%lu/comm", pid);
+    std::string comm = readSmallFile(path);
+    while (!comm.empty() && comm.back() == '\n')
+        comm.pop_back();
+    std::snprintf(path, sizeof path, "/proc/%lu/cmdline", pid);
+    const std::string cmdline = readSmallFile(path);
+    const std::string arg0 = baseName(std::string(cmdline.c_str()));
+    if (!comm.empty() && arg0.size() >= comm.size() && arg0.compare(0, comm.size(), comm) == 0)
+        return arg0;
+    return comm;
+}
+
+}  // namespace
+
+bool processSnapshot(std::vector<ProcessEntry>& entries) {
+    entries.clear();
+    DIR* dir = ::opendir("/proc");
+    if (!dir) {
+        setLastError(errno, "opendir");
+        return false;
+    }
+    std::vector<unsigned long> ids;
+    while (const dirent* e = ::readdir(dir)) {
+        char* end = nullptr;
+        const unsigned long id = std::strtoul(e->d_name, &end, 10);
+        if (e->d_name[0] >= '1' && e->d_name[0] <= '9' && end && *end == '\0')
+            ids.push_back(id);
+    }
+    ::closedir(dir);
+    std::sort(ids.begin(), ids.end());
+    entries.reserve(ids.size());
+    for (unsigned long id : ids) {
+        std::string name = processName(id);
+        if (name.empty())
+            continue;  // ended while the list was read
+        ProcessEntry entry;
+        entry.id = id;
+        entry.exeName = fromUtf8(name);
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+bool adjustPrivilege(const char16_t* name, bool enable) {
+    // The Windows debug privilege lets a process open and trace any other; CAP_SYS_PTRACE is
+    // the Linux right that does the same.
+    if (!name || std::u16string(name) != u"SeDebugPrivilege") {
+        setLastError(1313, "LookupPrivilegeValue");  // ERROR_NO_SUCH_PRIVILEGE
+        return false;
+    }
+    __user_cap_header_struct header{};
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    header.pid = 0;
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) {
+        setLastError(errno, "capget");
+        return false;
+    }
+    const unsigned word = CAP_SYS_PTRACE / 32;
+    const std::uint32_t bit = 1u << (CAP_SYS_PTRACE % 32);
+    if (enable) {
+        if (!(data[word].permitted & bit)) {
+            setLastError(1300, "capset");  // ERROR_NOT_ALL_ASSIGNED: not held
+            return false;
+        }
+        data[word].effective |= bit;
+    } else {
+        data[word].effective &= ~bit;
+    }
+    if (::syscall(SYS_capset, &header, data) != 0) {
+        setLastError(errno, "capset");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace platform
