@@ -3,6 +3,7 @@
 #define NXUTIL_NXUTIL_H
 
 #include "memory/memory.h"
+#include "xml/xml.h"
 #include "log/log.h"
 
 #endif

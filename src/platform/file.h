@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace platform {
 
@@ -53,6 +54,11 @@ bool createDirectories(const char16_t* path);
 bool moveFile(const char16_t* from, const char16_t* to);
 /// Deletes a file; false when it does not exist or cannot be deleted.
 bool deleteFile(const char16_t* path);
+
+/// Opens `path` as a C stream with an fopen mode ("rb", "wb", ...): _wfopen on Windows, the
+/// UTF-8 path through fopen elsewhere. Null on failure, with errno set by the runtime (callers
+/// report its standard message) and lastError recorded.
+std::FILE* openFile(const char16_t* path, const char* mode);
 
 }  // namespace platform
 

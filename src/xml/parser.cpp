@@ -1,0 +1,691 @@
+// The tolerant parser of CMarkup: the node scanner (one node at a time over UTF-16 text), the
+// element builder that links records and repairs damaged structure, the whole-document driver,
+// and the token functions shared with the cursor and edit operations.
+//
+// The node scanner is a character state machine. Its hot states (character data, white space,
+// the inside of start tags, comments and CDATA sections) skip whole runs of characters that
+// cannot change the state; the runs are chosen so that the result is exactly that of taking
+// the characters one at a time (the test suite compares both ways on random input).
+#include "xml/xml_internal.h"
+#include "xml/parse_node.h"
+#include "text/format.h"
+
+#include <cstring>
+
+namespace nxxml {
+
+namespace {
+
+constexpr CharTable makeCharTable() {
+    CharTable t{};
+    struct Set {
+        const char* chars;
+        std::uint16_t bit;
+    };
+    const Set sets[] = {
+        {" \t\n\r", CC_SPACE},
+        {" \t\n\r/>", CC_NAME_END},
+        {" \t\n\r<>=\\/?!", CC_TOKEN_END},
+        {"= \t\n\r>/?", CC_ATTR_END},
+        {" \t\n\r>", CC_VALUE_END},
+        {" =/[]", CC_NAME_CONT},
+        {"_:", CC_NAME_START},
+        {" \t\n\r>=\"'/", CC_TAG_SPECIAL},
+        {"<>", CC_TEXT_STOP},
+        {"<&>\"'", CC_ESCAPE},
+    };
+    for (const Set& s : sets)
+        for (const char* p = s.chars; *p; ++p)
+            t.v[static_cast<unsigned char>(*p)] |= s.bit;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        t.v[c] |= CC_NAME_START;
+    for (int c = 'a'; c < 128; ++c)
+        t.v[c] |= CC_NAME_START;
+    // The terminating zero stops every run.
+    t.v[0] |= CC_TAG_SPECIAL | CC_TEXT_STOP | CC_ESCAPE;
+    return t;
+}
+
+}  // namespace
+
+const CharTable kCharClass = makeCharTable();
+
+bool unitsEqual(const char16_t* a, const char16_t* b, int n, bool ignoreCase) {
+    for (int i = 0; i < n; ++i) {
+        char16_t x = a[i];
+        char16_t y = b[i];
+        if (x == y)
+            continue;
+        if (!ignoreCase)
+            return false;
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char16_t>(x + 32);
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char16_t>(y + 32);
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// ---- the node scanner ----------------------------------------------------------------------
+
+namespace {
+
+enum LtState { LT_NONE, LT_OPEN, LT_BANG, LT_DASH, LT_BRACKET };
+
+}  // namespace
+
+template <bool Fast>
+int parseNodeImpl(CMarkup::TokenPos& token, CMarkup::NodePos& node) {
+    const char16_t* s = token.text;
+    int n = token.next;
+    node.start = n;
+    node.nodeFlags = 0;
+    if (!s[n]) {
+        node.nodeType = 0;
+        node.length = 0;
+        return -2;
+    }
+    int type = -1;
+    const char16_t* term = nullptr;
+    int termLen = 0;
+    int nameStart = -1;
+    char16_t c1 = 0;  // previous character seen outside quotes
+    char16_t c2 = 0;  // the one before it
+    int lt = LT_NONE;
+    bool inSpace = false;
+    bool inDoctype = false;
+    bool afterEq = false;
+    char16_t quote = 0;
+    int end;  // first unit after the node
+
+    auto fail = [&](const char16_t* word) {
+        term = u">";
+        termLen = 1;
+        type = -1;
+        lt = LT_NONE;
+        node.meta = nxFormatString(u"Incorrect %s at offset %d", word, node.start);
+    };
+
+    for (;; ++n) {
+        if (Fast) {
+            if (termLen) {
+                if (type == CMarkup::NODE_TEXT) {
+                    while (!(charClass(s[n]) & CC_TEXT_STOP))
+                        ++n;
+                } else if (type == CMarkup::NODE_ELEMENT) {
+                    if (quote) {
+                        if (nameStart < 0)
+                            while (s[n] && s[n] != quote)
+                                ++n;
+                    } else {
+                        // Plain characters only record themselves as the previous two and
+                        // end a pending "just after =".
+                        int r = n;
+                        while (!(charClass(s[r]) & CC_TAG_SPECIAL))
+                            ++r;
+                        if (r > n) {
+                            afterEq = false;
+                            if (r - n >= 2) {
+                                c2 = s[r - 2];
+                            } else {
+                                c2 = c1;
+                            }
+                            c1 = s[r - 1];
+                            n = r;
+                        }
+                    }
+                } else if (type >= 0 && type != CMarkup::NODE_DOCUMENT_TYPE && nameStart < 0) {
+                    // End tags after their name, comments, CDATA sections and PIs wait for ">".
+                    while (s[n] && s[n] != '>')
+                        ++n;
+                }
+            } else if (inSpace) {
+                while (isSpace(s[n]))
+                    ++n;
+            }
+        }
+        const char16_t ch = s[n];
+        if (!ch) {
+            if (inSpace || type == CMarkup::NODE_TEXT) {
+                end = n;
+                break;
+            }
+            const char16_t* what = u"tag";
+            if (inDoctype || type == CMarkup::NODE_DOCUMENT_TYPE)
+                what = u"Doctype";
+            else if (type == CMarkup::NODE_ELEMENT)
+                what = u"Element tag";
+            else if (type == 0)
+                what = u"Element end tag";
+            else if (type == CMarkup::NODE_CDATA_SECTION)
+                what = u"CDATA Section";
+            else if (type == CMarkup::NODE_PROCESSING_INSTRUCTION)
+                what = u"Processing instruction";
+            else if (type == CMarkup::NODE_COMMENT)
+                what = u"Comment";
+            node.meta = nxFormatString(u"%s at offset %d unterminated", what, node.start);
+            type = -1;
+            end = n;
+            break;
+        }
+        const unsigned cls = charClass(ch);
+        if (nameStart >= 0 && (cls & CC_NAME_END)) {
+            if (type == CMarkup::NODE_ELEMENT || type == CMarkup::NODE_PROCESSING_INSTRUCTION) {
+                node.meta.assign(s + nameStart, static_cast<std::size_t>(n - nameStart));
+            } else {
+                token.left = nameStart;
+                token.right = n - 1;
+            }
+            nameStart = -1;
+            c1 = c2 = 0;
+        }
+        if (!termLen) {
+            switch (lt) {
+            case LT_OPEN:
+                lt = LT_NONE;
+                if (cls & CC_NAME_START) {
+                    type = CMarkup::NODE_ELEMENT;
+                    term = u">";
+                    termLen = 1;
+                    nameStart = n;
+                } else if (ch == '/') {
+                    type = 0;
+                    term = u">";
+                    termLen = 1;
+                    nameStart = n + 1;
+                } else if (ch == '!') {
+                    lt = LT_BANG;
+                } else if (ch == '?') {
+                    type = CMarkup::NODE_PROCESSING_INSTRUCTION;
+                    term = u"?>";
+                    termLen = 2;
+                    nameStart = n + 1;
+                } else {
+                    fail(u"tag name character");
+                }
+                continue;
+            case LT_BANG:
+                lt = LT_NONE;
+                if (ch == '-') {
+                    lt = LT_DASH;
+                } else if (!inDoctype && ch == '[') {
+                    lt = LT_BRACKET;
+                } else if (!inDoctype && ch == 'D') {
+                    inDoctype = true;
+                } else if (ch == 'E' || ch == 'A' || ch == 'N') {
+                    type = CMarkup::NODE_DOCUMENT_TYPE;
+                    term = u">";
+                    termLen = 1;
+                } else {
+                    fail(u"! tag");
+                }
+                continue;
+            case LT_DASH:
+                lt = LT_NONE;
+                if (ch == '-') {
+                    type = CMarkup::NODE_COMMENT;
+                    term = u"-->";
+                    termLen = 3;
+                } else {
+                    fail(u"comment tag");
+                }
+                continue;
+            case LT_BRACKET:
+                lt = LT_NONE;
+                if (ch == 'C') {
+                    type = CMarkup::NODE_CDATA_SECTION;
+                    term = u"]]>";
+                    termLen = 3;
+                } else {
+                    fail(u"tag");
+                }
+                continue;
+            default:
+                break;
+            }
+            if (inSpace) {
+                if (ch == '<') {
+                    end = n;
+                    break;
+                }
+                if (!(cls & CC_SPACE)) {
+                    inSpace = false;
+                    type = CMarkup::NODE_TEXT;
+                    term = u"<";
+                    termLen = 1;
+                }
+            } else if (inDoctype) {
+                if (ch == '<') {
+                    lt = LT_OPEN;
+                } else if (ch == '>') {
+                    type = CMarkup::NODE_DOCUMENT_TYPE;
+                    end = n + 1;
+                    break;
+                }
+            } else if (ch == '<') {
+                lt = LT_OPEN;
+            } else if (cls & CC_SPACE) {
+                inSpace = true;
+                type = CMarkup::NODE_WHITESPACE;
+            } else {
+                type = CMarkup::NODE_TEXT;
+                term = u"<";
+                termLen = 1;
+            }
+            continue;
+        }
+        // A terminator is pending.
+        if (ch == '>' && !quote) {
+            bool found;
+            if (termLen == 1) {
+                found = true;
+                if (type == CMarkup::NODE_ELEMENT && c1 == '/' &&
+                    (c2 == 0 || c2 == '\'' || c2 == '"' || isSpace(c2)))
+                    node.nodeFlags |= CMarkup::NODE_EMPTY_ELEMENT;
+            } else {
+                found = std::memcmp(s + n + 1 - termLen, term, sizeof(char16_t) * termLen) == 0;
+            }
+            if (found) {
+                if (!inDoctype) {
+                    end = n + 1;
+                    break;
+                }
+                termLen = 0;
+            }
+        } else if (ch == '<' && (type == CMarkup::NODE_TEXT || type == -1)) {
+            end = n;
+            break;
+        } else if (type == CMarkup::NODE_ELEMENT || type == -1) {
+            if (quote) {
+                if (ch == quote)
+                    quote = 0;
+            } else if (ch == '=' && c1 != '=') {
+                afterEq = true;
+            } else if (afterEq && !(cls & CC_SPACE)) {
+                if (ch == '"' || ch == '\'')
+                    quote = ch;
+                afterEq = false;
+            }
+            if (!quote) {
+                c2 = c1;
+                c1 = ch;
+            }
+        } else if (type == CMarkup::NODE_DOCUMENT_TYPE) {
+            if ((ch == '"' || ch == '\'') && (!quote || quote == ch))
+                quote = quote ? 0 : ch;
+        }
+    }
+    token.next = end;
+    node.length = end - node.start;
+    node.nodeType = type;
+    return type;
+}
+
+template int parseNodeImpl<true>(CMarkup::TokenPos&, CMarkup::NodePos&);
+template int parseNodeImpl<false>(CMarkup::TokenPos&, CMarkup::NodePos&);
+
+}  // namespace nxxml
+
+using namespace nxxml;
+
+int CMarkup::x_ParseNode(TokenPos& token, NodePos& node) {
+    return parseNodeImpl<true>(token, node);
+}
+
+// ---- the element builder -------------------------------------------------------------------
+
+namespace {
+
+// The open elements of one x_ParseElem run: entry d - 1 holds the start tag (name and offset)
+// of the element open at depth d, entry `depth` receives the node being scanned.
+struct NodeStack {
+    NodeStack() : entries(new CMarkup::NodePos[6]), capacity(6) {}
+    ~NodeStack() { delete[] entries; }
+    NodeStack(const NodeStack&) = delete;
+    NodeStack& operator=(const NodeStack&) = delete;
+    void ensure(int top) {
+        if (top < capacity)
+            return;
+        const int grown = 2 * capacity + 6;
+        CMarkup::NodePos* bigger = new CMarkup::NodePos[grown];
+        for (int i = 0; i < capacity; ++i) {
+            bigger[i].nodeType = entries[i].nodeType;
+            bigger[i].start = entries[i].start;
+            bigger[i].length = entries[i].length;
+            bigger[i].nodeFlags = entries[i].nodeFlags;
+            bigger[i].meta.swap(entries[i].meta);
+        }
+        delete[] entries;
+        entries = bigger;
+        capacity = grown;
+    }
+    CMarkup::NodePos* entries;
+    int capacity;
+};
+
+}  // namespace
+
+namespace nxxml {
+
+// Walks the subtree of `index` (itself included) in document order.
+template <typename Fn>
+void forEachInSubtree(const CMarkup::PosArray& pa, int index, Fn fn) {
+    int pos = index;
+    for (;;) {
+        fn(pa[pos]);
+        if (pa[pos].child) {
+            pos = pa[pos].child;
+            continue;
+        }
+        while (pos != index && !pa[pos].next)
+            pos = pa[pos].parent;
+        if (pos == index)
+            return;
+        pos = pa[pos].next;
+    }
+}
+
+}  // namespace nxxml
+
+int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
+    token.next = 0;
+    resultText.clear();
+    NodeStack stack;
+    int depth = 0;
+    int open = parentIndex;
+    const int rootLevel = ELEM(parentIndex).Level();
+    int first = 0;
+    const char16_t* text = token.text;
+
+    // Closes the innermost open element without an end tag: its children move up behind it.
+    auto unend = [&](const TokenPos* endTag, int endTagStart) {
+        ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
+        const int index = open;
+        ElemPos& e = ELEM(index);
+        e.SetEndTagLen(0);
+        e.flags |= ELEM_UNENDED;
+        e.length = e.StartTagLen();
+        const int parent = e.parent;
+        if (e.child) {
+            const int firstChild = e.child;
+            const int lastChild = ELEM(firstChild).prev;
+            for (int c = firstChild; c; c = ELEM(c).next) {
+                ELEM(c).parent = parent;
+                forEachInSubtree(positions, c, [](ElemPos& d) { d.SetLevel(d.Level() - 1); });
+            }
+            ELEM(firstChild).flags &= ~ELEM_FIRST;
+            ELEM(firstChild).prev = index;
+            e.next = firstChild;
+            e.child = 0;
+            ELEM(ELEM(parent).child).prev = lastChild;
+        }
+        if (e.flags & ELEM_HAS_LONE_END) {
+            e.flags &= ~ELEM_HAS_LONE_END;
+            ELEM(parent).flags |= ELEM_HAS_LONE_END;
+        }
+        if (resultText.empty()) {
+            const std::u16string& name = stack.entries[depth - 1].meta;
+            if (endTag) {
+                const std::u16string endName = x_GetToken(*endTag);
+                resultText = nxFormatString(
+                    u"End tag '%s' at offset %d does not match start tag '%s' at offset %d",
+                    endName.c_str(), endTagStart + 1, name.c_str(), e.start);
+            } else {
+                resultText = nxFormatString(u"Element '%s' at offset %d not ended", name.c_str(),
+                                            e.start);
+            }
+        }
+        open = parent;
+        --depth;
+    };
+
+    for (;;) {
+        NodePos& node = stack.entries[depth];
+        const int type = x_ParseNode(token, node);
+        if (type == NODE_ELEMENT) {
+            const int index = x_GetFreePos();
+            if (!first)
+                first = index;
+            ElemPos& e = ELEM(index);
+            ElemPos& p = ELEM(open);
+            if (p.child) {
+                ElemPos& firstChild = ELEM(p.child);
+                const int last = firstChild.prev;
+                ELEM(last).next = index;
+                e.prev = last;
+                firstChild.prev = index;
+                e.flags = 0;
+            } else {
+                p.child = index;
+                e.prev = index;
+                e.flags = ELEM_FIRST;
+            }
+            e.parent = open;
+            e.child = 0;
+            e.next = 0;
+            e.SetLevel(rootLevel + depth);
+            e.start = node.start;
+            e.SetStartTagLen(node.length);
+            e.SetEndTagLen(0);
+            e.length = node.length;
+            if (!(node.nodeFlags & NODE_EMPTY_ELEMENT)) {
+                ++depth;
+                open = index;
+                stack.ensure(depth);
+            }
+        } else if (type == 0) {
+            // An end tag: find the open element it closes, innermost first. An end tag too
+            // long for the record's 10-bit end-tag length closes nothing.
+            int match = open;
+            int d = depth;
+            if (node.length < 512) {
+                for (; d > 0; --d, match = ELEM(match).parent)
+                    if (token.MatchName(stack.entries[d - 1].meta.c_str()))
+                        break;
+            } else {
+                d = 0;
+            }
+            if (d == 0) {
+                ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
+                ELEM(open).flags |= ELEM_HAS_LONE_END;
+                if (resultText.empty()) {
+                    const std::u16string endName = x_GetToken(token);
+                    resultText = nxFormatString(u"No start tag for end tag '%s' at offset %d",
+                                                endName.c_str(), node.start);
+                }
+            } else {
+                const int endStart = node.start;
+                const int endLen = node.length;
+                while (open != match)
+                    unend(&token, endStart);
+                ElemPos& m = ELEM(match);
+                m.length = endStart - m.start + endLen;
+                m.SetEndTagLen(endLen);
+                open = m.parent;
+                --depth;
+            }
+        } else if (type == -1) {
+            ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
+            ELEM(open).flags |= ELEM_HAS_LONE_END;
+            if (resultText.empty())
+                resultText = node.meta;
+        } else if (type == -2) {
+            while (depth > 0)
+                unend(nullptr, 0);
+            break;
+        }
+    }
+    (void)text;
+    return first;
+}
+
+// ---- the document --------------------------------------------------------------------------
+
+bool CMarkup::x_ParseDoc() {
+    std::u16string kept;
+    kept.swap(resultText);
+    x_SetPos(0, 0, 0);
+    savedPositions.RemoveAll();
+    freePos = 1;
+    x_AllocPosArray(toInt(docText.size() / 64 + 8));
+    releasedPos = 0;
+    ELEM(0).ClearVirtualParent();
+    if (docText.empty()) {
+        resultText = u"Empty document";
+    } else {
+        TokenPos token(docText.c_str(), docFlags);
+        const int first = x_ParseElem(0, token);
+        ELEM(0).length = toInt(docText.size());
+        if (!first) {
+            resultText = u"No root element";
+        } else {
+            ELEM(0).child = first;
+            if (ELEM(first).next)
+                resultText = u"Root element has sibling";
+        }
+    }
+    x_SetPos(0, 0, 0);
+    if (!kept.empty()) {
+        if (resultText.empty())
+            resultText.swap(kept);
+        else
+            resultText = kept + u", " + resultText;
+    }
+    return IsWellFormed();
+}
+
+bool CMarkup::IsWellFormed() {
+    if (positions.GetSize() == 0)
+        return false;
+    const ElemPos& root = ELEM(0);
+    return !(root.flags & ELEM_ILL_FORMED) && root.child && !ELEM(root.child).next;
+}
+
+// ---- tokens --------------------------------------------------------------------------------
+
+bool CMarkup::x_FindAny(const char16_t* text, int& n) {
+    while (isSpace(text[n]))
+        ++n;
+    return text[n] != 0;
+}
+
+bool CMarkup::x_FindName(TokenPos& token) {
+    const char16_t* s = token.text;
+    int n = token.next;
+    const bool any = x_FindAny(s, n);
+    token.left = n;
+    if (any) {
+        const int from = n;
+        while (s[n] && !(charClass(s[n]) & CC_TOKEN_END))
+            ++n;
+        if (n == from)
+            ++n;
+    }
+    token.next = n;
+    token.right = n - 1;
+    return any;
+}
+
+std::u16string CMarkup::x_GetToken(const TokenPos& token) {
+    if (token.right < token.left)
+        return std::u16string();
+    return std::u16string(token.text + token.left, static_cast<std::size_t>(token.Length()));
+}
+
+bool CMarkup::TokenPos::MatchName(const char16_t* tagName) const {
+    if (!tagName)
+        return false;
+    const int len = right < left ? 0 : right - left + 1;
+    const char16_t* t = text + left;
+    const bool fold = (tokenFlags & DOC_IGNORE_CASE) != 0;
+    for (int i = 0; i < len; ++i) {
+        if (!tagName[i])
+            return false;
+        if (!unitsEqual(t + i, tagName + i, 1, fold))
+            return false;
+    }
+    const char16_t after = tagName[len];
+    return after == 0 || (after < 128 && (kCharClass.v[after] & CC_NAME_CONT));
+}
+
+bool CMarkup::x_FindAttrib(TokenPos& token, const char16_t* attribName, int n) {
+    const char16_t* s = token.text;
+    int attrib = -1;  // number of the last name token; -1 until the element name is passed
+    bool found = false;
+    bool afterEquals = false;
+    int foundRight = 0;
+    for (;;) {
+        const int spaceStart = token.next;
+        int p = spaceStart;
+        if (!x_FindAny(s, p)) {
+            token.next = p;
+            break;
+        }
+        const int tokenStart = p;
+        const char16_t c = s[p];
+        bool isValue;
+        if (c == '"' || c == '\'') {
+            token.left = p + 1;
+            ++p;
+            while (s[p] && s[p] != c)
+                ++p;
+            token.right = p - 1;
+            token.next = s[p] ? p + 1 : p;
+            token.tokenFlags |= TOKEN_QUOTED;
+            isValue = true;
+        } else {
+            const unsigned endSet = afterEquals ? CC_VALUE_END : CC_ATTR_END;
+            while (s[p] && !(charClass(s[p]) & endSet))
+                ++p;
+            if (p == tokenStart)
+                ++p;
+            token.left = tokenStart;
+            token.right = p - 1;
+            token.next = p;
+            token.tokenFlags &= ~TOKEN_QUOTED;
+            isValue = afterEquals;
+        }
+        if (isValue) {
+            afterEquals = false;
+            if (found)
+                return true;
+            continue;
+        }
+        if (token.right == token.left) {
+            if (c == '=') {
+                afterEquals = true;
+                continue;
+            }
+            if (c == '>' || c == '/' || c == '?') {
+                token.next = spaceStart;
+                break;
+            }
+        }
+        if (found)
+            break;  // the attribute found has no value
+        if (attrib >= 0) {
+            if (attribName) {
+                if (token.MatchName(attribName)) {
+                    found = true;
+                    token.preSpaceStart = spaceStart;
+                    token.preSpaceLength = tokenStart - spaceStart;
+                    foundRight = token.right;
+                }
+            } else if (attrib == n) {
+                token.preSpaceStart = spaceStart;
+                token.preSpaceLength = tokenStart - spaceStart;
+                return true;
+            }
+        }
+        ++attrib;
+    }
+    if (!found)
+        return false;
+    token.left = token.preSpaceStart + token.preSpaceLength;
+    token.right = foundRight;
+    token.next = foundRight + 1;
+    token.tokenFlags &= ~TOKEN_QUOTED;
+    return true;
+}

@@ -1,0 +1,179 @@
+// UTF-8 and UTF-16 conversion of single code points and of whole texts. Invalid input never
+// fails: each character that cannot be decoded becomes "?". Runs of ASCII are converted eight
+// bytes at a time.
+#include "xml/xml_internal.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+constexpr std::uint64_t kLowBits = 0x0101010101010101ULL;
+
+// True when the 8 bytes are all in 1..0x7F: no lead or continuation byte and no zero.
+inline bool plainAscii8(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    const bool hasZero = ((w - kLowBits) & ~w & kHighBits) != 0;
+    return !(w & kHighBits) && !hasZero;
+}
+
+}  // namespace
+
+int CMarkup::DecodeCharUTF8(const char*& utf8) {
+    const unsigned lead = static_cast<unsigned char>(*utf8++);
+    if (lead < 0x80)
+        return static_cast<int>(lead);
+    int count;
+    int cp;
+    if (!(lead & 0x20)) {
+        count = 1;
+        cp = lead & 0x1F;
+    } else if (!(lead & 0x10)) {
+        count = 2;
+        cp = lead & 0x0F;
+    } else if (!(lead & 0x08)) {
+        count = 3;
+        cp = lead & 0x07;
+    } else {
+        return -1;
+    }
+    while (count--) {
+        const unsigned b = static_cast<unsigned char>(*utf8);
+        if (!(b & 0x80))
+            return -1;
+        cp = (cp << 6) | static_cast<int>(b & 0x3F);
+        ++utf8;
+    }
+    return cp;
+}
+
+void CMarkup::EncodeCharUTF8(int codePoint, char* utf8, int& length) {
+    const unsigned v = static_cast<unsigned>(codePoint);
+    if (v < 0x80) {
+        if (utf8)
+            utf8[length] = static_cast<char>(v);
+        length += 1;
+    } else if (v < 0x800) {
+        if (utf8) {
+            utf8[length] = static_cast<char>(0xC0 | ((v >> 6) & 0x1F));
+            utf8[length + 1] = static_cast<char>(0x80 | (v & 0x3F));
+        }
+        length += 2;
+    } else if (v < 0x10000) {
+        if (utf8) {
+            utf8[length] = static_cast<char>(0xE0 | ((v >> 12) & 0x0F));
+            utf8[length + 1] = static_cast<char>(0x80 | ((v >> 6) & 0x3F));
+            utf8[length + 2] = static_cast<char>(0x80 | (v & 0x3F));
+        }
+        length += 3;
+    } else {
+        if (utf8) {
+            utf8[length] = static_cast<char>(0xF0 | ((v >> 18) & 0x07));
+            utf8[length + 1] = static_cast<char>(0x80 | ((v >> 12) & 0x3F));
+            utf8[length + 2] = static_cast<char>(0x80 | ((v >> 6) & 0x3F));
+            utf8[length + 3] = static_cast<char>(0x80 | (v & 0x3F));
+        }
+        length += 4;
+    }
+}
+
+int CMarkup::DecodeCharUTF16(const char16_t*& utf16) {
+    const unsigned first = *utf16++;
+    if ((first & 0xF800) != 0xD800)
+        return static_cast<int>(first);
+    const unsigned second = *utf16;
+    if (!second)
+        return -1;
+    ++utf16;
+    return static_cast<int>((((first & 0x3FF) << 10) | (second & 0x3FF)) + 0x10000);
+}
+
+void CMarkup::EncodeCharUTF16(int codePoint, char16_t* utf16, int& length) {
+    const unsigned v = static_cast<unsigned>(codePoint);
+    if (v > 0xFFFF) {
+        if (utf16) {
+            utf16[length] = static_cast<char16_t>(0xD800 | (((v - 0x10000) >> 10) & 0x3FF));
+            utf16[length + 1] = static_cast<char16_t>(0xDC00 | (v & 0x3FF));
+        }
+        length += 2;
+    } else {
+        if (utf16)
+            utf16[length] = static_cast<char16_t>(v);
+        length += 1;
+    }
+}
+
+int CMarkup::UTF8To16(char16_t* utf16, const char* utf8, int byteCount) {
+    if (!utf8 || byteCount <= 0)
+        return 0;
+    const char* p = utf8;
+    const char* const end = utf8 + byteCount;
+    int out = 0;
+    while (p < end) {
+        if (end - p >= 8 && plainAscii8(p)) {
+            if (utf16) {
+                for (int k = 0; k < 8; ++k)
+                    utf16[out + k] = static_cast<char16_t>(static_cast<unsigned char>(p[k]));
+            }
+            out += 8;
+            p += 8;
+            continue;
+        }
+        int cp;
+        if (end - p < 4) {
+            // Decode the tail from a zero-terminated copy so nothing past the input is read.
+            char tail[5] = {0, 0, 0, 0, 0};
+            std::memcpy(tail, p, static_cast<std::size_t>(end - p));
+            const char* q = tail;
+            cp = DecodeCharUTF8(q);
+            p += q - tail;
+        } else {
+            cp = DecodeCharUTF8(p);
+        }
+        if (cp == 0) {
+            if (utf16)
+                utf16[out] = 0;
+            break;
+        }
+        EncodeCharUTF16(cp == -1 ? '?' : cp, utf16, out);
+    }
+    return utf16 ? static_cast<int>(p - utf8) : out;
+}
+
+int CMarkup::UTF16To8(char* utf8, const char16_t* utf16, int byteCount) {
+    if (!utf16 || !*utf16) {
+        if (utf8 && byteCount > 0)
+            utf8[0] = 0;
+        return 0;
+    }
+    const char16_t* p = utf16;
+    int len = 0;
+    while (*p) {
+        if (*p < 0x80 && (!utf8 || byteCount - len >= 1)) {
+            // ASCII needs one byte, which fits whenever any room remains.
+            if (utf8)
+                utf8[len] = static_cast<char>(*p);
+            ++len;
+            ++p;
+            continue;
+        }
+        int cp = DecodeCharUTF16(p);
+        if (cp == -1)
+            cp = '?';
+        if (utf8) {
+            if (byteCount - len < 4) {
+                int need = 0;
+                EncodeCharUTF8(cp, nullptr, need);
+                if (len + need > byteCount)
+                    break;
+            }
+            EncodeCharUTF8(cp, utf8, len);
+        } else {
+            EncodeCharUTF8(cp, nullptr, len);
+        }
+    }
+    if (utf8 && len < byteCount)
+        utf8[len] = 0;
+    return len;
+}
