@@ -5,5 +5,7 @@
 #include "memory/memory.h"
 #include "xml/xml.h"
 #include "log/log.h"
+#include "sysinfo/sysinfo.h"
+#include "pubfunc/pubfunc.h"
 
 #endif
