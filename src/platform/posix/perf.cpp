@@ -47,6 +47,10 @@ bool readFile(const std::string& path, std::string& out) {
         if (n <= 0)
             break;
         out.append(buf, static_cast<std::size_t>(n));
+        // /proc files are produced whole by one read of this size; a short read is the end,
+        // which saves the read that would return 0 (a quarter of the system calls per file).
+        if (static_cast<std::size_t>(n) < sizeof buf)
+            break;
     }
     ::close(fd);
     return true;
