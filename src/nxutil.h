@@ -3,6 +3,7 @@
 #define NXUTIL_NXUTIL_H
 
 #include "memory/memory.h"
+#include "text/text.h"
 #include "xml/xml.h"
 #include "log/log.h"
 #include "sysinfo/sysinfo.h"

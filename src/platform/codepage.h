@@ -40,6 +40,13 @@ constexpr int kErrorNoUnicodeTranslation = 1113;
 int multiByteToWideChar(unsigned int codePage, unsigned int flags, const char* in, int inLength,
                         char16_t* out, int outCapacity);
 
+/// The length of the longest prefix of the `inLength` bytes at `in` (inLength > 0) that
+/// multiByteToWideChar decodes in strict mode: the position of the first invalid or truncated
+/// sequence, or inLength when there is none. Equivalent to shortening the input one byte at a
+/// time until strict decoding succeeds, without the quadratic cost.
+///   UTF-8 "ab\xFF" "c" => 2, "ab\xE2\x82" => 2.
+int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength);
+
 /// Encodes `inLength` UTF-16 units of `in` (-1: up to and including the terminating zero unit)
 /// into the code page. Size query, results and errors as in multiByteToWideChar. UTF-8 encodes a
 /// lone surrogate as U+FFFD (EF BF BD), or fails with 1113 under kWcErrInvalidChars; it accepts

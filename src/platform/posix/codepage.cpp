@@ -58,10 +58,11 @@ std::size_t illFormedLength(const u8* s, std::size_t n) {
     return k;
 }
 
-// Decodes n bytes; returns the units produced or kFailInvalid. With Write false nothing is
-// stored. `out` must have room for n units (a byte never yields more than one unit).
+// Decodes n bytes; returns the units produced or kFailInvalid (then *failedAt, when given, is
+// the position of the offending sequence). With Write false nothing is stored. `out` must have
+// room for n units (a byte never yields more than one unit).
 template <bool Strict, bool Write>
-long decodeUtf8(const u8* s, std::size_t n, char16_t* out) {
+long decodeUtf8(const u8* s, std::size_t n, char16_t* out, std::size_t* failedAt = nullptr) {
     std::size_t i = 0;
     std::size_t o = 0;
     while (i < n) {
@@ -132,8 +133,11 @@ long decodeUtf8(const u8* s, std::size_t n, char16_t* out) {
                 }
             }
         }
-        if (Strict)
+        if (Strict) {
+            if (failedAt)
+                *failedAt = i;
             return kFailInvalid;
+        }
         if (Write)
             out[o] = 0xFFFD;
         ++o;
@@ -355,6 +359,7 @@ thread_local IconvCache t_iconv;
 
 struct IconvRun {
     std::size_t produced = 0;   // output bytes
+    std::size_t consumed = 0;   // input bytes taken before a failure
     int error = 0;              // a Win32 error number, 0 on success
     bool usedDefault = false;
 };
@@ -392,6 +397,7 @@ IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, st
         }
         if (strict || (err != EILSEQ && err != EINVAL)) {
             r.error = kErrorNoUnicodeTranslation;
+            r.consumed = inBytes - inLeft;
             return r;
         }
         // Replace what iconv refused: one unit, or a surrogate pair when UTF-16 input holds
@@ -459,6 +465,22 @@ int iconvFromWide(unsigned int cp, const char16_t* in, std::size_t n, char* out,
 
 // ---------------------------------------------------------------------------------------------
 // Entry points
+
+int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength) {
+    if (!in || inLength <= 0)
+        return 0;
+    std::size_t n = static_cast<std::size_t>(inLength);
+    if (isUtf8Page(codePage)) {
+        std::size_t failedAt = n;
+        decodeUtf8<true, false>(reinterpret_cast<const u8*>(in), n, nullptr, &failedAt);
+        return static_cast<int>(failedAt);
+    }
+    iconv_t cd = t_iconv.get(codePage, true);
+    if (!cd)
+        return 0;
+    IconvRun r = runIconv(cd, in, n, nullptr, 0, 1, true, nullptr, 0);
+    return r.error ? static_cast<int>(r.consumed) : inLength;
+}
 
 int multiByteToWideChar(unsigned int codePage, unsigned int flags, const char* in, int inLength,
                         char16_t* out, int outCapacity) {

@@ -14,6 +14,35 @@ int multiByteToWideChar(unsigned int codePage, unsigned int flags, const char* i
     return n;
 }
 
+int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength) {
+    // The API does not say where strict decoding failed. Prefixes up to the first bad
+    // sequence decode when they end on a character boundary, and no longer prefix does; a
+    // character has at most four bytes, so of four consecutive lengths below the failure one
+    // decodes. That allows a bisection, then a short linear finish.
+    int lo = 0;           // a prefix length known to decode (0 trivially)
+    int hi = inLength;    // the answer is at most hi
+    if (!in || hi <= 0)
+        return 0;
+    while (hi - lo > 8) {
+        int mid = lo + (hi - lo) / 2;
+        int good = -1;
+        for (int k = mid; k > mid - 4 && k > lo; --k) {
+            if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in, k, nullptr, 0) != 0) {
+                good = k;
+                break;
+            }
+        }
+        if (good > 0)
+            lo = good;
+        else
+            hi = mid;
+    }
+    for (int k = hi; k > lo; --k)
+        if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in, k, nullptr, 0) != 0)
+            return k;
+    return lo;
+}
+
 int wideCharToMultiByte(unsigned int codePage, unsigned int flags, const char16_t* in,
                         int inLength, char* out, int outCapacity, const char* defaultChar,
                         bool* usedDefault) {

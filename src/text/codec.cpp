@@ -1,0 +1,96 @@
+// NxTextCodec: conversion between bytes in the codec's code page and UTF-16 through the
+// platform's code-page functions, first into a local buffer and, only when that is too small,
+// into one sized by a measuring call.
+#include "text/text.h"
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+
+#include <climits>
+#include <cstddef>
+
+namespace {
+
+constexpr int kLocalUnits = 4096;
+constexpr int kLocalBytes = 4096;
+
+// Frees a block from nxMalloc when the conversion is done.
+struct HeapBlock {
+    void* p = nullptr;
+    ~HeapBlock() { nxFree(p); }
+};
+
+}  // namespace
+
+unsigned int NxTextCodec::codepage() const {
+    switch (m_encoding) {
+    case Utf8: return platform::kCodePageUtf8;
+    case Ansi: return platform::kCodePageAnsi;
+    default: return 0xFFFFFFFFu;
+    }
+}
+
+NxString NxTextCodec::toUnicode(const char* in, int length, int*) const {
+    unsigned int cp = codepage();
+    if (cp == 0xFFFFFFFFu || length == 0)
+        return NxString();
+    char16_t local[kLocalUnits];
+    char16_t* buf = local;
+    int capacity = kLocalUnits;
+    HeapBlock heap;
+    int units = platform::multiByteToWideChar(cp, platform::kMbErrInvalidChars, in, length, buf,
+                                              capacity);
+    while (units == 0) {
+        int error = platform::lastError().code;
+        if (error == platform::kErrorInsufficientBuffer && !heap.p) {
+            int needed = platform::multiByteToWideChar(cp, 0, in, length, nullptr, 0);
+            if (needed <= 0)
+                break;
+            std::size_t bytes = static_cast<std::size_t>(needed) * 2;
+            if (bytes > UINT_MAX)
+                break;
+            heap.p = nxMalloc(static_cast<unsigned int>(bytes));
+            if (!heap.p)
+                break;
+            buf = static_cast<char16_t*>(heap.p);
+            capacity = needed;
+        } else if (error == platform::kErrorNoUnicodeTranslation && length > 0) {
+            // Keep the longest prefix that decodes: the same result as dropping one byte at a
+            // time and retrying, found in one pass.
+            int prefix = platform::multiByteValidPrefix(cp, in, length);
+            length = prefix < length ? prefix : length - 1;
+            if (length <= 0)
+                break;
+        } else {
+            // Any other failure, including -1 input with an invalid sequence.
+            break;
+        }
+        units = platform::multiByteToWideChar(cp, platform::kMbErrInvalidChars, in, length, buf,
+                                              capacity);
+    }
+    return NxString::fromWCharArray(buf, units);
+}
+
+NxByteArray NxTextCodec::fromUnicode(const char16_t* in, int length) const {
+    unsigned int cp = codepage();
+    if (cp == 0xFFFFFFFFu || length == 0)
+        return NxByteArray();
+    char local[kLocalBytes];
+    char* buf = local;
+    HeapBlock heap;
+    int bytes = platform::wideCharToMultiByte(cp, 0, in, length, buf, kLocalBytes, nullptr,
+                                              nullptr);
+    if (bytes == 0 && platform::lastError().code == platform::kErrorInsufficientBuffer) {
+        int needed = platform::wideCharToMultiByte(cp, 0, in, length, nullptr, 0, nullptr,
+                                                   nullptr);
+        if (needed > 0) {
+            heap.p = nxMalloc(static_cast<unsigned int>(needed));
+            if (heap.p) {
+                buf = static_cast<char*>(heap.p);
+                bytes = platform::wideCharToMultiByte(cp, 0, in, length, buf, needed, nullptr,
+                                                      nullptr);
+            }
+        }
+    }
+    return NxByteArray(buf, bytes);
+}
