@@ -16,6 +16,7 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -224,6 +225,44 @@ TEST_F(Windows, WithoutAReachableDisplayThereAreNoWindows) {
         pubfunc::showProcessMainWnd(owner.pid);
     }
     nxproc::setEnvVar("DISPLAY", display);
+    EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), owner.main);
+}
+
+TEST_F(Windows, QueriesFromSeveralThreadsAgree) {
+    WindowOwner owner(false);
+    ASSERT_TRUE(owner.ready());
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&owner, &wrong, t] {
+            for (int i = 0; i < 50; ++i) {
+                if (pubfunc::getProcessMainWnd(owner.pid, u"") != owner.main)
+                    ++wrong[t];
+                if (pubfunc::FindWindowTop(owner.grandchild) != owner.main)
+                    ++wrong[t];
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
+TEST_F(Windows, AServerThatGoesAwayLeavesNoWindowsAndNoHarm) {
+    const std::string display = s_server->display();
+    {
+        nxproc::DisplayServer other;
+        std::string why;
+        ASSERT_TRUE(other.start(&why)) << why;
+        nxproc::setEnvVar("DISPLAY", other.display());
+        // Connects to the second server, which then ends under the open connection.
+        EXPECT_EQ(pubfunc::getProcessMainWnd(nxtest::selfProcessId(), u""), nullptr);
+        other.stop();
+        EXPECT_EQ(pubfunc::getProcessMainWnd(nxtest::selfProcessId(), u""), nullptr);
+        EXPECT_EQ(pubfunc::FindWindowTop(handle(0x200001)), nullptr);
+    }
+    nxproc::setEnvVar("DISPLAY", display);
+    WindowOwner owner(false);
+    ASSERT_TRUE(owner.ready());
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), owner.main);
 }
 

@@ -42,6 +42,7 @@ struct X11Api {
     decltype(&::XSendEvent) SendEvent = nullptr;
     decltype(&::XSync) Sync = nullptr;
     decltype(&::XSetErrorHandler) SetErrorHandler = nullptr;
+    decltype(&::XSetIOErrorHandler) SetIOErrorHandler = nullptr;
     // libX11 1.7 and later: lets a lost server end the connection instead of the process.
     void (*SetIOErrorExitHandler)(Display*, void (*)(Display*, void*), void*) = nullptr;
     bool loaded = false;
@@ -70,7 +71,8 @@ const X11Api& x11() {
                    resolve(lib, "XMapWindow", a.MapWindow) &&
                    resolve(lib, "XRaiseWindow", a.RaiseWindow) &&
                    resolve(lib, "XSendEvent", a.SendEvent) && resolve(lib, "XSync", a.Sync) &&
-                   resolve(lib, "XSetErrorHandler", a.SetErrorHandler);
+                   resolve(lib, "XSetErrorHandler", a.SetErrorHandler) &&
+                   resolve(lib, "XSetIOErrorHandler", a.SetIOErrorHandler);
         resolve(lib, "XSetIOErrorExitHandler", a.SetIOErrorExitHandler);
         return a;
     }();
@@ -103,6 +105,34 @@ void forkChild() {
     g_lock.unlock();
 }
 
+// Errors of requests on this file's connection (a window that does not exist or vanished)
+// are recorded instead of reaching Xlib's default handler, which ends the process. A lost
+// server is an I/O error: the default handler ends the process there too, so this file's own
+// handler marks the connection lost and returns, and the per-connection exit handler (libX11
+// 1.7 and later) lets the call fail instead of exiting. The handlers are process-wide in Xlib:
+// they are installed only around this file's requests, and errors of other connections go to
+// the handlers that were there before.
+Display* g_trapDisplay = nullptr;
+int g_trapErrors = 0;
+XErrorHandler g_previousHandler = nullptr;
+XIOErrorHandler g_previousIOHandler = nullptr;
+
+int trapError(Display* d, XErrorEvent* e) {
+    if (d == g_trapDisplay) {
+        ++g_trapErrors;
+        return 0;
+    }
+    return g_previousHandler ? g_previousHandler(d, e) : 0;
+}
+
+int trapIOError(Display* d) {
+    if (d == g_trapDisplay) {
+        g_conn.lost = true;
+        return 0;
+    }
+    return g_previousIOHandler ? g_previousIOHandler(d) : 0;
+}
+
 // Caller holds g_lock. Returns the connection for the current DISPLAY, or null.
 Connection* connection() {
     const X11Api& x = x11();
@@ -111,7 +141,14 @@ Connection* connection() {
     const char* env = std::getenv("DISPLAY");
     const std::string name = env ? env : "";
     if (g_conn.display && (g_conn.lost || g_conn.name != name)) {
+        // Closing talks to the server one last time: errors stay trapped.
+        g_trapDisplay = g_conn.display;
+        g_previousHandler = x.SetErrorHandler(trapError);
+        g_previousIOHandler = x.SetIOErrorHandler(trapIOError);
         x.CloseDisplay(g_conn.display);
+        x.SetIOErrorHandler(g_previousIOHandler);
+        x.SetErrorHandler(g_previousHandler);
+        g_trapDisplay = nullptr;
         g_conn = Connection{};
     }
     if (g_conn.display)
@@ -138,22 +175,6 @@ Connection* connection() {
     return &g_conn;
 }
 
-// Errors of requests on this file's connection (a window that does not exist or vanished)
-// are recorded instead of reaching Xlib's default handler, which ends the process. The
-// handler is installed only around this file's requests; errors of other connections go to
-// the handler that was there before.
-Display* g_trapDisplay = nullptr;
-int g_trapErrors = 0;
-XErrorHandler g_previousHandler = nullptr;
-
-int trapError(Display* d, XErrorEvent* e) {
-    if (d == g_trapDisplay) {
-        ++g_trapErrors;
-        return 0;
-    }
-    return g_previousHandler ? g_previousHandler(d, e) : 0;
-}
-
 // Holds g_lock and the error trap for one operation; conn is null when there is no display.
 class Session {
 public:
@@ -162,11 +183,14 @@ public:
             g_trapDisplay = m_conn->display;
             g_trapErrors = 0;
             g_previousHandler = x11().SetErrorHandler(trapError);
+            g_previousIOHandler = x11().SetIOErrorHandler(trapIOError);
         }
     }
     ~Session() {
         if (m_conn) {
-            x11().Sync(m_conn->display, False);
+            if (!m_conn->lost)
+                x11().Sync(m_conn->display, False);
+            x11().SetIOErrorHandler(g_previousIOHandler);
             x11().SetErrorHandler(g_previousHandler);
             g_trapDisplay = nullptr;
         }
