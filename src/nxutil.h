@@ -8,5 +8,6 @@
 #include "log/log.h"
 #include "sysinfo/sysinfo.h"
 #include "pubfunc/pubfunc.h"
+#include "signals/signals.h"
 
 #endif

@@ -1,0 +1,225 @@
+// Signals and slots: who is called, in which order, and when connections and wrappers go.
+#include "signals/signals.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using sigslot::has_slots;
+using sigslot::signal_base;
+
+struct Recorder : has_slots {
+    explicit Recorder(std::string* log, char tag = 'r') : log(log), tag(tag) {}
+    void tick() { *log += tag; }
+    void tock() { *log += static_cast<char>(tag - 'a' + 'A'); }
+    void take(int* value) { *log += tag + std::to_string(*value); }
+    std::string* log;
+    char tag;
+};
+
+// A handle of our own on a receiver's wrapper, to watch its count after the receiver is gone.
+has_slots::slot_holder watch(has_slots& r) { return r.get_receiver(); }
+
+TEST(Signals, ConnectionsAreCalledInOrderWithTheirArgument) {
+    std::string log;
+    Recorder a(&log, 'a'), b(&log, 'b');
+    signal_base plain, withArg;
+    plain.connect(&a, &Recorder::tick);
+    plain.connect(&b, &Recorder::tick);
+    plain.connect(&a, &Recorder::tock);  // a second connection from one receiver
+    plain.emit();
+    EXPECT_EQ("abA", log);
+    log.clear();
+    withArg.connect(&b, &Recorder::take);
+    withArg.connect(&a, &Recorder::take);
+    int v = 7;
+    withArg.emit(&v);
+    EXPECT_EQ("b7a7", log);
+}
+
+TEST(Signals, DestroyedReceiverIsPrunedAndItsWrapperFreedWithTheLastConnection) {
+    std::string log;
+    signal_base s;
+    Recorder keep(&log, 'k');
+    auto* gone = new Recorder(&log, 'g');
+    s.connect(gone, &Recorder::tick);
+    s.connect(&keep, &Recorder::tick);
+    s.connect(gone, &Recorder::tock);
+    const has_slots::slot_holder w = watch(*gone);
+    EXPECT_EQ(4, w->refcount());  // receiver, two connections, ours
+    delete gone;
+    EXPECT_EQ(nullptr, w->target());
+    EXPECT_EQ(3, w->refcount());
+    s.emit();
+    EXPECT_EQ("k", log);
+    EXPECT_EQ(1u, s.connection_count());
+    EXPECT_EQ(1, w->refcount()) << "only our handle is left";
+}
+
+struct Killer : has_slots {
+    has_slots* victim = nullptr;
+    void kill() {
+        delete victim;
+        victim = nullptr;
+    }
+};
+
+TEST(Signals, ReceiverDestroyedDuringEmissionIsNotCalled) {
+    std::string log;
+    signal_base s;
+    Killer killer;
+    auto* victim = new Recorder(&log, 'v');
+    killer.victim = victim;
+    s.connect(&killer, &Killer::kill);
+    s.connect(victim, &Recorder::tick);
+    s.emit();  // the snapshot still holds the victim's connection, which now reads null
+    EXPECT_EQ("", log);
+    EXPECT_EQ(2u, s.connection_count());
+    s.emit();
+    EXPECT_EQ(1u, s.connection_count());
+}
+
+TEST(Signals, DisconnectAllEndsOldConnectionsOnly) {
+    std::string log;
+    signal_base s;
+    Recorder r(&log);
+    s.connect(&r, &Recorder::tick);
+    const has_slots::slot_holder old = watch(r);
+    r.disconnect_all();
+    EXPECT_EQ(nullptr, old->target());
+    s.connect(&r, &Recorder::tock);
+    s.emit();
+    EXPECT_EQ("R", log);
+    EXPECT_EQ(1u, s.connection_count());
+    EXPECT_EQ(1, old->refcount()) << "the old connection was pruned";
+}
+
+struct Joiner : has_slots {
+    signal_base* signal = nullptr;
+    Recorder* late = nullptr;
+    void join() {
+        if (late)
+            signal->connect(late, &Recorder::tick);
+        late = nullptr;
+    }
+};
+
+TEST(Signals, ConnectionMadeDuringEmissionWaitsForTheNextOne) {
+    std::string log;
+    signal_base s;
+    Recorder late(&log, 'l');
+    Joiner j;
+    j.signal = &s;
+    j.late = &late;
+    s.connect(&j, &Joiner::join);
+    s.emit();
+    EXPECT_EQ("", log);
+    s.emit();
+    EXPECT_EQ("l", log);
+}
+
+TEST(Signals, DestroyingASignalReleasesEveryWrapperReference) {
+    std::string log;
+    Recorder a(&log), b(&log);
+    const has_slots::slot_holder wa = watch(a), wb = watch(b);
+    {
+        signal_base s;
+        s.connect(&a, &Recorder::tick);
+        s.connect(&a, &Recorder::tock);
+        s.connect(&b, &Recorder::tick);
+        EXPECT_EQ(4, wa->refcount());
+        EXPECT_EQ(3, wb->refcount());
+    }
+    EXPECT_EQ(2, wa->refcount());
+    EXPECT_EQ(2, wb->refcount());
+}
+
+TEST(Signals, DisconnectByReceiverOrBySlot) {
+    std::string log;
+    signal_base s;
+    Recorder a(&log, 'a'), b(&log, 'b');
+    s.connect(&a, &Recorder::tick);
+    s.connect(&a, &Recorder::tock);
+    s.connect(&b, &Recorder::tick);
+    s.disconnect(&a, &Recorder::tick);
+    s.emit();
+    EXPECT_EQ("Ab", log);
+    s.disconnect(&a);
+    log.clear();
+    s.emit();
+    EXPECT_EQ("b", log);
+    s.disconnect_all();
+    EXPECT_EQ(0u, s.connection_count());
+    s.connect(nullptr);  // ignored
+    EXPECT_EQ(0u, s.connection_count());
+}
+
+TEST(Signals, ConnectionsCloneDuplicateAndCompareSlots) {
+    std::string log;
+    Recorder a(&log, 'a'), b(&log, 'b');
+    sigslot::_connection0<Recorder> tickA(&a, &Recorder::tick), tockA(&a, &Recorder::tock);
+    sigslot::_connection1<Recorder, int> takeA(&a, &Recorder::take);
+    EXPECT_TRUE(tickA.same_slot(tickA));
+    EXPECT_FALSE(tickA.same_slot(tockA));
+    EXPECT_FALSE(tickA.same_slot(takeA));
+    sigslot::_connection_base::connection_holder dup(tickA.duplicate(&b));
+    EXPECT_EQ(&b, dup->getdest());
+    EXPECT_TRUE(dup->same_slot(tickA));
+    const sigslot::_connection_base::connection_holder copy(dup);
+    EXPECT_NE(dup.get(), copy.get());
+    reinterpret_cast<sigslot::_connection_base::emitter0>(copy->get_emitter())(copy.get());
+    EXPECT_EQ("b", log);
+    EXPECT_EQ(nullptr, sigslot::_connection_base::connection_holder().get());
+}
+
+TEST(Signals, CopiedReceiverSharesTheSourcesWrapper) {
+    std::string log;
+    Recorder a(&log, 'a');
+    Recorder copy(a);
+    EXPECT_EQ(a.get_receiver().get(), copy.get_receiver().get());
+    EXPECT_EQ(&a, copy.get_receiver()->target());
+}
+
+struct Counter : has_slots {
+    std::atomic<int> calls{0};
+    void hit() { calls.fetch_add(1, std::memory_order_relaxed); }
+};
+
+TEST(Signals, EmittingWhileOtherThreadsConnectAndDisconnect) {
+    signal_base s;
+    Counter fixed;
+    s.connect(&fixed, &Counter::hit);
+    std::atomic<bool> stop{false};
+    std::thread emitter([&] {
+        while (!stop.load())
+            s.emit();
+    });
+    std::vector<std::thread> churners;
+    for (int t = 0; t < 2; ++t) {
+        churners.emplace_back([&] {
+            Counter mine;
+            for (int i = 0; i < 2000; ++i) {
+                s.connect(&mine, &Counter::hit);
+                if (i % 3 == 0)
+                    mine.disconnect_all();
+                else
+                    s.disconnect(&mine);
+            }
+            s.disconnect(&mine);
+        });
+    }
+    for (auto& t : churners)
+        t.join();
+    stop = true;
+    emitter.join();
+    s.emit();
+    EXPECT_GT(fixed.calls.load(), 0);
+    EXPECT_EQ(1u, s.connection_count());
+}
+
+}  // namespace
