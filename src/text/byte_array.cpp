@@ -17,6 +17,7 @@
 
 using text_internal::checkedLength;
 using text_internal::checkedSum;
+using text_internal::soleOwner;
 
 // Set up before any other static initialiser of the library runs (NxAtomicInt's constructor
 // is not constexpr, so without the priority an array built by another file's initialiser could
@@ -91,7 +92,7 @@ int NxByteArray::grow(int n) {
 }
 
 void NxByteArray::reallocData(int alloc) {
-    if (d->ref == 1) {
+    if (soleOwner(d->ref)) {
         void* p = nxRealloc(d, recordBytes(alloc));
         if (!p)
             throw std::bad_alloc();
@@ -114,7 +115,7 @@ void NxByteArray::reallocData(int alloc) {
 }
 
 void NxByteArray::detach() {
-    if (d->ref != 1)
+    if (!soleOwner(d->ref))
         reallocData(d->size);
 }
 
@@ -190,7 +191,7 @@ void NxByteArray::resize(int n) {
         Data* x = allocRecord(n);
         drop(d);
         d = x;
-    } else if (d->ref != 1 || n > d->alloc || (n < d->size && n < (d->alloc >> 1))) {
+    } else if (!soleOwner(d->ref) || n > d->alloc || (n < d->size && n < (d->alloc >> 1))) {
         reallocData(grow(n));
     }
     d->size = n;
@@ -233,7 +234,7 @@ NxByteArray& NxByteArray::append(const char* str, int len) {
     std::string keep = copyIfInside(d, str, len);
     if (!keep.empty())
         str = keep.data();
-    if (d->ref != 1 || total > d->alloc)
+    if (!soleOwner(d->ref) || total > d->alloc)
         reallocData(grow(total));
     std::memcpy(d->data + d->size, str, static_cast<std::size_t>(len));
     d->size = total;
@@ -245,7 +246,7 @@ NxByteArray& NxByteArray::append(const char* str) { return append(str, -1); }
 
 NxByteArray& NxByteArray::append(char c) {
     int total = checkedSum(d->size, 1);
-    if (d->ref != 1 || total > d->alloc)
+    if (!soleOwner(d->ref) || total > d->alloc)
         reallocData(grow(total));
     d->data[d->size] = c;
     d->size = total;
@@ -272,7 +273,7 @@ NxByteArray& NxByteArray::prepend(const char* str, int len) {
     std::string keep = copyIfInside(d, str, len);
     if (!keep.empty())
         str = keep.data();
-    if (d->ref != 1 || total > d->alloc)
+    if (!soleOwner(d->ref) || total > d->alloc)
         reallocData(grow(total));
     std::memmove(d->data + len, d->data, static_cast<std::size_t>(d->size));
     std::memcpy(d->data, str, static_cast<std::size_t>(len));

@@ -18,6 +18,7 @@
 
 using text_internal::checkedLength;
 using text_internal::checkedSum;
+using text_internal::soleOwner;
 
 namespace {
 
@@ -122,7 +123,7 @@ int NxString::grow(int n) {
 }
 
 void NxString::reallocData(int alloc) {
-    if (d->ref == 1) {
+    if (soleOwner(d->ref)) {
         void* p = nxRealloc(d, recordBytes(alloc));
         if (!p)
             throw std::bad_alloc();
@@ -148,7 +149,7 @@ void NxString::reallocData(int alloc) {
 void NxString::reallocData() { reallocData(d->size); }
 
 void NxString::detach() {
-    if (d->ref != 1)
+    if (!soleOwner(d->ref))
         reallocData(d->size);
 }
 
@@ -272,7 +273,7 @@ void NxString::resize(int n) {
         d = x;
         return;
     }
-    if (d->ref != 1 || n > d->alloc)
+    if (!soleOwner(d->ref) || n > d->alloc)
         reallocData(grow(n));
     d->size = n;
     d->data[n] = 0;
@@ -454,7 +455,7 @@ bool NxString::endsWith(const NxString& s) const {
 
 NxString& NxString::appendUnits(const char16_t* s, int n) {
     int total = checkedSum(d->size, n);
-    if (d->ref != 1 || total > d->alloc)
+    if (!soleOwner(d->ref) || total > d->alloc)
         reallocData(grow(total));
     if (n > 0)
         std::memcpy(d->data + d->size, s, static_cast<std::size_t>(n) * 2);
@@ -476,7 +477,7 @@ NxString& NxString::append(const NxString& s) {
 
 NxString& NxString::append(char16_t c) {
     int total = checkedSum(d->size, 1);
-    if (d->ref != 1 || total > d->alloc)
+    if (!soleOwner(d->ref) || total > d->alloc)
         reallocData(grow(total));
     d->data[d->size] = c;
     d->size = total;

@@ -320,7 +320,7 @@ private:
 /// Converts between 8-bit text in one encoding and UTF-16.
 class NXUTIL_API NxTextCodec {
 public:
-    enum Encoding {
+    enum Encoding : int {
         Utf8 = 1,   ///< UTF-8 (code page 65001)
         Ansi = 3,   ///< the system's ANSI code page (UTF-8 outside Windows)
     };

@@ -103,3 +103,38 @@ TEST(TextThreads, ConversionsRunOnAnyThread) {
 }
 
 }  // namespace
+
+namespace {
+
+// A copy read and dropped on another thread, with no other synchronisation than the reference
+// count: once the count says this value is the sole owner again, writing in place must not race
+// with that thread's last reads.
+TEST(TextThreads, SoleOwnerWritesAfterAnotherThreadDropsItsCopy) {
+    for (int round = 0; round < 200; ++round) {
+        NxString s(u"value read elsewhere");
+        NxByteArray b("bytes read elsewhere");
+        NxString* copy = new NxString(s);
+        NxByteArray* bcopy = new NxByteArray(b);
+        std::atomic<int> sum{0};
+        std::thread reader([&] {
+            int total = 0;
+            for (int i = 0; i < copy->size(); ++i)
+                total += copy->constString()[i];
+            for (int i = 0; i < bcopy->size(); ++i)
+                total += bcopy->constData()[i];
+            delete copy;
+            delete bcopy;
+            sum.store(total, std::memory_order_relaxed);
+        });
+        // Keep writing: the first writes detach (shared), later ones happen in place.
+        for (int i = 0; i < 50; ++i) {
+            s.at(0) = u'V';
+            b[0] = 'B';
+        }
+        reader.join();
+        EXPECT_TRUE(s == u"Value read elsewhere");
+        EXPECT_EQ(std::string(b.constData()), "Bytes read elsewhere");
+    }
+}
+
+}  // namespace
