@@ -6,6 +6,7 @@
 #include "text/text.h"
 #include "xml/xml.h"
 #include "log/log.h"
+#include "interop/interop.h"
 #include "sysinfo/sysinfo.h"
 #include "pubfunc/pubfunc.h"
 #include "signals/signals.h"

@@ -21,6 +21,8 @@
 #include "platform/file.h"
 #include "platform/time.h"
 #include "platform/process.h"
+#include "platform/shm.h"
+#include "platform/dl.h"
 #include "platform/window.h"
 
 #endif

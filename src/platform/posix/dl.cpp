@@ -1,0 +1,199 @@
+// Dynamic libraries on POSIX: dlopen and friends, module paths from dladdr and /proc/self/exe.
+// dlopen keeps one count per object and returns the same handle for every open of it, so each
+// successful dlopen here is exactly one reference for dlFree to give back.
+#include "platform/dl.h"
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/posix/posix_support.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <link.h>
+
+namespace platform {
+
+namespace {
+
+std::string toUtf8(const std::u16string& s) {
+    if (s.empty())
+        return std::string();
+    const int n = wideCharToMultiByte(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        wideCharToMultiByte(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n,
+                            nullptr, nullptr);
+    return out;
+}
+
+std::u16string fromUtf8(const std::string& s) {
+    if (s.empty())
+        return std::u16string();
+    const int n = multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
+                                      nullptr, 0);
+    std::u16string out(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
+    if (n > 0)
+        multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
+    return out;
+}
+
+// dlopen reports its failures as text, not errno; the number kept is errno when the loader set
+// one (a missing file: ENOENT) and ENOENT otherwise.
+void recordDlError(const char* call) { setLastError(errno != 0 ? errno : ENOENT, call); }
+
+Module* open(const std::string& path, int mode) {
+    errno = 0;
+    void* h = ::dlopen(path.c_str(), mode);
+    if (!h)
+        recordDlError("dlopen");
+    return static_cast<Module*>(h);
+}
+
+const char* baseName(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+struct NameSearch {
+    const char* name;
+    std::string path;  // the loaded object's path, when found
+};
+
+int matchFileName(struct dl_phdr_info* info, std::size_t, void* data) {
+    NameSearch* search = static_cast<NameSearch*>(data);
+    if (info->dlpi_name && info->dlpi_name[0] &&
+        std::strcmp(baseName(info->dlpi_name), search->name) == 0) {
+        search->path = info->dlpi_name;
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+Module* dlLoad(const std::u16string& path) { return dlLoadEx(path, 0); }
+
+Module* dlLoadEx(const std::u16string& path, unsigned int flags) {
+    if (path.empty()) {
+        setLastError(EINVAL, "dlopen");
+        return nullptr;
+    }
+    const int bind = (flags & kLoadDontResolveReferences) ? RTLD_LAZY : RTLD_NOW;
+    return open(toUtf8(path), bind | RTLD_LOCAL);
+}
+
+Module* dlFind(const std::u16string& name) {
+    if (name.empty()) {
+        setLastError(EINVAL, "dlopen");
+        return nullptr;
+    }
+    const std::string n = toUtf8(name);
+    if (Module* m = open(n, RTLD_NOW | RTLD_NOLOAD))
+        return m;
+    // A bare file name of an object that was loaded by its full path.
+    if (n.find('/') == std::string::npos) {
+        NameSearch search{n.c_str(), std::string()};
+        ::dl_iterate_phdr(matchFileName, &search);
+        if (!search.path.empty())
+            return open(search.path, RTLD_NOW | RTLD_NOLOAD);
+    }
+    return nullptr;
+}
+
+Module* dlAddRef(Module* module) {
+    if (!module)
+        return nullptr;
+    struct link_map* map = nullptr;
+    if (::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map) {
+        recordDlError("dlinfo");
+        return nullptr;
+    }
+    // The executable's entry has no name; dlopen(NULL) is its handle.
+    errno = 0;
+    void* h = ::dlopen(map->l_name && map->l_name[0] ? map->l_name : nullptr,
+                       RTLD_NOW | RTLD_NOLOAD);
+    if (!h)
+        recordDlError("dlopen");
+    return static_cast<Module*>(h);
+}
+
+void* dlSymbol(Module* module, const char* name) {
+    if (!module || !name) {
+        setLastError(EINVAL, "dlsym");
+        return nullptr;
+    }
+    ::dlerror();
+    void* p = ::dlsym(module, name);
+    if (!p)
+        setLastError(ENOENT, "dlsym");
+    return p;
+}
+
+bool dlFree(Module* module) {
+    if (!module)
+        return false;
+    if (::dlclose(module) != 0) {
+        recordDlError("dlclose");
+        return false;
+    }
+    return true;
+}
+
+std::u16string modulePath(const void* address) {
+    Dl_info info;
+    struct link_map* map = nullptr;
+    if (!address || ::dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
+        !map) {
+        setLastError(EINVAL, "dladdr");
+        return std::u16string();
+    }
+    if (!map->l_name || !map->l_name[0])
+        return executablePath();
+    if (map->l_name[0] == '/')
+        return fromUtf8(map->l_name);
+    // Loaded by a relative path: resolve it while the working folder is still the same.
+    char resolved[PATH_MAX];
+    if (::realpath(map->l_name, resolved))
+        return fromUtf8(resolved);
+    return fromUtf8(map->l_name);
+}
+
+std::u16string executablePath() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", &buffer[0], buffer.size());
+        if (n < 0) {
+            setLastError(errno, "readlink");
+            return std::u16string();
+        }
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(n));
+            return fromUtf8(buffer);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::size_t mappedFileRegionCount() {
+    std::FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps) {
+        setLastError(errno, "fopen");
+        return 0;
+    }
+    // Lines are "start-end perms offset dev inode   path"; a file mapping's path starts with '/'.
+    std::size_t count = 0;
+    char line[4096];
+    bool lineStart = true;
+    while (std::fgets(line, sizeof line, maps)) {
+        if (lineStart && std::strchr(line, '/'))
+            ++count;
+        lineStart = std::strchr(line, '\n') != nullptr;
+    }
+    std::fclose(maps);
+    return count;
+}
+
+}  // namespace platform

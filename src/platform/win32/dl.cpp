@@ -1,0 +1,118 @@
+// Dynamic libraries on Windows: the loader calls themselves, module file names, and a walk of
+// the address space for the count of mapped files.
+#include "platform/dl.h"
+#include "platform/error.h"
+#include "platform/win32/win32_support.h"
+
+namespace platform {
+
+namespace {
+
+Module* toModule(HMODULE h) { return reinterpret_cast<Module*>(h); }
+HMODULE toHandle(Module* m) { return reinterpret_cast<HMODULE>(m); }
+
+void recordError(const char* call) { setLastError(static_cast<int>(GetLastError()), call); }
+
+// GetModuleFileNameW into a buffer that grows until the name fits (paths may exceed MAX_PATH).
+std::u16string moduleFileName(HMODULE module) {
+    std::u16string name(MAX_PATH, u'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(module, win32::wide(&name[0]),
+                                           static_cast<DWORD>(name.size()));
+        if (n == 0) {
+            recordError("GetModuleFileNameW");
+            return std::u16string();
+        }
+        if (n < name.size()) {
+            name.resize(n);
+            return name;
+        }
+        name.resize(name.size() * 2);
+    }
+}
+
+}  // namespace
+
+Module* dlLoad(const std::u16string& path) {
+    HMODULE h = LoadLibraryW(win32::wide(path.c_str()));
+    if (!h)
+        recordError("LoadLibraryW");
+    return toModule(h);
+}
+
+Module* dlLoadEx(const std::u16string& path, unsigned int flags) {
+    HMODULE h = LoadLibraryExW(win32::wide(path.c_str()), nullptr, flags);
+    if (!h)
+        recordError("LoadLibraryExW");
+    return toModule(h);
+}
+
+Module* dlFind(const std::u16string& name) {
+    HMODULE h = nullptr;
+    if (!GetModuleHandleExW(0, win32::wide(name.c_str()), &h)) {
+        recordError("GetModuleHandleExW");
+        return nullptr;
+    }
+    return toModule(h);
+}
+
+Module* dlAddRef(Module* module) {
+    if (!module)
+        return nullptr;
+    HMODULE h = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(module), &h)) {
+        recordError("GetModuleHandleExW");
+        return nullptr;
+    }
+    return toModule(h);
+}
+
+void* dlSymbol(Module* module, const char* name) {
+    FARPROC p = GetProcAddress(toHandle(module), name);
+    if (!p)
+        recordError("GetProcAddress");
+    return reinterpret_cast<void*>(p);
+}
+
+bool dlFree(Module* module) {
+    if (!FreeLibrary(toHandle(module))) {
+        recordError("FreeLibrary");
+        return false;
+    }
+    return true;
+}
+
+std::u16string modulePath(const void* address) {
+    HMODULE h = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(address), &h)) {
+        recordError("GetModuleHandleExW");
+        return std::u16string();
+    }
+    return moduleFileName(h);
+}
+
+std::u16string executablePath() { return moduleFileName(nullptr); }
+
+std::size_t mappedFileRegionCount() {
+    // One count per allocation of an image or a mapped view, however many regions it spans.
+    std::size_t count = 0;
+    const char* address = nullptr;
+    void* lastBase = nullptr;
+    MEMORY_BASIC_INFORMATION info;
+    while (VirtualQuery(address, &info, sizeof info) == sizeof info) {
+        if ((info.Type == MEM_IMAGE || info.Type == MEM_MAPPED) && info.AllocationBase != lastBase) {
+            lastBase = info.AllocationBase;
+            ++count;
+        }
+        const char* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+        if (next <= address)
+            break;
+        address = next;
+    }
+    return count;
+}
+
+}  // namespace platform

@@ -1,0 +1,122 @@
+// CDLLHelper with two real fixture libraries built next to this program.
+#include "interop/interop.h"
+#include "interop_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+using interoptest::fixtureA;
+using interoptest::fixtureB;
+
+namespace {
+
+typedef int (*AddFn)(int, int);
+
+int callAdd(const CDLLHelper& dll) {
+    AddFn add = reinterpret_cast<AddFn>(dll.GetProcAddress("nxfixture_add"));
+    return add ? add(2, 3) : -1;
+}
+
+// Whether the file is loaded in this process at all (adopts and frees again).
+bool isLoaded(const std::u16string& path) {
+    CDLLHelper probe;
+    return probe.FindDll(path);
+}
+
+TEST(CDLLHelper, LoadsALibraryAndCallsItsExports) {
+    CDLLHelper dll;
+    ASSERT_TRUE(dll.LoadDll(fixtureA()));
+    EXPECT_TRUE(dll.IsValidDll());
+    EXPECT_EQ(5, callAdd(dll));
+    EXPECT_EQ(nullptr, dll.GetProcAddress("nxfixture_missing"));
+    const HMODULE h = dll;
+    EXPECT_NE(nullptr, h);
+    EXPECT_EQ(h, dll.get_DllHandle());
+    EXPECT_EQ(static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(h)), dll.get_DllInt());
+    dll.FreeDll();
+    EXPECT_FALSE(dll.IsValidDll());
+    EXPECT_FALSE(isLoaded(fixtureA()));
+}
+
+TEST(CDLLHelper, AFailedLoadLeavesTheObjectEmptyAndTheOldLibraryFreed) {
+    CDLLHelper dll;
+    ASSERT_TRUE(dll.LoadDll(fixtureA()));
+    EXPECT_FALSE(dll.LoadDll(fixtureA() + u".missing"));
+    EXPECT_FALSE(dll.IsValidDll());
+    EXPECT_EQ(nullptr, dll.get_DllHandle());
+    EXPECT_EQ(nullptr, dll.GetProcAddress("nxfixture_add"));
+    EXPECT_FALSE(isLoaded(fixtureA()));
+    EXPECT_FALSE(dll.LoadDllEx(u"", 0));
+}
+
+TEST(CDLLHelper, ReloadingFreesThePreviousLibrary) {
+    CDLLHelper dll;
+    ASSERT_TRUE(dll.LoadDll(fixtureA()));
+    ASSERT_TRUE(dll.LoadDllEx(fixtureB(), 0x8));  // altered search path
+    EXPECT_EQ(105, callAdd(dll));
+    EXPECT_FALSE(isLoaded(fixtureA()));
+    EXPECT_TRUE(isLoaded(fixtureB()));
+    ASSERT_TRUE(dll.LoadDllEx(fixtureA(), 0));
+    EXPECT_EQ(5, callAdd(dll));
+    EXPECT_FALSE(isLoaded(fixtureB()));
+}
+
+TEST(CDLLHelper, FindDllAdoptsALoadedLibraryWithAReferenceOfItsOwn) {
+    CDLLHelper owner;
+    EXPECT_FALSE(owner.FindDll(fixtureA()));  // not loaded: nothing is loaded by a find
+    EXPECT_FALSE(isLoaded(fixtureA()));
+    ASSERT_TRUE(owner.LoadDll(fixtureA()));
+    {
+        CDLLHelper byPath, byFileName;
+        ASSERT_TRUE(byPath.FindDll(fixtureA()));
+        EXPECT_EQ(owner.get_DllHandle(), byPath.get_DllHandle());
+        ASSERT_TRUE(byFileName.FindDll(interoptest::u16(NXTEST_FIXTURE_A_NAME)));
+        EXPECT_EQ(owner.get_DllHandle(), byFileName.get_DllHandle());
+        // A held library is kept, whatever the name asked for.
+        EXPECT_TRUE(byPath.FindDll(u"no-such-library"));
+        EXPECT_EQ(owner.get_DllHandle(), byPath.get_DllHandle());
+    }
+    // Both adopters have freed their references; the owner's library is still there.
+    EXPECT_EQ(5, callAdd(owner));
+    owner.FreeDll();
+    EXPECT_FALSE(isLoaded(fixtureA()));
+    CDLLHelper none;
+    EXPECT_FALSE(none.FindDll(u"no-such-library"));
+    EXPECT_FALSE(none.FindDll(u""));
+}
+
+TEST(CDLLHelper, CopiesHoldReferencesOfTheirOwn) {
+    CDLLHelper other;
+    ASSERT_TRUE(other.LoadDll(fixtureB()));
+    {
+        CDLLHelper owner;
+        ASSERT_TRUE(owner.LoadDll(fixtureA()));
+        CDLLHelper copy(owner);
+        EXPECT_EQ(owner.get_DllHandle(), copy.get_DllHandle());
+        other = owner;  // frees B, takes A
+        EXPECT_EQ(owner.get_DllHandle(), other.get_DllHandle());
+        EXPECT_FALSE(isLoaded(fixtureB()));
+        other = other;
+        owner.FreeDll();
+        EXPECT_EQ(5, callAdd(copy));
+    }
+    EXPECT_EQ(5, callAdd(other));
+    other.FreeDll();
+    EXPECT_FALSE(isLoaded(fixtureA()));
+    CDLLHelper empty, emptyCopy(empty);
+    EXPECT_FALSE(emptyCopy.IsValidDll());
+}
+
+TEST(CDLLHelper, AnEmptyObjectDoesNothing) {
+    CDLLHelper dll;
+    EXPECT_FALSE(dll.IsValidDll());
+    EXPECT_EQ(nullptr, dll.GetProcAddress("nxfixture_add"));
+    EXPECT_EQ(nullptr, dll.get_DllHandle());
+    EXPECT_EQ(0u, dll.get_DllInt());
+    dll.FreeDll();
+    dll.FreeDll();
+    EXPECT_FALSE(dll.IsValidDll());
+}
+
+}  // namespace
