@@ -443,10 +443,10 @@ void CMarkup::x_CheckSavedPos() {
                 break;
         }
         // Free every slot from the new used count up to the end marker.
-        for (int i = kept;; ++i) {
+        int last = 0;
+        while (!(bucket[last].entryFlags & SAVED_LAST))
+            ++last;
+        for (int i = kept; i <= last; ++i)
             bucket[i].entryFlags &= ~SAVED_USED;
-            if (bucket[i].entryFlags & SAVED_LAST)
-                break;
-        }
     }
 }
