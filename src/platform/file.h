@@ -60,6 +60,11 @@ bool deleteFile(const char16_t* path);
 /// report its standard message) and lastError recorded.
 std::FILE* openFile(const char16_t* path, const char* mode);
 
+/// Bytes available to the calling user on the volume of `path`, or -1 on failure.
+/// Win32: GetDiskFreeSpaceExW of the root made of the first three characters ("C:\\").
+/// POSIX: statvfs of the path itself, which must exist.
+long long volumeFreeBytes(const char16_t* path);
+
 }  // namespace platform
 
 #endif

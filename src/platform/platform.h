@@ -24,5 +24,7 @@
 #include "platform/shm.h"
 #include "platform/dl.h"
 #include "platform/window.h"
+#include "platform/folders.h"
+#include "platform/profile.h"
 
 #endif

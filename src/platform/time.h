@@ -27,6 +27,10 @@ bool toLocalTime(long long seconds, std::tm* out);
 std::size_t formatLocalTime(char16_t* out, std::size_t capacity, const char* pattern,
                             const std::tm& tm);
 
+/// Milliseconds since the system started, wrapping at 2^32 (GetTickCount; POSIX: the monotonic
+/// clock).
+unsigned int tickCount();
+
 }  // namespace platform
 
 #endif

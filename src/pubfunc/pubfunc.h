@@ -6,6 +6,9 @@
 //     operating-system version and desktop composition.
 //   - processes and windows (pubfunc/processes.cpp, pubfunc/windows.cpp): finding processes
 //     and their windows, showing them, the message filter, the master-executable check.
+//   - paths, command line and user configuration (pubfunc/paths.cpp, pubfunc/files.cpp).
+//   - frame-rate counters (pubfunc/fps.cpp), string utilities (pubfunc/strings.cpp) and key
+//     names (pubfunc/keys.cpp, with CKeyExchange below).
 #ifndef NXUTIL_PUBFUNC_H
 #define NXUTIL_PUBFUNC_H
 
@@ -121,6 +124,125 @@ private:
     static int DebugPrivilege(char16_t* name, int enable);
 
 public:
+    // ---- paths, command line and user configuration (pubfunc/paths.cpp, files.cpp) ----------
+    // Built paths use the platform's separator (a backslash on Windows, a slash elsewhere) and
+    // never end in one. On POSIX the application-data folder A is $XDG_CONFIG_HOME (else
+    // ~/.config) and the documents folder D the XDG documents folder (else ~/Documents).
+
+    /// The executable's file name with its extension ("grabsvr.exe"; Linux "grabsvr").
+    static std::u16string getExeName();
+    /// The same without the part from its last dot on ("a.b.exe" => "a.b"; no dot: all of it).
+    static std::u16string getExeNameWithoutExt();
+    /// The folder of the executable (moduleExe, or any value but moduleSelf) or of this
+    /// library's own file (moduleSelf), without a trailing separator.
+    static std::u16string getExePath(moduleType type);
+    /// The product folder A\talven\qx; A is created when missing. A failed folder query
+    /// gives the relative "\talven\qx".
+    static std::u16string getNxAppDataPath();
+    /// The client folder <product>\business\lumacast, created with its parents.
+    static std::u16string getUserConfigSavePath();
+    /// <client folder>\user.ini (the folder is created, the file is not).
+    static std::u16string getUserConfigSavePathFile();
+    /// The value of `key` in `section` of user.ini, cut to 1023 units; the default (cut the
+    /// same way) when the file, section or key is missing. Names compare case-insensitively.
+    static std::u16string getUserConfigString(const std::u16string& section,
+                                              const std::u16string& key,
+                                              const std::u16string& defaultValue);
+    /// Stores `value` (possibly empty) under `key` in `section` of user.ini, creating the file
+    /// and the section as needed. Failures are not reported.
+    static void setUserConfigString(const std::u16string& section, const std::u16string& key,
+                                    const std::u16string& value);
+    /// <client folder>\kobaingame.cfg (the folder is created, the file is not).
+    static std::u16string getUIConfigureFileName();
+    /// <client folder>\main.ini (the folder is created, the file is not).
+    static std::u16string getMainConfigureFileName();
+    /// <client folder>\cache, created with its parents.
+    static std::u16string getCacheDirPath();
+    /// The log file path <product>\log\grab_engine\<name>.log; the folder is created.
+    static std::u16string getLogFileDir(const std::u16string& name);
+    /// D\My QX\Game Record, created; `folder` is left unchanged when D is unknown.
+    static void getDefaultVideoRecordSaveFolder(std::u16string& folder);
+    /// The text between `-qxpt "` and the next double quote (to the end when there is none);
+    /// empty when the switch is missing. Case-sensitive, first occurrence.
+    static std::u16string getQXPathFromCmdLine(std::u16string commandLine);
+    /// As getQXPathFromCmdLine for the switch `-engine "`.
+    static std::u16string getGrabEnginePathFromCmdLine(std::u16string commandLine);
+    /// Whether the path names an existing file or folder.
+    static bool isFileExist(const std::u16string& path);
+    /// Bytes available to the caller on the volume of `path`, or 0. Windows uses the first
+    /// three characters ("C:\"); POSIX the path itself, which must exist.
+    static long long getDiskFreeSpace(const std::u16string& path);
+    /// Reads the whole file into `bytes` (resized to the file's size); false when it cannot
+    /// be opened. An empty file gives true and leaves `bytes` as it was.
+    static bool loadBinaryFile(const std::u16string& path, std::vector<char>& bytes);
+    /// Writes a 54-byte bitmap header (height stored negated: top row first) and `size` pixel
+    /// bytes, unchanged, from offset 0 of `fileName` without truncating a longer file; false
+    /// when the file cannot be opened or created.
+    static bool saveAsBMP(const void* data, unsigned int size, int width, int height,
+                          int bitCount, const char16_t* fileName);
+
+    // ---- frame-rate counters (pubfunc/fps.cpp) ------------------------------------------------
+    // Each counts frames of one pipeline stage and, at the first call after more than its
+    // interval (60 s for send and capture, 8 s for the encoder stages), logs
+    // "pubfunc::_updatePublishFPS  <name> AVG_FPS : <avg> FPS : <frames>" at info level through
+    // the process-wide logger. One thread per stage; the first call only starts the interval.
+
+    static void updatePublishSendFPS(const std::u16string& name);
+    static void updatePublishCaptureFPS(const std::u16string& name);
+    static void updateBeforeEncodeFPS(const std::u16string& name);
+    static void updateAfterEncodeFPS(const std::u16string& name);
+
+    // ---- string utilities (pubfunc/strings.cpp) ---------------------------------------------
+
+    /// Narrow text in `codePage` (65001 UTF-8; 0 the ANSI page, UTF-8 on POSIX) to UTF-16.
+    /// `length` in bytes, -1 for zero-terminated. Null or a length below -1 give empty text;
+    /// a counted input keeps its zero bytes ("abc" with length 4 => u"abc\0").
+    static std::u16string toWideString(const char* text, int length, unsigned int codePage);
+    /// UTF-16 to narrow text in `codePage`, with the same conventions.
+    static std::string toNarrowString(const char16_t* text, int length, unsigned int codePage);
+    /// Percent-encodes every byte but ASCII letters, digits and ".", upper-case hexadecimal;
+    /// stops at the first zero byte. "a b.c" => "a%20b.c".
+    static std::string URLEncode2(const std::string& text);
+    /// The UTF-8 form of the text, percent-encoded. u"\u00FC" => "%C3%BC".
+    static std::string URLEncode2(const std::u16string& text);
+    /// Two lower-case hexadecimal digits per byte; empty for a count of 0 or below.
+    static std::string getHashString(const char* bytes, int count);
+    /// A number in [low, high] from the runtime's generator, reseeded with the current second
+    /// on every call; low == high gives low, low > high gives high.
+    static unsigned int GetRandomNum(unsigned int low, unsigned int high);
+    /// Appends the pieces of `text` between occurrences of `separator` (empty pieces kept);
+    /// an empty separator appends the whole text as one piece.
+    static void splitString(const std::u16string& text, const std::u16string& separator,
+                            std::vector<std::u16string>& pieces);
+    /// Case mapping unit by unit with the runtime's towlower / towupper.
+    static void ToLower(std::u16string& text);
+    static void ToUpper(std::u16string& text);
+
+    // ---- key names (pubfunc/keys.cpp) -------------------------------------------------------
+
+    /// A hotkey value (virtual key in bits 0-15; Shift bit 16, Ctrl 17, Alt 18) as text:
+    /// "Ctrl+Shift+F5"; Space is no key; Backspace or Delete, or nothing at all, give "\u65E0".
+    static std::u16string changeHotkeyValueToString(unsigned int value);
+
+private:
+    static void _updatePublishFPS(unsigned int& frames, unsigned int& startTick,
+                                  const std::u16string& name, int interval);
+};
+
+/// Names and DirectInput codes of keyboard keys, from one fixed table of 107 keys.
+class NXUTIL_API CKeyExchange {
+public:
+    /// The table name of the virtual key (0x21 => "Prior"); `name` unchanged when it has none.
+    static void VKKeyToString_S(int vk, std::u16string& name);
+    /// The DirectInput code of the virtual key (0x10 => 0x2A); false, `dik` unchanged, when the
+    /// table has no such key.
+    static bool VK2DIK(int vk, int& dik);
+    /// Up to three keys (0 for none) joined by " + ": (0x11, 0x12, 0x41) => "Ctrl + Alt + A".
+    /// A key without a name still contributes its separator.
+    static void GetKeysCombineDesc(int first, int second, int third, std::u16string& text);
+
+private:
+    CKeyExchange() = default;
 };
 
 #endif

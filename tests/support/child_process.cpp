@@ -125,6 +125,10 @@ int runSelf(const std::string& filter,
     return waitChild(startSelf(filter, env));
 }
 
+void setEnv(const std::string& name, const std::string& value) {
+    restoreEnv({{name, value}});
+}
+
 bool isChildProcess() { return getEnv("NXTEST_CHILD") == "1"; }
 
 std::string getEnv(const char* name) {

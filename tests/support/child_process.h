@@ -29,6 +29,9 @@ bool isChildProcess();
 /// The value of an environment variable, or empty text.
 std::string getEnv(const char* name);
 
+/// Sets (or, with an empty value, removes) an environment variable of this process.
+void setEnv(const std::string& name, const std::string& value);
+
 /// This process's id.
 unsigned long selfProcessId();
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace platform {
 
@@ -201,6 +202,16 @@ bool deleteFile(const char16_t* path) {
         return false;
     }
     return true;
+}
+
+long long volumeFreeBytes(const char16_t* path) {
+    const std::string p = toUtf8(path);
+    struct statvfs vs;
+    if (p.empty() || ::statvfs(p.c_str(), &vs) != 0) {
+        setLastError(p.empty() ? ENOENT : errno, "statvfs");
+        return -1;
+    }
+    return static_cast<long long>(vs.f_bavail) * static_cast<long long>(vs.f_frsize);
 }
 
 }  // namespace platform

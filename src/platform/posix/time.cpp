@@ -59,4 +59,12 @@ std::size_t formatLocalTime(char16_t* out, std::size_t capacity, const char* pat
     return o;
 }
 
+unsigned int tickCount() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const unsigned long long ms =
+        static_cast<unsigned long long>(ts.tv_sec) * 1000ull + static_cast<unsigned long long>(ts.tv_nsec) / 1000000ull;
+    return static_cast<unsigned int>(ms);
+}
+
 }  // namespace platform

@@ -6,6 +6,8 @@
 
 #include <shlobj.h>
 
+#include <string>
+
 namespace platform {
 
 const char16_t kPathSeparator = u'\\';
@@ -136,6 +138,19 @@ bool deleteFile(const char16_t* path) {
         return false;
     }
     return true;
+}
+
+long long volumeFreeBytes(const char16_t* path) {
+    // The volume is named by its root: a drive letter, a colon and a backslash.
+    std::u16string root = path ? path : u"";
+    if (root.size() > 3)
+        root.resize(3);
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(win32::wide(root.c_str()), &available, nullptr, nullptr)) {
+        setLastError(static_cast<int>(GetLastError()), "GetDiskFreeSpaceExW");
+        return -1;
+    }
+    return static_cast<long long>(available.QuadPart);
 }
 
 }  // namespace platform

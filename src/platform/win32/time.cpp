@@ -45,4 +45,6 @@ std::size_t formatLocalTime(char16_t* out, std::size_t capacity, const char* pat
     return len;
 }
 
+unsigned int tickCount() { return GetTickCount(); }
+
 }  // namespace platform

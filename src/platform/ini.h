@@ -1,0 +1,36 @@
+// The text engine of the POSIX private-profile store: looks keys up in, and rewrites, the bytes
+// of an INI file with the semantics of the Windows profile functions.
+//
+// The file is UTF-8 (invalid sequences compare as U+FFFD). Lines: "[name]" starts a section
+// (blanks around the name ignored; a missing "]" takes the rest of the line); a line whose
+// first non-blank character is ';' is a comment; "key=value" is an entry (blanks around key and
+// value ignored, one pair of matching double or single quotes around the value removed). Lines
+// before the first section and lines of no kind are kept but never match. Section and key
+// names compare case-insensitively. A section may occur more than once: lookups see the
+// entries of every occurrence in file order, and the first matching entry wins.
+//
+// Rewriting changes one line or inserts one or two; every other byte of the file, comments,
+// blank lines, unknown lines and invalid UTF-8 included, stays as it was.
+#ifndef NXUTIL_PLATFORM_INI_H
+#define NXUTIL_PLATFORM_INI_H
+
+#include <string>
+
+namespace platform {
+namespace ini {
+
+/// Finds `key` in `section`; true and the value when it is there.
+bool lookup(const std::string& text, const std::u16string& section, const std::u16string& key,
+            std::u16string* value);
+
+/// The file text with `key` set to `value` in `section`: the first matching entry is replaced,
+/// otherwise the entry is inserted after the last entry of the section's first occurrence,
+/// otherwise "[section]" and the entry are appended. A replaced entry keeps its key's
+/// spelling. New lines end like the file's first line (LF for a file without line ends).
+std::string update(const std::string& text, const std::u16string& section,
+                   const std::u16string& key, const std::u16string& value);
+
+}  // namespace ini
+}  // namespace platform
+
+#endif

@@ -1,0 +1,98 @@
+// The user's special folders on POSIX, after the XDG base-directory conventions.
+#include "platform/folders.h"
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/file.h"
+#include "platform/posix/posix_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <pwd.h>
+#include <string>
+
+namespace platform {
+
+namespace {
+
+std::string homeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return home;
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    char buf[4096];
+    if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return std::string();
+}
+
+std::string configFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return xdg;
+    const std::string home = homeFolder();
+    return home.empty() ? std::string() : home + "/.config";
+}
+
+// XDG_DOCUMENTS_DIR="$HOME/Documents" from user-dirs.dirs; empty when absent.
+std::string documentsFromUserDirs(const std::string& config, const std::string& home) {
+    if (config.empty())
+        return std::string();
+    std::ifstream in(config + "/user-dirs.dirs");
+    std::string line;
+    const std::string key = "XDG_DOCUMENTS_DIR=";
+    while (std::getline(in, line)) {
+        std::size_t p = line.find_first_not_of(" \t");
+        if (p == std::string::npos || line.compare(p, key.size(), key) != 0)
+            continue;
+        std::string v = line.substr(p + key.size());
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+            v = v.substr(1, v.size() - 2);
+        if (v.compare(0, 5, "$HOME") == 0)
+            v = home + v.substr(5);
+        return v.empty() || v[0] != '/' ? std::string() : v;
+    }
+    return std::string();
+}
+
+std::u16string toUtf16(const std::string& s) {
+    if (s.empty())
+        return std::u16string();
+    const int n = multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::u16string out(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
+    if (n > 0)
+        multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
+    return out;
+}
+
+}  // namespace
+
+bool specialFolderPath(SpecialFolder which, bool create, std::u16string* out) {
+    std::string path;
+    if (which == SpecialFolder::AppData) {
+        path = configFolder();
+    } else {
+        const char* env = std::getenv("XDG_DOCUMENTS_DIR");
+        const std::string home = homeFolder();
+        if (env && env[0] == '/')
+            path = env;
+        else
+            path = documentsFromUserDirs(configFolder(), home);
+        if (path.empty() && !home.empty())
+            path = home + "/Documents";
+    }
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    if (path.empty()) {
+        setLastError(ENOENT, "specialFolderPath");
+        return false;
+    }
+    const std::u16string wide = toUtf16(path);
+    if (create && !isDirectory(wide.c_str()) && !createDirectories(wide.c_str()))
+        return false;
+    if (out)
+        *out = wide;
+    return true;
+}
+
+}  // namespace platform
