@@ -10,7 +10,12 @@
 #include "xml/parse_node.h"
 #include "text/format.h"
 
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace nxxml {
 
@@ -74,6 +79,40 @@ namespace {
 
 enum LtState { LT_NONE, LT_OPEN, LT_BANG, LT_DASH, LT_BRACKET };
 
+#if defined(__SSE2__)
+// The first position from n that holds a, b or the terminating zero, eight units at a time.
+// The aligned loads never cross a page, but may read past the terminator inside its own
+// 16-byte block, which the address sanitizer would report.
+__attribute__((no_sanitize_address)) inline int scanTo(const char16_t* s, int n, char16_t a,
+                                                       char16_t b) {
+    while (reinterpret_cast<std::uintptr_t>(s + n) & 15) {
+        const char16_t c = s[n];
+        if (c == a || c == b || c == 0)
+            return n;
+        ++n;
+    }
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+    const __m128i zero = _mm_setzero_si128();
+    for (;; n += 8) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(s + n));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)),
+                                         _mm_cmpeq_epi16(v, zero));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask)
+            return n + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
+    }
+}
+#else
+inline int scanTo(const char16_t* s, int n, char16_t a, char16_t b) {
+    for (;; ++n) {
+        const char16_t c = s[n];
+        if (c == a || c == b || c == 0)
+            return n;
+    }
+}
+#endif
+
 }  // namespace
 
 template <bool Fast>
@@ -112,8 +151,48 @@ int parseNodeImpl(CMarkup::TokenPos& token, CMarkup::NodePos& node) {
         if (Fast) {
             if (termLen) {
                 if (type == CMarkup::NODE_TEXT) {
-                    while (!(charClass(s[n]) & CC_TEXT_STOP))
+                    n = scanTo(s, n, '<', '>');
+                } else if (type == CMarkup::NODE_ELEMENT && nameStart < 0) {
+                    // The attributes of a start tag, up to its ">" outside quotes (or the end
+                    // of the text), with the same quote and previous-character bookkeeping as
+                    // the general loop below.
+                    for (;;) {
+                        if (quote) {
+                            n = scanTo(s, n, quote, quote);
+                            if (!s[n])
+                                break;
+                            quote = 0;
+                            c2 = c1;
+                            c1 = s[n++];
+                            continue;
+                        }
+                        const char16_t c = s[n];
+                        const unsigned k = charClass(c);
+                        if (!(k & CC_TAG_SPECIAL)) {
+                            int r = n + 1;
+                            while (!(charClass(s[r]) & CC_TAG_SPECIAL))
+                                ++r;
+                            afterEq = false;
+                            c2 = r - n >= 2 ? s[r - 2] : c1;
+                            c1 = s[r - 1];
+                            n = r;
+                            continue;
+                        }
+                        if (c == '>' || c == 0)
+                            break;
+                        if (c == '=' && c1 != '=') {
+                            afterEq = true;
+                        } else if (afterEq && !(k & CC_SPACE)) {
+                            if (c == '"' || c == '\'')
+                                quote = c;
+                            afterEq = false;
+                        }
+                        if (!quote) {
+                            c2 = c1;
+                            c1 = c;
+                        }
                         ++n;
+                    }
                 } else if (type == CMarkup::NODE_ELEMENT) {
                     if (quote) {
                         if (nameStart < 0)
@@ -136,10 +215,13 @@ int parseNodeImpl(CMarkup::TokenPos& token, CMarkup::NodePos& node) {
                             n = r;
                         }
                     }
+                } else if (nameStart >= 0 && (type == 0 || type == CMarkup::NODE_PROCESSING_INSTRUCTION)) {
+                    // The name of an end tag or PI: nothing but a name end changes the state.
+                    while (s[n] && !(charClass(s[n]) & CC_NAME_END))
+                        ++n;
                 } else if (type >= 0 && type != CMarkup::NODE_DOCUMENT_TYPE && nameStart < 0) {
                     // End tags after their name, comments, CDATA sections and PIs wait for ">".
-                    while (s[n] && s[n] != '>')
-                        ++n;
+                    n = scanTo(s, n, '>', '>');
                 }
             } else if (inSpace) {
                 while (isSpace(s[n]))

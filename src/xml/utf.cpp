@@ -5,6 +5,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
@@ -17,6 +21,25 @@ inline bool plainAscii8(const char* p) {
     const bool hasZero = ((w - kLowBits) & ~w & kHighBits) != 0;
     return !(w & kHighBits) && !hasZero;
 }
+
+#if defined(__SSE2__)
+// Length of the leading run of bytes in 1..0x7F among the next 16 (all 16 readable).
+inline int plainAscii16(const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int high = _mm_movemask_epi8(v);
+    const int zero = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
+    const unsigned stop = static_cast<unsigned>(high | zero);
+    return stop ? __builtin_ctz(stop) : 16;
+}
+
+// Widens 16 ASCII bytes to 16 UTF-16 units.
+inline void widen16(char16_t* out, const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i z = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, z));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, z));
+}
+#endif
 
 }  // namespace
 
@@ -111,6 +134,25 @@ int CMarkup::UTF8To16(char16_t* utf16, const char* utf8, int byteCount) {
     const char* const end = utf8 + byteCount;
     int out = 0;
     while (p < end) {
+#if defined(__SSE2__)
+        if (end - p >= 16) {
+            const int run = plainAscii16(p);
+            if (run == 16) {
+                if (utf16)
+                    widen16(utf16 + out, p);
+                out += 16;
+                p += 16;
+                continue;
+            }
+            if (run > 0) {
+                if (utf16)
+                    for (int k = 0; k < run; ++k)
+                        utf16[out + k] = static_cast<char16_t>(static_cast<unsigned char>(p[k]));
+                out += run;
+                p += run;
+            }
+        }
+#endif
         if (end - p >= 8 && plainAscii8(p)) {
             if (utf16) {
                 for (int k = 0; k < 8; ++k)
