@@ -7,6 +7,7 @@
 #include "xml/xml.h"
 #include "log/log.h"
 #include "interop/interop.h"
+#include "video/video.h"
 #include "sysinfo/sysinfo.h"
 #include "pubfunc/pubfunc.h"
 #include "signals/signals.h"

@@ -54,6 +54,10 @@ std::u16string modulePath(const void* address);
 /// The full path of the running executable (/proc/self/exe, GetModuleFileNameW(NULL)).
 std::u16string executablePath();
 
+/// The platform's file name of major version `major` of the library `base`, as its build
+/// system names it: ("swscale", 6) => "libswscale.so.6" on Linux, "swscale-6.dll" on Windows.
+std::u16string dlVersionedFileName(const std::u16string& base, int major);
+
 /// How many memory regions of this process map a file (libraries, shared memory); tests count
 /// them before and after a run of loads or mappings to catch anything left behind.
 std::size_t mappedFileRegionCount();

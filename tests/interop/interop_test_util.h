@@ -36,6 +36,17 @@ bool waitFor(F ready, int seconds = 30) {
     return true;
 }
 
+/// Whether the block `name` is gone (cannot be opened) within a few seconds. A process that
+/// ended holding a block releases it as the kernel tears down its memory, which another
+/// process reading /proc can delay for a moment after the wait for it returned.
+template <typename ShareData>
+bool goneSoon(const std::u16string& name) {
+    return waitFor([&] {
+        ShareData probe;
+        return !probe.openSharedFile(name, 1);
+    });
+}
+
 }  // namespace interoptest
 
 #endif

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <link.h>
+#include <string>
 
 namespace platform {
 
@@ -175,6 +176,11 @@ std::u16string executablePath() {
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::u16string dlVersionedFileName(const std::u16string& base, int major) {
+    const std::string n = std::to_string(major);
+    return u"lib" + base + u".so." + std::u16string(n.begin(), n.end());
 }
 
 std::size_t mappedFileRegionCount() {

@@ -4,6 +4,8 @@
 #include "platform/error.h"
 #include "platform/win32/win32_support.h"
 
+#include <string>
+
 namespace platform {
 
 namespace {
@@ -95,6 +97,11 @@ std::u16string modulePath(const void* address) {
 }
 
 std::u16string executablePath() { return moduleFileName(nullptr); }
+
+std::u16string dlVersionedFileName(const std::u16string& base, int major) {
+    const std::string n = std::to_string(major);
+    return base + u"-" + std::u16string(n.begin(), n.end()) + u".dll";
+}
 
 std::size_t mappedFileRegionCount() {
     // One count per allocation of an image or a mapped view, however many regions it spans.
