@@ -11,5 +11,6 @@
 #include "sysinfo/sysinfo.h"
 #include "pubfunc/pubfunc.h"
 #include "signals/signals.h"
+#include "timing/timing.h"
 
 #endif
