@@ -19,4 +19,12 @@ typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
 typedef void* HANDLE;
 
+// The calling convention of functions the platform calls back (CALLBACK: __stdcall on 32-bit
+// Windows, the default elsewhere).
+#if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
+#define NXUTIL_CALLBACK __stdcall
+#else
+#define NXUTIL_CALLBACK
+#endif
+
 #endif

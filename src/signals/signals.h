@@ -186,9 +186,10 @@ public:
 
 private:
     static void emit_to(_connection_base* conn) {
-        auto* self = static_cast<_connection0*>(conn);
-        if (has_slots* dest = self->getdest())
-            (static_cast<dest_type*>(dest)->*(self->m_fn))();
+        const _connection0& self = *static_cast<_connection0*>(conn);
+        const memfun fn = self.m_fn;
+        if (has_slots* dest = self.getdest())
+            (static_cast<dest_type*>(dest)->*fn)();
     }
     memfun m_fn;
 };
@@ -213,9 +214,10 @@ public:
 
 private:
     static void emit_to(_connection_base* conn, void* arg) {
-        auto* self = static_cast<_connection1*>(conn);
-        if (has_slots* dest = self->getdest())
-            (static_cast<dest_type*>(dest)->*(self->m_fn))(static_cast<arg_type*>(arg));
+        const _connection1& self = *static_cast<_connection1*>(conn);
+        const memfun fn = self.m_fn;
+        if (has_slots* dest = self.getdest())
+            (static_cast<dest_type*>(dest)->*fn)(static_cast<arg_type*>(arg));
     }
     memfun m_fn;
 };

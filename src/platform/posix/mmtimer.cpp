@@ -1,0 +1,117 @@
+// Multimedia timers on one timer-service thread with absolute-deadline sleeps.
+//
+// The service is created with the first timer and never destroyed: its thread may outlive the
+// static destructors of a process that exits with timers running, and then touches nothing but
+// the service itself.
+#include "platform/mmtimer.h"
+#include "platform/posix/posix_support.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC
+
+struct Timer {
+    Clock::duration period;
+    Clock::time_point due;
+    MmTimerProc proc;
+    std::uintptr_t user;
+};
+
+class Service {
+public:
+    Service() : m_thread([this] { run(); }) { m_thread.detach(); }
+
+    unsigned add(unsigned delayMs, MmTimerProc proc, std::uintptr_t user) {
+        // A zero period would spin; the finest period is one millisecond.
+        const Clock::duration period = std::chrono::milliseconds(delayMs ? delayMs : 1);
+        std::lock_guard<std::mutex> guard(m_mutex);
+        unsigned id = m_nextId++;
+        if (id == 0)
+            id = m_nextId++;
+        m_timers[id] = Timer{period, Clock::now() + period, proc, user};
+        m_wake.notify_one();
+        return id;
+    }
+
+    void remove(unsigned id) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_timers.erase(id);
+        m_wake.notify_one();
+        if (std::this_thread::get_id() == m_threadId)
+            return;  // a callback stopping a timer: waiting for itself would never end
+        m_delivered.wait(lock, [&] { return m_delivering != id; });
+    }
+
+private:
+    void run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_threadId = std::this_thread::get_id();
+        for (;;) {
+            if (m_timers.empty()) {
+                m_wake.wait(lock);
+                continue;
+            }
+            auto next = m_timers.begin();
+            for (auto it = m_timers.begin(); it != m_timers.end(); ++it)
+                if (it->second.due < next->second.due)
+                    next = it;
+            const Clock::time_point now = Clock::now();
+            if (next->second.due > now) {
+                // A copy: the timer may be erased while this thread waits.
+                const Clock::time_point due = next->second.due;
+                m_wake.wait_until(lock, due);
+                continue;
+            }
+            Timer& t = next->second;
+            t.due += t.period;
+            if (t.due <= now)  // more than a period behind: keep the phase, drop missed ticks
+                t.due += t.period * ((now - t.due) / t.period + 1);
+            const unsigned id = next->first;
+            const MmTimerProc proc = t.proc;
+            const std::uintptr_t user = t.user;
+            m_delivering = id;
+            lock.unlock();
+            proc(id, 0, user, 0, 0);
+            lock.lock();
+            m_delivering = 0;
+            m_delivered.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_delivered;
+    std::map<unsigned, Timer> m_timers;
+    unsigned m_nextId = 1;
+    unsigned m_delivering = 0;
+    std::thread::id m_threadId;
+    std::thread m_thread;  // last: started once everything above exists
+};
+
+Service& service() {
+    static Service* s = new Service;
+    return *s;
+}
+
+}  // namespace
+
+unsigned mmTimerSet(unsigned delayMs, MmTimerProc proc, std::uintptr_t user) {
+    if (!proc)
+        return 0;
+    return service().add(delayMs, proc, user);
+}
+
+void mmTimerKill(unsigned id) {
+    if (id != 0)
+        service().remove(id);
+}
+
+}  // namespace platform

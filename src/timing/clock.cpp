@@ -1,0 +1,128 @@
+// CPUClock: the performance counter in three units, per-thread backward checks, and sleeps.
+#include "log/log.h"
+#include "platform/clock.h"
+#include "pubfunc/pubfunc.h"
+#include "timing/timing.h"
+#include "timing/timing_internal.h"
+
+#include <atomic>
+
+namespace nxtiming {
+
+namespace {
+
+// Constant-initialised, so a reading costs one indirect call and no initialisation guard.
+ClockBackend g_backend = {platform::perfCounter, platform::perfFrequency, platform::sleepMs,
+                          &pubfunc::getOSVersion};
+
+// Written once by initClockFreq, read by every reading.
+std::atomic<std::int64_t> g_frequency{0};
+
+// The thread's last raw reading. initial-exec: a direct offset from the thread pointer instead
+// of a call to __tls_get_addr, which would cost as much as the clock read itself.
+#if defined(__GNUC__) && !defined(_WIN32)
+__attribute__((tls_model("initial-exec")))
+#endif
+thread_local std::int64_t t_last = 0;
+
+}  // namespace
+
+ClockBackend& clockBackend() { return g_backend; }
+
+ClockBackend platformClockBackend() {
+    return ClockBackend{platform::perfCounter, platform::perfFrequency, platform::sleepMs,
+                        &pubfunc::getOSVersion};
+}
+
+void resetClock() {
+    g_frequency.store(0, std::memory_order_relaxed);
+    t_last = 0;
+}
+
+namespace {
+
+std::int64_t frequency() {
+    std::int64_t f = g_frequency.load(std::memory_order_relaxed);
+    if (f == 0) {
+        CPUClock::initClockFreq();
+        f = g_frequency.load(std::memory_order_relaxed);
+    }
+    return f > 0 ? f : 1;
+}
+
+// Reads the counter and checks it against the thread's last reading.
+std::int64_t read(const char16_t* backwardsMessage) {
+    const std::int64_t now = g_backend.counter();
+    const std::int64_t last = t_last;
+    if (now < last)
+        TRK::TRKLogger::Instance()->LogInfo(backwardsMessage, static_cast<long long>(now),
+                                            static_cast<long long>(last));
+    t_last = now;
+    return now;
+}
+
+// A double truncated toward zero into 64 bits, saturating instead of overflowing.
+unsigned long long toU64(double v) {
+    if (v >= 0)
+        return v < 18446744073709551616.0 ? static_cast<unsigned long long>(v) : ~0ull;
+    if (v > -9223372036854775808.0)
+        return static_cast<unsigned long long>(static_cast<long long>(v));
+    return 1ull << 63;
+}
+
+}  // namespace
+
+}  // namespace nxtiming
+
+void CPUClock::initClockFreq() {
+    nxtiming::g_frequency.store(nxtiming::g_backend.frequency(), std::memory_order_relaxed);
+}
+
+unsigned long long CPUClock::getQPCTimeNS() {
+    const std::int64_t ticks =
+        nxtiming::read(u"CPUClock::getQPCTimeNSGetQPCTimeNS: WTF, clock went backwards! %I64d < %I64d");
+    return nxtiming::toU64(static_cast<double>(ticks) * 1000000000.0 /
+                           static_cast<double>(nxtiming::frequency()));
+}
+
+unsigned long long CPUClock::getQPCTime100NS() {
+    const std::int64_t ticks = nxtiming::read(
+        u"CPUClock::getQPCTime100NSGetQPCTime100NS: WTF, clock went backwards! %I64d < %I64d");
+    return nxtiming::toU64(static_cast<double>(ticks) * 10000000.0 /
+                           static_cast<double>(nxtiming::frequency()));
+}
+
+unsigned long long CPUClock::getQPCTimeMS() {
+    const std::int64_t ticks =
+        nxtiming::read(u"CPUClock::getQPCTimeMSGetQPCTimeMS: WTF, clock went backwards! %I64d < %I64d");
+    return static_cast<unsigned long long>(ticks) * 1000ull /
+           static_cast<unsigned long long>(nxtiming::frequency());
+}
+
+void CPUClock::OSSleep(unsigned int ms) {
+    if (nxtiming::g_backend.osVersion() == 8)
+        nxtiming::g_backend.sleepMs(ms == 0 ? 0 : ms - 1);
+    else
+        nxtiming::g_backend.sleepMs(ms);
+}
+
+bool CPUClock::sleepToNS(unsigned long long target) {
+    unsigned long long now = getQPCTimeNS();
+    if (now >= target)
+        return false;
+    const unsigned int remaining = static_cast<unsigned int>((target - now) / 1000000ull);
+    if (remaining > 1) {
+        if (remaining > 10000)
+            TRK::TRKLogger::Instance()->LogError(
+                u"CPUClock::sleepToNSTried to sleep for %u seconds, that can't be right! "
+                u"Triggering breakpoint.",
+                remaining / 1000);
+        OSSleep(remaining);
+    }
+    for (;;) {
+        now = getQPCTimeNS();
+        if (now >= target)
+            return true;
+        nxtiming::g_backend.sleepMs(1);
+    }
+}
