@@ -274,10 +274,13 @@ bool CMarkup::x_AddNode(int type, const char16_t* nodeText, int options) {
 bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, const char16_t* value) {
     TokenPos token(docText.c_str(), docFlags);
     bool inInstruction = false;
+    int limit;  // the tag's closing ">" (or "?>"): every change stays before it
     if (index && nodeType == NODE_ELEMENT) {
         token.next = ELEM(index).start + 1;
+        limit = ELEM(index).start + ELEM(index).StartTagLen() - 1;
     } else if (index == mainPos && nodeType == NODE_PROCESSING_INSTRUCTION && nodeLength) {
         token.next = nodeOffset + 2;
+        limit = nodeOffset + nodeLength - 2;
         inInstruction = true;
     } else {
         return false;
@@ -305,6 +308,10 @@ bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, const char16_t*
         at = token.next;
         replaced = 0;
     }
+    // A damaged tag (such as an unquoted value that swallows the ">") can lead the search past
+    // the tag; nothing is changed then.
+    if (at + replaced > limit)
+        return false;
     x_DocChange(at, replaced, text);
     const int shift = toInt(text.size()) - replaced;
     if (inInstruction) {

@@ -155,26 +155,34 @@ std::u16string CMarkup::GetTagName() const {
 
 std::u16string CMarkup::x_GetAttrib(int index, const char16_t* attribName) const {
     TokenPos token(docText.c_str(), docFlags);
-    if (index && nodeType == NODE_ELEMENT)
+    int limit;  // attributes lie before the tag's end
+    if (index && nodeType == NODE_ELEMENT) {
         token.next = ELEM(index).start + 1;
-    else if (index == mainPos && nodeType == NODE_PROCESSING_INSTRUCTION && nodeLength)
+        limit = ELEM(index).start + ELEM(index).StartTagLen();
+    } else if (index == mainPos && nodeType == NODE_PROCESSING_INSTRUCTION && nodeLength) {
         token.next = nodeOffset + 2;
-    else
+        limit = nodeOffset + nodeLength;
+    } else {
         return std::u16string();
-    if (!attribName || !x_FindAttrib(token, attribName))
+    }
+    if (!attribName || !x_FindAttrib(token, attribName) || token.right >= limit)
         return std::u16string();
     return UnescapeText(docText.c_str() + token.left, token.Length());
 }
 
 std::u16string CMarkup::GetAttribName(int n) const {
     TokenPos token(docText.c_str(), docFlags);
-    if (mainPos && nodeType == NODE_ELEMENT)
+    int limit;
+    if (mainPos && nodeType == NODE_ELEMENT) {
         token.next = ELEM(mainPos).start + 1;
-    else if (nodeType == NODE_PROCESSING_INSTRUCTION && nodeLength)
+        limit = ELEM(mainPos).start + ELEM(mainPos).StartTagLen();
+    } else if (nodeType == NODE_PROCESSING_INSTRUCTION && nodeLength) {
         token.next = nodeOffset + 2;
-    else
+        limit = nodeOffset + nodeLength;
+    } else {
         return std::u16string();
-    if (!x_FindAttrib(token, nullptr, n))
+    }
+    if (!x_FindAttrib(token, nullptr, n) || token.right >= limit)
         return std::u16string();
     return x_GetToken(token);
 }

@@ -120,6 +120,15 @@ TEST(XmlSetAttrib, AddsOrReplacesQuotedValues) {
 
     MarkupInspector none;
     EXPECT_FALSE(none.SetAttrib(u"x", u"1"));
+
+    // An unquoted "=" swallows the ">" of a damaged tag; the search would end inside the next
+    // tag, so nothing is changed (found by fuzzing).
+    MarkupInspector damaged(MCD_CSTR(u"<a=><b/>text"));
+    ASSERT_TRUE(damaged.FindElem());
+    EXPECT_FALSE(damaged.SetAttrib(u"fz", u"1"));
+    EXPECT_EQ(damaged.GetAttrib(u"b"), u"");
+    EXPECT_EQ(narrow(damaged.GetDoc()), "<a=><b/>text");
+    EXPECT_EQ(damaged.CheckIndex(), "");
 }
 
 TEST(XmlSetData, ReplacesDataOfElementsAndNodes) {
