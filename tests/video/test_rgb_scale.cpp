@@ -56,6 +56,13 @@ Bytes randomBytes(std::size_t n, unsigned seed) {
     return b;
 }
 
+bool haveScaler() {
+    RGBScale s;
+    return RGBScaleTestAccess::loaded(s);
+}
+
+#ifdef NXTEST_HAVE_SWSCALE
+
 int bytesPerPixel(RGBScale::RgbType t) {
     switch (t) {
     case RGBScale::RGB24: case RGBScale::BGR24: return 3;
@@ -63,13 +70,6 @@ int bytesPerPixel(RGBScale::RgbType t) {
     default: return 4;
     }
 }
-
-bool haveScaler() {
-    RGBScale s;
-    return RGBScaleTestAccess::loaded(s);
-}
-
-#ifdef NXTEST_HAVE_SWSCALE
 
 AVPixelFormat avFormat(RGBScale::RgbType t) {
     switch (t) {

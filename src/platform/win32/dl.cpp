@@ -86,6 +86,11 @@ bool dlFree(Module* module) {
 }
 
 std::u16string modulePath(const void* address) {
+    if (!address) {
+        // GetModuleHandleExW would take a null address as "the executable".
+        setLastError(ERROR_INVALID_PARAMETER, "GetModuleHandleExW");
+        return std::u16string();
+    }
     HMODULE h = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
