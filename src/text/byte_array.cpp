@@ -33,9 +33,11 @@ using Data = NxByteArray::Data;
 
 constexpr std::size_t kHeader = offsetof(Data, array);
 
+// The heap block of a record with capacity `alloc`: the header and its block's bytes
+// (alloc <= INT_MAX, so this stays within an unsigned int).
 unsigned int recordBytes(int alloc) {
-    // alloc <= INT_MAX, so header + alloc + 1 stays within an unsigned int.
-    return static_cast<unsigned int>(kHeader + static_cast<std::size_t>(alloc) + 1);
+    return static_cast<unsigned int>(
+        kHeader + static_cast<std::size_t>(nx_text_detail::blockElements(alloc)));
 }
 
 Data* allocRecord(int alloc) {
@@ -76,27 +78,19 @@ std::string copyIfInside(const Data* x, const char* src, int len) {
 // Records
 
 int NxByteArray::grow(int n) {
-    // Round n + 20 (the record header as the original allocator saw it) up past a block
-    // boundary by adding a block and clearing that block's bit.
-    long long t = static_cast<long long>(n) + 20;
-    if (t < 64)
-        t = (t + 16) & ~16LL;
-    else if (t < 4096)
-        t = (t + 64) & ~64LL;
-    else
-        t = (t + 4096) & ~4096LL;
-    long long cap = t - 20;
-    if (cap < n)
-        cap = n;
+    long long cap = nx_text_detail::growCapacity(n, 1);
     return cap > INT_MAX ? INT_MAX : static_cast<int>(cap);
 }
 
 void NxByteArray::reallocData(int alloc) {
     if (soleOwner(d->ref)) {
-        void* p = nxRealloc(d, recordBytes(alloc));
-        if (!p)
-            throw std::bad_alloc();
-        d = static_cast<Data*>(p);
+        // The block changes only when the capacity leaves its size step.
+        if (nx_text_detail::blockElements(alloc) != nx_text_detail::blockElements(d->alloc)) {
+            void* p = nxRealloc(d, recordBytes(alloc));
+            if (!p)
+                throw std::bad_alloc();
+            d = static_cast<Data*>(p);
+        }
         d->data = d->array;
         d->alloc = alloc;
         if (d->size > alloc) {
@@ -259,9 +253,8 @@ NxByteArray& NxByteArray::append(const NxByteArray& ba) {
         return *this = ba;
     if (ba.d == &shared_null)
         return *this;
-    // Holding ba keeps its record alive and shared while this one may be reallocated.
-    NxByteArray source(ba);
-    return append(source.d->data, source.d->size);
+    // ba's bytes stay put unless ba is this array, which append(str, len) guards against.
+    return append(ba.d->data, ba.d->size);
 }
 
 NxByteArray& NxByteArray::prepend(const char* str, int len) {
@@ -293,8 +286,7 @@ NxByteArray& NxByteArray::prepend(const NxByteArray& ba) {
         return *this = ba;
     if (ba.d == &shared_null)
         return *this;
-    NxByteArray source(ba);
-    return prepend(source.d->data, source.d->size);
+    return prepend(ba.d->data, ba.d->size);
 }
 
 NxByteArray& NxByteArray::insert(int pos, char c) { return insert(pos, &c, 1); }
@@ -322,8 +314,7 @@ NxByteArray& NxByteArray::insert(int pos, const char* str, int len) {
 }
 
 NxByteArray& NxByteArray::insert(int pos, const NxByteArray& ba) {
-    NxByteArray source(ba);
-    return insert(pos, source.d->data, source.d->size);
+    return insert(pos, ba.d->data, ba.d->size);
 }
 
 NxByteArray& NxByteArray::remove(int pos, int len) {

@@ -14,7 +14,10 @@
 #include <cstring>
 #include <cwctype>
 #include <new>
-#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using text_internal::checkedLength;
 using text_internal::checkedSum;
@@ -28,10 +31,12 @@ constexpr std::size_t kHeader = offsetof(Data, array);
 // The largest capacity whose record size still fits the allocator's unsigned 32-bit size.
 constexpr long long kMaxAlloc = (static_cast<long long>(UINT_MAX) - kHeader) / 2 - 1;
 
+// The heap block of a record with capacity `alloc`: the header and its block's units.
 unsigned int recordBytes(int alloc) {
     if (alloc > kMaxAlloc)
         throw std::length_error("nxutil: string length beyond the allocator's range");
-    return static_cast<unsigned int>(kHeader + 2 * (static_cast<std::size_t>(alloc) + 1));
+    return static_cast<unsigned int>(
+        kHeader + 2 * static_cast<std::size_t>(nx_text_detail::blockElements(alloc)));
 }
 
 Data* allocRecord(int alloc) {
@@ -107,16 +112,7 @@ void NxString::freeData(Data*& x) {
 }
 
 int NxString::grow(int n) {
-    long long t = 2 * static_cast<long long>(n) + 20;
-    if (t < 64)
-        t = (t + 16) & ~16LL;
-    else if (t < 4096)
-        t = (t + 64) & ~64LL;
-    else
-        t = (t + 4096) & ~4096LL;
-    long long cap = (t - 20) / 2;
-    if (cap < n)
-        cap = n;
+    long long cap = nx_text_detail::growCapacity(n, 2);
     if (cap > kMaxAlloc)
         cap = n > kMaxAlloc ? n : kMaxAlloc;   // n itself is refused by recordBytes
     return static_cast<int>(cap);
@@ -124,10 +120,13 @@ int NxString::grow(int n) {
 
 void NxString::reallocData(int alloc) {
     if (soleOwner(d->ref)) {
-        void* p = nxRealloc(d, recordBytes(alloc));
-        if (!p)
-            throw std::bad_alloc();
-        d = static_cast<Data*>(p);
+        // The block changes only when the capacity leaves its size step.
+        if (nx_text_detail::blockElements(alloc) != nx_text_detail::blockElements(d->alloc)) {
+            void* p = nxRealloc(d, recordBytes(alloc));
+            if (!p)
+                throw std::bad_alloc();
+            d = static_cast<Data*>(p);
+        }
         d->data = d->array;
         d->alloc = alloc;
         if (d->size > alloc) {
@@ -338,53 +337,80 @@ int NxString::compareNoCase(const NxString& other) const {
 // ---------------------------------------------------------------------------------------------
 // Search
 
+namespace {
+
+// First position of the needle (n >= 1 units, none of them zero) in hay[0, len), where the
+// text ends at its first zero unit; -1 when it is not there. With SSE2, eight candidate
+// positions at a time are filtered by the needle's first and last units (and checked for the
+// terminating zero) before any full comparison.
+long findUnits(const char16_t* hay, std::size_t len, const char16_t* needle, std::size_t n) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if (len >= n + 7) {
+        const __m128i first = _mm_set1_epi16(static_cast<short>(needle[0]));
+        const __m128i last = _mm_set1_epi16(static_cast<short>(needle[n - 1]));
+        const __m128i zero = _mm_setzero_si128();
+        for (; i + n + 7 <= len; i += 8) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + n - 1));
+            unsigned int zeros = static_cast<unsigned int>(_mm_movemask_epi8(_mm_cmpeq_epi16(a, zero)));
+            unsigned int hits = static_cast<unsigned int>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi16(a, first), _mm_cmpeq_epi16(b, last))));
+            if (zeros) {
+                // Only candidates before the terminating zero count (a match cannot span it).
+                hits &= (1u << __builtin_ctz(zeros)) - 1;
+            }
+            while (hits) {
+                unsigned int bit = static_cast<unsigned int>(__builtin_ctz(hits));
+                std::size_t p = i + bit / 2;
+                if (n <= 2 ||
+                    std::memcmp(hay + p + 1, needle + 1, (n - 2) * sizeof(char16_t)) == 0)
+                    return static_cast<long>(p);
+                hits &= ~(3u << bit);
+            }
+            if (zeros)
+                return -1;
+        }
+    }
+#endif
+    for (; i + n <= len; ++i) {
+        if (hay[i] == 0)
+            return -1;
+        if (hay[i] == needle[0] &&
+            std::memcmp(hay + i + 1, needle + 1, (n - 1) * sizeof(char16_t)) == 0)
+            return static_cast<long>(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
 int NxString::indexOf(char16_t c, int from) const {
     if (from >= d->size)
         return -1;
     if (from < 0)
         from = 0;
-    for (const char16_t* p = d->data + from;; ++p) {
-        if (*p == c)
-            return static_cast<int>(p - d->data);
-        if (*p == 0)
-            return -1;
+    if (c == 0) {
+        // The first zero unit: an embedded one, else the terminator at the size.
+        const char16_t* p = d->data + from;
+        while (*p)
+            ++p;
+        return static_cast<int>(p - d->data);
     }
+    long at = findUnits(d->data + from, static_cast<std::size_t>(d->size - from), &c, 1);
+    return at < 0 ? -1 : from + static_cast<int>(at);
 }
-
-namespace {
-
-// First position of the zero-terminated needle in the zero-terminated text at hay, or -1.
-// The first and last units of the needle filter candidates before a full comparison.
-long findUnits(const char16_t* hay, std::size_t hayLen, const char16_t* needle, std::size_t n) {
-    if (n == 0)
-        return 0;
-    if (n > hayLen)
-        return -1;
-    std::u16string_view h(hay, hayLen);
-    std::size_t at = h.find(std::u16string_view(needle, n));
-    return at == std::u16string_view::npos ? -1 : static_cast<long>(at);
-}
-
-}  // namespace
 
 int NxString::indexOf(const NxString& s, int from) const {
     if (d->size == 0 || from >= d->size)
         return -1;
     if (from < 0)
         from = 0;
-    const char16_t* hay = d->data + from;
-    // The zero-terminated view: text after an embedded zero unit is not searched.
-    std::size_t hayLen = static_cast<std::size_t>(d->size - from);
-    const void* zero = nullptr;
-    for (std::size_t i = 0; i < hayLen; ++i) {
-        if (hay[i] == 0) {
-            zero = hay + i;
-            break;
-        }
-    }
-    if (zero)
-        hayLen = static_cast<std::size_t>(static_cast<const char16_t*>(zero) - hay);
-    long at = findUnits(hay, hayLen, s.d->data, unitLength(s.d->data));
+    // The needle ends at its first zero unit too; an empty one is found at from.
+    std::size_t n = unitLength(s.d->data);
+    if (n == 0)
+        return from;
+    long at = findUnits(d->data + from, static_cast<std::size_t>(d->size - from), s.d->data, n);
     return at < 0 ? -1 : from + static_cast<int>(at);
 }
 
@@ -455,6 +481,19 @@ bool NxString::endsWith(const NxString& s) const {
 
 NxString& NxString::appendUnits(const char16_t* s, int n) {
     int total = checkedSum(d->size, n);
+    // Units from this string's own storage: a second reference keeps the record in place
+    // (the reallocation below then copies into a new one). Only then is a reference taken.
+    struct Keep {
+        Data* x = nullptr;
+        ~Keep() {
+            if (x && x->ref.deref() == 0)
+                freeData(x);
+        }
+    } keep;
+    if (s >= d->array && s <= d->array + d->alloc) {
+        keep.x = d;
+        d->ref.ref();
+    }
     if (!soleOwner(d->ref) || total > d->alloc)
         reallocData(grow(total));
     if (n > 0)
@@ -469,13 +508,10 @@ NxString& NxString::append(const NxString& s) {
         return *this;
     if (isNull())
         return *this = s;
-    // Holding s keeps its units where they are while this record is reallocated (s may be
-    // this very string).
-    NxString source(s);
-    return appendUnits(source.d->data, source.d->size);
+    return appendUnits(s.d->data, s.d->size);
 }
 
-NxString& NxString::append(char16_t c) {
+NxString& NxString::appendGrowing(char16_t c) {
     int total = checkedSum(d->size, 1);
     if (!soleOwner(d->ref) || total > d->alloc)
         reallocData(grow(total));
@@ -486,9 +522,10 @@ NxString& NxString::append(char16_t c) {
 }
 
 NxString& NxString::append(const char16_t* s) {
+    // The same result as appending fromWCharArray(s, -1), without the temporary record.
     if (!s)
         return *this;
-    return append(fromWCharArray(s, -1));
+    return appendUnits(s, checkedLength(unitLength(s)));
 }
 
 NxString& NxString::append(const char* s) {

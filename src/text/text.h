@@ -19,6 +19,57 @@
 class NxByteRef;
 class NxString;
 
+namespace nx_text_detail {
+// Helpers of the containers' inline fast paths; not part of the interface.
+
+/// Whether a record's count is 1, read with acquire ordering so that another thread's reads
+/// of the record before it dropped its reference happen before this thread's in-place write.
+/// NxAtomicInt is exactly one 32-bit atomic integer.
+inline bool soleOwner(const NxAtomicInt& ref) {
+#if defined(__GNUC__)
+    return __atomic_load_n(reinterpret_cast<const int*>(&ref), __ATOMIC_ACQUIRE) == 1;
+#else
+    return static_cast<int>(ref) == 1;
+#endif
+}
+
+/// The capacity growth rule for `n` elements of `unit` bytes (n >= 0): t = unit * n + 20,
+/// then a block of 16, 64 or 4096 is added and that block's bit cleared, capacity
+/// (t - 20) / unit, never below n. It leaves no headroom for about half of all sizes.
+inline long long growCapacity(long long n, int unit) {
+    long long t = unit * n + 20;
+    if (t < 64)
+        t = (t + 16) & ~16LL;
+    else if (t < 4096)
+        t = (t + 64) & ~64LL;
+    else
+        t = (t + 4096) & ~4096LL;
+    long long cap = (t - 20) / unit;
+    return cap < n ? n : cap;
+}
+
+/// Elements (capacity and terminator) the heap block of a record with capacity `alloc`
+/// holds: rounded up to a quarter-octave step, so that a sole owner's growth within one step
+/// reuses the block and appends reallocate geometrically seldom even where the capacity rule
+/// gives no headroom. Blocks above 2^28 elements are exact.
+inline long long blockElements(int alloc) {
+    unsigned long long n = static_cast<unsigned long long>(alloc) + 1;
+    if (n <= 8)
+        return 8;
+    if (n > (1ULL << 28))
+        return static_cast<long long>(n);
+#if defined(__GNUC__)
+    int e = 63 - __builtin_clzll(n - 1);
+#else
+    int e = 0;
+    for (unsigned long long v = n - 1; v > 1; v >>= 1)
+        ++e;
+#endif
+    unsigned long long step = 1ULL << (e - 2);
+    return static_cast<long long>((n + step - 1) & ~(step - 1));
+}
+}  // namespace nx_text_detail
+
 /// A reference-counted, zero-terminated byte sequence with copy-on-write.
 class NXUTIL_API NxByteArray {
 public:
@@ -255,7 +306,23 @@ public:
 
     /// Appends s; a null s changes nothing, a null string becomes a copy of s.
     NxString& append(const NxString& s);
-    NxString& append(char16_t c);
+    NxString& append(char16_t c) {
+        // Inline while the unit fits the heap block of a record this string owns alone (the
+        // capacity then follows the growth rule without a reallocation); else out of line.
+        Data* x = d;
+        if (nx_text_detail::soleOwner(x->ref)) {
+            if (x->size >= x->alloc) {
+                long long g = nx_text_detail::growCapacity(x->size + 1LL, 2);
+                if (nx_text_detail::blockElements(x->alloc) < g + 1)
+                    return appendGrowing(c);
+                x->alloc = static_cast<int>(g);
+            }
+            x->data[x->size] = c;
+            x->data[++x->size] = 0;
+            return *this;
+        }
+        return appendGrowing(c);
+    }
     NxString& append(const char16_t* s);
     /// Appends s converted from the ANSI code page.
     NxString& append(const char* s);
@@ -312,6 +379,7 @@ private:
     static Data* fromUtf8_helper(const char* s, int n);
     static Data* fromUnicode_helper(const char16_t* s, int n);
     NxString& appendUnits(const char16_t* s, int n);
+    NxString& appendGrowing(char16_t c);
     NxString& replaceImpl(const NxString& before, const NxString& after, bool noCase);
 
     Data* d;

@@ -2,21 +2,15 @@
 #ifndef NXUTIL_TEXT_INTERNAL_H
 #define NXUTIL_TEXT_INTERNAL_H
 
-#include "memory/memory.h"
+#include "text/text.h"
 
 #include <climits>
+#include <cstddef>
 #include <stdexcept>
 
 namespace text_internal {
 
-/// True when the record's count is 1, so the caller may change it in place. The count is read
-/// with acquire ordering: a copy dropped on another thread read the record before its release
-/// decrement, and those reads must happen before this thread's writes. (NxAtomicInt's own read
-/// is relaxed; on x86 both are one plain load.) NxAtomicInt holds exactly one std::atomic<int>.
-inline bool soleOwner(const NxAtomicInt& ref) {
-    static_assert(sizeof(NxAtomicInt) == sizeof(int), "NxAtomicInt is one 32-bit atomic");
-    return __atomic_load_n(reinterpret_cast<const int*>(&ref), __ATOMIC_ACQUIRE) == 1;
-}
+using nx_text_detail::soleOwner;
 
 /// a + b for two non-negative lengths; a sum beyond the 32-bit signed range is a length error.
 inline int checkedSum(int a, int b) {

@@ -224,6 +224,123 @@ TEST(CodePage, RandomTextRoundTripsThroughUtf8) {
     }
 }
 
+// Reference converters for the oracle below: one code point at a time, maximal subparts.
+std::u16string referenceDecode(const std::string& in) {
+    std::u16string out;
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(in.data());
+    std::size_t n = in.size();
+    for (std::size_t i = 0; i < n;) {
+        unsigned b = s[i];
+        std::size_t need = b < 0x80 ? 0 : (b >= 0xC2 && b <= 0xDF) ? 1 : (b >= 0xE0 && b <= 0xEF) ? 2
+                         : (b >= 0xF0 && b <= 0xF4) ? 3 : 99;
+        if (need == 0) {
+            out.push_back(static_cast<char16_t>(b));
+            ++i;
+            continue;
+        }
+        unsigned lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+        unsigned hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+        std::size_t k = 1;
+        char32_t cp = need == 1 ? (b & 0x1F) : need == 2 ? (b & 0x0F) : (b & 0x07);
+        bool ok = need != 99;
+        while (ok && k <= need) {
+            if (i + k >= n) { ok = false; break; }
+            unsigned c = s[i + k];
+            if (k == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) { ok = false; break; }
+            cp = (cp << 6) | (c & 0x3F);
+            ++k;
+        }
+        if (!ok) {
+            out.push_back(0xFFFD);
+            i += need == 99 ? 1 : k;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += k;
+    }
+    return out;
+}
+
+std::string referenceEncode(const std::u16string& in) {
+    std::string out;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char32_t cp = in[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
+            in[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// Long runs of three-byte characters take the block-at-a-time paths; a damaged byte at every
+// position of such a run, and surrogates or units outside the class inside UTF-16 runs, must
+// give exactly what a one-at-a-time converter gives.
+TEST(CodePage, ThreeByteRunsAgreeWithAOneAtATimeConverter) {
+    std::mt19937 rng(5);
+    const unsigned char damage[] = {0xFF, 0x41, 0x80, 0xE0, 0xED, 0xC2, 0xA0, 0xF0};
+    for (int round = 0; round < 40; ++round) {
+        std::u16string text;
+        for (int i = 0; i < 70; ++i) {
+            int kind = static_cast<int>(rng() % 20);
+            if (kind == 0)
+                text.push_back(u' ');
+            else if (kind == 1)
+                text.push_back(static_cast<char16_t>(0x400 + rng() % 0x100));
+            else
+                text.push_back(static_cast<char16_t>(0x4E00 + rng() % 0x5000));
+        }
+        std::string utf8 = referenceEncode(text);
+        ASSERT_EQ(encode(text, kWcErrInvalidChars), utf8);
+        ASSERT_EQ(decode(utf8, kMbErrInvalidChars), text);
+        for (std::size_t pos = 0; pos < utf8.size(); ++pos) {
+            std::string bad = utf8;
+            bad[pos] = static_cast<char>(damage[(pos + static_cast<std::size_t>(round)) % 8]);
+            std::u16string expected = referenceDecode(bad);
+            ASSERT_EQ(decode(bad), expected) << "round " << round << " at " << pos;
+            bool valid = expected.find(u'\uFFFD') == std::u16string::npos;
+            int n = multiByteToWideChar(kCodePageUtf8, kMbErrInvalidChars, bad.data(),
+                                        static_cast<int>(bad.size()), nullptr, 0);
+            ASSERT_EQ(n != 0, valid) << "round " << round << " at " << pos;
+            if (!valid) {
+                // The valid prefix ends where the first replacement character begins.
+                int prefix = multiByteValidPrefix(kCodePageUtf8, bad.data(), static_cast<int>(bad.size()));
+                std::u16string head = referenceDecode(bad.substr(0, static_cast<std::size_t>(prefix)));
+                ASSERT_EQ(expected.substr(0, head.size()), head);
+                ASSERT_EQ(expected[head.size()], u'\uFFFD') << "round " << round << " at " << pos;
+            }
+        }
+        for (std::size_t pos = 0; pos < text.size(); ++pos) {
+            std::u16string bad = text;
+            bad[pos] = static_cast<char16_t>(pos % 3 == 0 ? 0xD800 : pos % 3 == 1 ? 0xDFFF : 0x7FF);
+            ASSERT_EQ(encode(bad), referenceEncode(bad)) << "round " << round << " at " << pos;
+        }
+    }
+}
+
 TEST(CodePage, OtherCodePagesGoThroughTheSystemConverter) {
     EXPECT_EQ(decode("\x80" "A\xE9", 0, 1252), u"\u20AC" "A\u00E9");
     EXPECT_EQ(encode(u"\u20AC" "A\u00E9", 0, 1252), "\x80" "A\xE9");

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -191,6 +192,47 @@ TEST(NxString, SearchesStopAtAnEmbeddedZero) {
     EXPECT_FALSE(NxString().startsWith(NxString(u"")));
     EXPECT_TRUE(NxString(u"").endsWith(NxString(u"")));
     EXPECT_TRUE(NxString(u"").endsWith(NxString()));   // a null s is empty too
+}
+
+// The vectorised search against std::u16string::find on the text up to its first zero, for
+// random haystacks with embedded zeros, every start and needles of one to twenty units.
+TEST(NxString, IndexOfAgreesWithTheStandardSearch) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 400; ++round) {
+        std::u16string hay;
+        std::size_t len = rng() % 90;
+        for (std::size_t i = 0; i < len; ++i)
+            hay.push_back(static_cast<char16_t>(u"ab\uFFFFc"[rng() % 4]));
+        if (len > 0 && rng() % 3 == 0)
+            hay[rng() % len] = 0;
+        std::u16string needle;
+        if (len > 0 && rng() % 2) {
+            needle = hay.substr(rng() % len, 1 + rng() % 20);
+        } else {
+            for (std::size_t i = 0, n = 1 + rng() % 6; i < n; ++i)
+                needle.push_back(static_cast<char16_t>(u"ab\uFFFFc"[rng() % 4]));
+        }
+        std::u16string needleView = needle.substr(0, needle.find(u'\0'));
+        NxString s(hay.data(), static_cast<int>(hay.size()));
+        NxString n(needle.data(), static_cast<int>(needle.size()));
+        for (int from = 0; from < static_cast<int>(len); ++from) {
+            // The search sees the text from `from` up to the next zero unit.
+            std::u16string rest = hay.substr(static_cast<std::size_t>(from));
+            std::size_t zero = rest.find(u'\0');
+            std::u16string visible = rest.substr(0, zero);
+            std::size_t r = visible.find(needleView);
+            int expected = r == std::u16string::npos ? -1 : from + static_cast<int>(r);
+            ASSERT_EQ(s.indexOf(n, from), expected) << "round " << round << " from " << from;
+            int expectedUnit;
+            if (needle[0] == 0) {
+                expectedUnit = from + static_cast<int>(zero == std::u16string::npos ? rest.size() : zero);
+            } else {
+                std::size_t c = visible.find(needle[0]);
+                expectedUnit = c == std::u16string::npos ? -1 : from + static_cast<int>(c);
+            }
+            ASSERT_EQ(s.indexOf(needle[0], from), expectedUnit) << "round " << round;
+        }
+    }
 }
 
 TEST(NxString, EditingTable) {

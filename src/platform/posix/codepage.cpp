@@ -24,12 +24,173 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <tmmintrin.h>
+#define NX_CODEPAGE_SSSE3 1
+#endif
 
 namespace platform {
 
 namespace {
 
 using u8 = unsigned char;
+
+// ---------------------------------------------------------------------------------------------
+// Three-byte runs (SSSE3, chosen at run time)
+//
+// Chinese, Japanese and Korean text is mostly three-byte sequences (U+0800..U+FFFF). Where the
+// processor has SSSE3, runs of them are converted five characters (decoding) or eight units
+// (encoding) at a time with byte shuffles; anything else leaves the run to the scalar code.
+// Both helpers write exactly the output they produce.
+
+#if defined(NX_CODEPAGE_SSSE3)
+
+bool haveSsse3() {
+    static const bool have = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return have;
+}
+
+// Decodes groups of five three-byte sequences while the next 16 bytes begin with five valid
+// ones; returns the bytes consumed and adds the units produced to *units. Null `out` counts.
+// *retry is set to the offset (from s) before which another attempt would fail again.
+__attribute__((target("ssse3"))) std::size_t decodeThreeByteRun(const u8* s, std::size_t n,
+                                                                char16_t* out, std::size_t* units,
+                                                                std::size_t* retry) {
+    const __m128i lead = _mm_setr_epi8(0, -128, 3, -128, 6, -128, 9, -128, 12, -128, -128, -128,
+                                       -128, -128, -128, -128);
+    const __m128i cont1 = _mm_setr_epi8(1, -128, 4, -128, 7, -128, 10, -128, 13, -128, -128,
+                                        -128, -128, -128, -128, -128);
+    const __m128i cont2 = _mm_setr_epi8(2, -128, 5, -128, 8, -128, 11, -128, 14, -128, -128,
+                                        -128, -128, -128, -128, -128);
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t i = 0;
+    std::size_t o = 0;
+    *retry = n;
+    while (n - i >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        __m128i l = _mm_shuffle_epi8(v, lead);
+        __m128i c1 = _mm_shuffle_epi8(v, cont1);
+        __m128i c2 = _mm_shuffle_epi8(v, cont2);
+        __m128i ok = _mm_and_si128(
+            _mm_cmpeq_epi16(_mm_and_si128(l, _mm_set1_epi16(0xF0)), _mm_set1_epi16(0xE0)),
+            _mm_and_si128(
+                _mm_cmpeq_epi16(_mm_and_si128(c1, _mm_set1_epi16(0xC0)), _mm_set1_epi16(0x80)),
+                _mm_cmpeq_epi16(_mm_and_si128(c2, _mm_set1_epi16(0xC0)), _mm_set1_epi16(0x80))));
+        __m128i u = _mm_or_si128(
+            _mm_or_si128(_mm_slli_epi16(_mm_and_si128(l, _mm_set1_epi16(0x0F)), 12),
+                         _mm_slli_epi16(_mm_and_si128(c1, _mm_set1_epi16(0x3F)), 6)),
+            _mm_and_si128(c2, _mm_set1_epi16(0x3F)));
+        // Overlong forms (below U+0800) and surrogates are not three-byte characters.
+        __m128i top = _mm_and_si128(u, _mm_set1_epi16(static_cast<short>(0xF800)));
+        __m128i bad = _mm_or_si128(_mm_cmpeq_epi16(top, zero),
+                                   _mm_cmpeq_epi16(top, _mm_set1_epi16(static_cast<short>(0xD800))));
+        int mask = _mm_movemask_epi8(_mm_andnot_si128(bad, ok));
+        if ((mask & 0x3FF) != 0x3FF) {
+            // The first group that is not a three-byte character.
+            *retry = i + 3 * (static_cast<std::size_t>(__builtin_ctz(~mask & 0x3FF)) / 2) + 1;
+            break;
+        }
+        if (out) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), u);
+            out[o + 4] = static_cast<char16_t>(_mm_extract_epi16(u, 4));
+        }
+        i += 15;
+        o += 5;
+    }
+    *units += o;
+    return i;
+}
+
+// Encodes blocks of eight units of U+0800..U+FFFF (no surrogate) while they last; returns the
+// units consumed and adds the bytes produced to *bytes. Null `out` counts.
+// Encodes leading runs of one class at a time, up to eight units per step: ASCII, two-byte
+// (U+0080..U+07FF) or three-byte (U+0800..U+FFFF without surrogates), so that mixed text costs
+// one step per run rather than one branch per character. Stops at a surrogate, near the end of
+// the input, or when fewer than 24 bytes of room are left (steps may store up to 24 bytes,
+// beyond what they produce, within `room`). Returns the units consumed and adds the bytes
+// produced to *bytes. Null `out` counts.
+__attribute__((target("ssse3"))) std::size_t encodeBlocks(const char16_t* s, std::size_t n,
+                                                          u8* out, std::size_t room,
+                                                          std::size_t* bytes) {
+    const __m128i firstA = _mm_setr_epi8(0, 8, -128, 1, 9, -128, 2, 10, -128, 3, 11, -128, 4, 12,
+                                         -128, 5);
+    const __m128i firstB = _mm_setr_epi8(-128, -128, 0, -128, -128, 1, -128, -128, 2, -128, -128,
+                                         3, -128, -128, 4, -128);
+    const __m128i secondA = _mm_setr_epi8(13, -128, 6, 14, -128, 7, 15, -128, -128, -128, -128,
+                                          -128, -128, -128, -128, -128);
+    const __m128i secondB = _mm_setr_epi8(-128, 5, -128, -128, 6, -128, -128, 7, -128, -128, -128,
+                                          -128, -128, -128, -128, -128);
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (n - i >= 8 && (!out || room - o >= 24)) {
+        __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        __m128i top = _mm_and_si128(u, _mm_set1_epi16(static_cast<short>(0xF800)));
+        __m128i small = _mm_cmpeq_epi16(top, zero);   // below U+0800
+        unsigned ascii = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(static_cast<short>(0xFF80))), zero)));
+        if (ascii & 1) {
+            std::size_t k = static_cast<std::size_t>(__builtin_ctz(~ascii)) / 2;
+            if (out)
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(u, u));
+            i += k;
+            o += k;
+            // A whole block of ASCII: likely more; go sixteen units at a time.
+            while (k == 8 && n - i >= 16 && (!out || room - o >= 16)) {
+                __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+                __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
+                __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(-0x80));
+                if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) != 0xFFFF)
+                    break;
+                if (out)
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(a, b));
+                i += 16;
+                o += 16;
+            }
+            continue;
+        }
+        unsigned two = static_cast<unsigned>(_mm_movemask_epi8(small)) & ~ascii;
+        if (two & 1) {
+            std::size_t k = static_cast<std::size_t>(__builtin_ctz(~two)) / 2;
+            if (out) {
+                __m128i hi = _mm_or_si128(_mm_srli_epi16(u, 6), _mm_set1_epi16(0xC0));
+                __m128i lo = _mm_or_si128(_mm_and_si128(u, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o),
+                                 _mm_unpacklo_epi8(_mm_packus_epi16(hi, hi), _mm_packus_epi16(lo, lo)));
+            }
+            i += k;
+            o += 2 * k;
+            continue;
+        }
+        __m128i notThree = _mm_or_si128(small,
+                                        _mm_cmpeq_epi16(top, _mm_set1_epi16(static_cast<short>(0xD800))));
+        unsigned three = ~static_cast<unsigned>(_mm_movemask_epi8(notThree)) & 0xFFFF;
+        if (!(three & 1))
+            break;   // a surrogate: the scalar code pairs it or replaces it
+        std::size_t k = static_cast<std::size_t>(__builtin_ctz(~three)) / 2;
+        if (out) {
+            __m128i hi = _mm_or_si128(_mm_srli_epi16(u, 12), _mm_set1_epi16(0xE0));
+            __m128i mid = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(u, 6), _mm_set1_epi16(0x3F)),
+                                       _mm_set1_epi16(0x80));
+            __m128i lo = _mm_or_si128(_mm_and_si128(u, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+            __m128i a = _mm_packus_epi16(hi, mid);
+            __m128i b = _mm_packus_epi16(lo, lo);
+            __m128i first = _mm_or_si128(_mm_shuffle_epi8(a, firstA), _mm_shuffle_epi8(b, firstB));
+            __m128i second = _mm_or_si128(_mm_shuffle_epi8(a, secondA), _mm_shuffle_epi8(b, secondB));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), first);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o + 16), second);
+        }
+        i += k;
+        o += 3 * k;
+    }
+    *bytes += o;
+    return i;
+}
+
+#endif
 
 // ---------------------------------------------------------------------------------------------
 // UTF-8 decoding
@@ -65,6 +226,11 @@ template <bool Strict, bool Write>
 long decodeUtf8(const u8* s, std::size_t n, char16_t* out, std::size_t* failedAt = nullptr) {
     std::size_t i = 0;
     std::size_t o = 0;
+    // Block attempts resume only past the point where the last one failed, so mixed text
+    // does not pay for a failing attempt at every character.
+    std::size_t asciiRetry = 0;
+    std::size_t runRetry = 0;
+    (void)runRetry;
     while (i < n) {
         u8 b = s[i];
         if (b < 0x80) {
@@ -74,10 +240,13 @@ long decodeUtf8(const u8* s, std::size_t n, char16_t* out, std::size_t* failedAt
             ++i;
 #if defined(__SSE2__)
             // After one ASCII byte, try whole blocks of them: text is usually ASCII in runs.
-            while (n - i >= 16) {
+            while (i >= asciiRetry && n - i >= 16) {
                 __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-                if (_mm_movemask_epi8(v) != 0)
+                int high = _mm_movemask_epi8(v);
+                if (high != 0) {
+                    asciiRetry = i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(high))) + 1;
                     break;
+                }
                 if (Write) {
                     __m128i zero = _mm_setzero_si128();
                     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o),
@@ -100,6 +269,20 @@ long decodeUtf8(const u8* s, std::size_t n, char16_t* out, std::size_t* failedAt
                 continue;
             }
         } else if (b < 0xF0) {
+#if defined(NX_CODEPAGE_SSSE3)
+            if (i >= runRetry && n - i >= 16 && haveSsse3()) {
+                std::size_t units = o;
+                std::size_t retry = 0;
+                std::size_t used = decodeThreeByteRun(s + i, n - i, Write ? out + o : nullptr,
+                                                      &units, &retry);
+                runRetry = i + retry;
+                if (used != 0) {
+                    i += used;
+                    o = units;
+                    continue;
+                }
+            }
+#endif
             if (n - i >= 3) {
                 u8 c1 = s[i + 1];
                 u8 c2 = s[i + 2];
@@ -152,11 +335,25 @@ long decodeUtf8(const u8* s, std::size_t n, char16_t* out, std::size_t* failedAt
 // Encodes n units; returns the bytes produced or kFailInvalid. A lone surrogate becomes
 // `lone` (lonelen bytes) unless Strict. `out` must have room for 3 bytes per unit.
 template <bool Strict, bool Write>
-long encodeUtf8(const char16_t* s, std::size_t n, u8* out, const u8* lone, std::size_t loneLen,
+long encodeUtf8(const char16_t* s, std::size_t n, u8* out, std::size_t cap, const u8* lone,
+                std::size_t loneLen,
                 bool* usedLone) {
     std::size_t i = 0;
     std::size_t o = 0;
+    std::size_t asciiRetry = 0;
     while (i < n) {
+#if defined(NX_CODEPAGE_SSSE3)
+        if (n - i >= 8 && haveSsse3()) {
+            std::size_t bytes = o;
+            std::size_t used = encodeBlocks(s + i, n - i, Write ? out + o : nullptr,
+                                            Write ? cap - o : 0, &bytes);
+            if (used != 0) {
+                i += used;
+                o = bytes;
+                continue;
+            }
+        }
+#endif
         unsigned u = s[i];
         if (u < 0x80) {
             if (Write)
@@ -164,12 +361,18 @@ long encodeUtf8(const char16_t* s, std::size_t n, u8* out, const u8* lone, std::
             ++o;
             ++i;
 #if defined(__SSE2__)
-            while (n - i >= 16) {
+            while (i >= asciiRetry && n - i >= 16) {
                 __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
                 __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
                 __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(-0x80));
-                if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF)
+                if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) {
+                    // Resume at the first unit (of either half) that is not ASCII.
+                    unsigned ma = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(
+                        _mm_and_si128(a, _mm_set1_epi16(-0x80)), _mm_setzero_si128())));
+                    std::size_t first = ma != 0xFFFF ? __builtin_ctz(~ma) / 2 : 8;
+                    asciiRetry = i + first + 1;
                     break;
+                }
                 if (Write)
                     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(a, b));
                 i += 16;
@@ -260,8 +463,8 @@ int wideToUtf8(bool strict, const char16_t* in, std::size_t n, char* out, int ou
                const u8* lone, std::size_t loneLen, bool* usedLone) {
     u8* o = reinterpret_cast<u8*>(out);
     auto count = [&] {
-        return strict ? encodeUtf8<true, false>(in, n, nullptr, lone, loneLen, usedLone)
-                      : encodeUtf8<false, false>(in, n, nullptr, lone, loneLen, usedLone);
+        return strict ? encodeUtf8<true, false>(in, n, nullptr, 0, lone, loneLen, usedLone)
+                      : encodeUtf8<false, false>(in, n, nullptr, 0, lone, loneLen, usedLone);
     };
     if (outCapacity == 0)
         return finish(count(), "WideCharToMultiByte");
@@ -274,8 +477,8 @@ int wideToUtf8(bool strict, const char16_t* in, std::size_t n, char* out, int ou
             return fail(kErrorInsufficientBuffer, "WideCharToMultiByte");
         *usedLone = false;
     }
-    long written = strict ? encodeUtf8<true, true>(in, n, o, lone, loneLen, usedLone)
-                          : encodeUtf8<false, true>(in, n, o, lone, loneLen, usedLone);
+    long written = strict ? encodeUtf8<true, true>(in, n, o, static_cast<std::size_t>(outCapacity), lone, loneLen, usedLone)
+                          : encodeUtf8<false, true>(in, n, o, static_cast<std::size_t>(outCapacity), lone, loneLen, usedLone);
     return finish(written, "WideCharToMultiByte");
 }
 
