@@ -2,6 +2,8 @@
 // signal's list and its emission over a private copy.
 #include "signals/signals.h"
 
+#include <memory>
+
 
 namespace sigslot {
 
@@ -96,63 +98,91 @@ private:
     signal_base* m_s;
 };
 
-// The emission's private copy: room for a few connections inside the object, the heap beyond.
-class Snapshot {
-public:
-    ~Snapshot() {
-        for (std::size_t i = 0; i < m_count; ++i)
-            delete m_conns[i];
-        if (m_conns != m_inline)
-            delete[] m_conns;
-    }
-    void reserve(std::size_t n) {
-        if (n > kInline)
-            m_conns = new _connection_base*[n];
-    }
-    void push(_connection_base* c) { m_conns[m_count++] = c; }
-    std::size_t size() const { return m_count; }
-    _connection_base* operator[](std::size_t i) const { return m_conns[i]; }
-
-private:
-    static constexpr std::size_t kInline = 16;
-    _connection_base* m_inline[kInline];
-    _connection_base** m_conns = m_inline;
-    std::size_t m_count = 0;
-};
-
 }  // namespace
+
+// The copy an emission runs over: clones of the live connections, in list order, each with its
+// receiver's wrapper at hand so checking for dead ones reads one word per connection. Shared
+// (counted) by the signal, which keeps it while its list is unchanged, and by the emissions
+// running over it; the last one out deletes it.
+struct signal_base::snapshot {
+    std::atomic<int> refs{1};
+    std::size_t count = 0;
+    _connection_base** conns = nullptr;
+    has_slots::slot_wrapper** wrappers = nullptr;
+
+    ~snapshot() {
+        for (std::size_t i = 0; i < count; ++i)
+            delete conns[i];
+        delete[] conns;
+        delete[] wrappers;
+    }
+    void release() {
+        if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete this;
+    }
+    bool anyDead() const {
+        for (std::size_t i = 0; i < count; ++i)
+            if (!wrappers[i] || !wrappers[i]->target())
+                return true;
+        return false;
+    }
+};
 
 signal_base::~signal_base() {
     Locked guard(this);
+    drop_snapshot();
     m_connected_slots.clear();
 }
 
-// Drops dead connections, then copies the rest (each cloned) into `out`.
-static void takeSnapshot(signal_base* s, std::list<Holder>& list, Snapshot& out) {
-    Locked guard(s);
-    for (auto it = list.begin(); it != list.end();) {
-        if ((*it)->getdest() == nullptr)
-            it = list.erase(it);
-        else
-            ++it;
+// Under the lock: forgets the kept snapshot (emissions still running over it keep it alive).
+void signal_base::drop_snapshot() {
+    if (m_snapshot) {
+        m_snapshot->release();
+        m_snapshot = nullptr;
     }
-    out.reserve(list.size());
-    for (const Holder& h : list)
-        out.push(h->clone());
+}
+
+// Prunes dead connections and returns a snapshot of the rest with one reference for the
+// caller. The kept snapshot is reused while the list is unchanged and none of its receivers
+// has gone; otherwise the list is pruned and copied afresh (each connection cloned).
+signal_base::snapshot* signal_base::take_snapshot() {
+    Locked guard(this);
+    if (!m_snapshot || m_snapshot->anyDead()) {
+        drop_snapshot();
+        for (auto it = m_connected_slots.begin(); it != m_connected_slots.end();) {
+            if ((*it)->getdest() == nullptr)
+                it = m_connected_slots.erase(it);
+            else
+                ++it;
+        }
+        std::unique_ptr<snapshot> fresh(new snapshot);
+        const std::size_t n = m_connected_slots.size();
+        fresh->conns = new _connection_base*[n];
+        fresh->wrappers = new has_slots::slot_wrapper*[n];
+        for (const Holder& h : m_connected_slots) {
+            fresh->conns[fresh->count] = h->clone();
+            fresh->wrappers[fresh->count] = fresh->conns[fresh->count]->get_destination().get();
+            ++fresh->count;
+        }
+        m_snapshot = fresh.release();
+    }
+    m_snapshot->refs.fetch_add(1, std::memory_order_relaxed);
+    return m_snapshot;
 }
 
 void signal_base::emit() {
-    Snapshot snap;
-    takeSnapshot(this, m_connected_slots, snap);
-    for (std::size_t i = 0; i < snap.size(); ++i)
-        reinterpret_cast<_connection_base::emitter0>(snap[i]->get_emitter())(snap[i]);
+    snapshot* snap = take_snapshot();
+    for (std::size_t i = 0; i < snap->count; ++i)
+        reinterpret_cast<_connection_base::emitter0>(snap->conns[i]->get_emitter())(snap->conns[i]);
+    snap->release();
 }
 
 void signal_base::emit(void* arg) {
-    Snapshot snap;
-    takeSnapshot(this, m_connected_slots, snap);
-    for (std::size_t i = 0; i < snap.size(); ++i)
-        reinterpret_cast<_connection_base::emitter1>(snap[i]->get_emitter())(snap[i], arg);
+    snapshot* snap = take_snapshot();
+    for (std::size_t i = 0; i < snap->count; ++i)
+        reinterpret_cast<_connection_base::emitter1>(snap->conns[i]->get_emitter())(snap->conns[i],
+                                                                                    arg);
+    snap->release();
 }
 
 void signal_base::connect(_connection_base* conn) {
@@ -160,11 +190,13 @@ void signal_base::connect(_connection_base* conn) {
         return;
     Holder h(conn);
     Locked guard(this);
+    drop_snapshot();
     m_connected_slots.push_back(std::move(h));
 }
 
 void signal_base::disconnect(has_slots* receiver) {
     Locked guard(this);
+    drop_snapshot();
     for (auto it = m_connected_slots.begin(); it != m_connected_slots.end();) {
         if ((*it)->getdest() == receiver)
             it = m_connected_slots.erase(it);
@@ -175,6 +207,7 @@ void signal_base::disconnect(has_slots* receiver) {
 
 void signal_base::disconnect_same(has_slots* receiver, const _connection_base& probe) {
     Locked guard(this);
+    drop_snapshot();
     for (auto it = m_connected_slots.begin(); it != m_connected_slots.end();) {
         if ((*it)->getdest() == receiver && (*it)->same_slot(probe))
             it = m_connected_slots.erase(it);
@@ -185,6 +218,7 @@ void signal_base::disconnect_same(has_slots* receiver, const _connection_base& p
 
 void signal_base::disconnect_all() {
     Locked guard(this);
+    drop_snapshot();
     m_connected_slots.clear();
 }
 

@@ -232,7 +232,9 @@ public:
     signal_base& operator=(const signal_base&) = delete;
 
     /// Calls every live connection's emitter with the connection, in connection order, over a
-    /// private copy of the list; dead connections are dropped first.
+    /// copy of the list that no later change touches; dead connections are dropped first. The
+    /// copy is kept for the next emission while the list does not change, so emitting to an
+    /// unchanged list allocates nothing.
     void emit();
     /// The same with one pointer-sized argument.
     void emit(void* arg);
@@ -275,6 +277,13 @@ protected:
 private:
     // Removes the connections to `receiver` for which probe.same_slot() holds.
     void disconnect_same(has_slots* receiver, const _connection_base& probe);
+
+    // The last snapshot of the list, kept while the list is unchanged so an emission copies
+    // nothing: a counted array of clones shared by the signal and every emission using it.
+    struct snapshot;
+    snapshot* take_snapshot();
+    void drop_snapshot();
+    snapshot* m_snapshot = nullptr;
 };
 
 }  // namespace sigslot
