@@ -3,30 +3,6 @@
 #include "pubfunc/pubfunc.h"
 #include "platform/process.h"
 
-#include <cwctype>
-
-namespace nxprocesses {
-
-// The running executable's file name, as the process snapshot lists it.
-std::u16string runningExeName() {
-    std::vector<platform::ProcessEntry> entries;
-    platform::processSnapshot(entries);
-    const unsigned long self = platform::currentProcessId();
-    for (const platform::ProcessEntry& e : entries)
-        if (e.id == self)
-            return e.exeName;
-    return std::u16string();
-}
-
-// Case mapping unit by unit with the runtime's towlower, so that names compare alike on every
-// platform whatever the host's locale does to whole strings.
-void lowerCase(std::u16string& text) {
-    for (char16_t& c : text)
-        c = static_cast<char16_t>(std::towlower(static_cast<std::wint_t>(c)));
-}
-
-}  // namespace nxprocesses
-
 bool pubfunc::injectDll(const std::u16string&, const std::u16string&) { return false; }
 
 bool pubfunc::isProcessExist(unsigned long processId) {
@@ -45,10 +21,10 @@ unsigned long pubfunc::getProcessIDWnd(const std::u16string& exeName, HWND& wnd,
     if (!platform::processSnapshot(entries) || entries.empty())
         return 0;
     std::u16string wanted = exeName;
-    nxprocesses::lowerCase(wanted);
+    ToLower(wanted);
     for (const platform::ProcessEntry& e : entries) {
         std::u16string name = e.exeName;
-        nxprocesses::lowerCase(name);
+        ToLower(name);
         if (name != wanted)
             continue;
         const HWND found = getProcessMainWnd(e.id, title);
@@ -65,8 +41,8 @@ bool pubfunc::isMasterExe() {
         u"lumacast.exe",  u"lumacast_engine_tester.exe", u"lumacast_engine_tester64.exe",
         u"grabsvr64.exe", u"grabsvr.exe",                u"qx.exe",
     };
-    std::u16string name = nxprocesses::runningExeName();
-    nxprocesses::lowerCase(name);
+    std::u16string name = getExeName();
+    ToLower(name);
     for (const char16_t* master : kMasters)
         if (name == master)
             return true;
