@@ -24,11 +24,13 @@ using WindowId = std::uintptr_t;
 constexpr unsigned long kWindowStyleChild = 0x40000000UL;    ///< WS_CHILD
 constexpr unsigned long kWindowStyleVisible = 0x10000000UL;  ///< WS_VISIBLE
 
-/// The top-level window at the top of the stacking order (GetTopWindow(NULL)), or 0.
+/// The top-level window at the top of the stacking order (GetTopWindow(NULL)), or 0. Reads
+/// the whole order for the calling thread's walk.
 WindowId windowTop();
-/// The top-level window below `w` in stacking order (GetWindow(w, GW_HWNDNEXT)), or 0 at the
-/// bottom. X11 answers from the stacking list that windowTop read, so a walk sees one
-/// consistent order; a window not in that list gives 0.
+/// The top-level window below `w` in stacking order, or 0 at the bottom. Both backends answer
+/// from the list that the calling thread's last windowTop read (EnumWindows on Win32), so a
+/// walk sees the order of its start even while it raises windows; Win32 asks
+/// GetWindow(w, GW_HWNDNEXT) for a window not in that list, X11 answers 0.
 WindowId windowNext(WindowId w);
 
 /// Whether `w` names an existing window (IsWindow).

@@ -87,8 +87,11 @@ struct Connection {
     Window root = 0;
     Atom netWmPid = 0, netWmName = 0, utf8String = 0, wmState = 0, netActiveWindow = 0;
     bool lost = false;  // the server went away; close and open again on next use
-    std::vector<Window> stacking;  // top-level windows from the top, as windowTop read them
 };
+
+// The top-level windows from the top, as this thread's last windowTop read them: each walk
+// sees the order of its own start, whatever other threads walk meanwhile.
+thread_local std::vector<Window> t_stacking;
 
 std::mutex g_lock;
 Connection g_conn;
@@ -101,7 +104,6 @@ void forkChild() {
     // The socket is shared with the parent now: leave it to the parent, open a new one here.
     g_conn.display = nullptr;
     g_conn.name.clear();
-    g_conn.stacking.clear();
     g_lock.unlock();
 }
 
@@ -316,7 +318,7 @@ std::u16string decodeText(const std::vector<unsigned char>& bytes, bool utf8) {
 // ---- the stacking list ----------------------------------------------------------------------
 
 void readStacking(Connection& c) {
-    c.stacking.clear();
+    t_stacking.clear();
     std::vector<Window> kids;
     if (!tree(c, c.root, nullptr, &kids))
         return;
@@ -328,7 +330,7 @@ void readStacking(Connection& c) {
             if (client != 0)
                 w = client;
         }
-        c.stacking.push_back(w);
+        t_stacking.push_back(w);
     }
 }
 
@@ -341,14 +343,14 @@ WindowId windowTop() {
     if (!s.conn())
         return 0;
     readStacking(*s.conn());
-    return s.conn()->stacking.empty() ? 0 : s.conn()->stacking.front();
+    return t_stacking.empty() ? 0 : t_stacking.front();
 }
 
 WindowId windowNext(WindowId w) {
     Session s;
     if (!s.conn() || w == 0)
         return 0;
-    const std::vector<Window>& list = s.conn()->stacking;
+    const std::vector<Window>& list = t_stacking;
     for (std::size_t i = 0; i + 1 < list.size(); ++i)
         if (list[i] == w)
             return list[i + 1];

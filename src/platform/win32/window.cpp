@@ -4,6 +4,8 @@
 #include "platform/error.h"
 #include "platform/win32/win32_support.h"
 
+#include <vector>
+
 namespace platform {
 
 namespace {
@@ -11,11 +13,34 @@ namespace {
 HWND hwnd(WindowId w) { return reinterpret_cast<HWND>(w); }
 WindowId id(HWND h) { return reinterpret_cast<WindowId>(h); }
 
+// The walk runs over the order as it was when it started: raising windows during the walk
+// (showProcessMainWnd does) reorders the live list, and following the live order would send
+// the walk back and forth between two raised windows of one process. Each thread keeps the
+// list of its own walk.
+thread_local std::vector<HWND> t_order;
+
+BOOL CALLBACK collect(HWND w, LPARAM) {
+    t_order.push_back(w);
+    return TRUE;
+}
+
 }  // namespace
 
-WindowId windowTop() { return id(GetTopWindow(nullptr)); }
+WindowId windowTop() {
+    t_order.clear();
+    // EnumWindows lists the top-level windows from the top of the Z order, as GetTopWindow
+    // and GetWindow(GW_HWNDNEXT) would.
+    if (!EnumWindows(collect, 0) && t_order.empty())
+        return id(GetTopWindow(nullptr));
+    return t_order.empty() ? 0 : id(t_order.front());
+}
 
-WindowId windowNext(WindowId w) { return id(GetWindow(hwnd(w), GW_HWNDNEXT)); }
+WindowId windowNext(WindowId w) {
+    for (std::size_t i = 0; i < t_order.size(); ++i)
+        if (t_order[i] == hwnd(w))
+            return i + 1 < t_order.size() ? id(t_order[i + 1]) : 0;
+    return id(GetWindow(hwnd(w), GW_HWNDNEXT));
+}
 
 bool windowIsValid(WindowId w) { return IsWindow(hwnd(w)) != FALSE; }
 
