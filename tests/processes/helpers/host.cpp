@@ -124,12 +124,29 @@ int runProgram(const std::string& program, const std::string& filter,
     return code;
 }
 
+bool windowsAreX11() {
+#ifdef _WIN32
+    return false;
+#else
+    return true;
+#endif
+}
+
 bool DisplayServer::start(std::string* why) {
     stop();
 #ifdef _WIN32
-    if (why)
-        *why = "no X server on Windows";
-    return false;
+    // The desktop is there already; under Wine without a display driver no window can be
+    // made, which a first window shows.
+    const HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPED, 0, 0, 10, 10,
+                                       nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!probe) {
+        if (why)
+            *why = "no window can be created (Wine without a display driver?)";
+        return false;
+    }
+    DestroyWindow(probe);
+    m_running = true;
+    return true;
 #else
     // Xvfb picks a free display number itself and writes it to the descriptor given with
     // -displayfd once it accepts connections.
@@ -180,6 +197,7 @@ bool DisplayServer::start(std::string* why) {
         return false;
     }
     m_display = ":" + number;
+    m_running = true;
     return true;
 #endif
 }
@@ -192,6 +210,7 @@ void DisplayServer::stop() {
     }
 #endif
     m_pid = 0;
+    m_running = false;
     m_display.clear();
 }
 

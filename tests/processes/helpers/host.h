@@ -21,7 +21,11 @@ int runProgram(const std::string& program, const std::string& filter,
 /// Sets an environment variable of this process; an empty value removes it.
 void setEnvVar(const std::string& name, const std::string& value);
 
-/// A private X server (Xvfb) on a display number that it picks itself among the free ones.
+/// Whether windows are X11 windows here (POSIX) rather than the platform's own (Windows).
+bool windowsAreX11();
+
+/// The window system for the window tests: a private X server (Xvfb) on POSIX, on a display
+/// number that it picks itself among the free ones; the session's own desktop on Windows.
 class DisplayServer {
 public:
     DisplayServer() = default;
@@ -30,26 +34,30 @@ public:
     DisplayServer& operator=(const DisplayServer&) = delete;
 
     /// Starts the server and waits until it accepts clients; false with the reason in `why`
-    /// when there is none (no Xvfb installed, not a POSIX system, it failed to start).
+    /// when there is none (no Xvfb installed, it failed to start). Always true on Windows.
     bool start(std::string* why);
     /// Ends the server; nothing when it is not running.
     void stop();
-    /// The DISPLAY value of the running server (":N").
+    /// Whether start succeeded and stop has not been called.
+    bool running() const { return m_running; }
+    /// The DISPLAY value of the running X server (":N"); empty on Windows.
     const std::string& display() const { return m_display; }
 
 private:
     long long m_pid = 0;
+    bool m_running = false;
     std::string m_display;
 };
 
-/// Helper-process body: connects to DISPLAY and creates windows that carry this process's
-/// id in _NET_WM_PID, writes "pid main hidden hiddenParent orphanChild grandchild" (window ids,
+/// Helper-process body: creates windows owned by this process (on X11: connects to DISPLAY
+/// and puts this process's id in _NET_WM_PID of each window), writes "pid main hidden hiddenParent orphanChild grandchild" (window ids,
 /// decimal) to `idsFile`, then keeps the windows until `stopFile` exists (at most a minute).
 ///   full:       "nx main window" mapped, with a mapped child that has a mapped child
 ///               (grandchild); "nx hidden window" unmapped; an unmapped parent with a mapped
 ///               child (orphanChild).
 ///   hiddenOnly: only "nx hidden window", unmapped (the other ids are 0).
-/// Returns 0 on success, nonzero when the display cannot be reached or X11 is not available.
+/// The hidden windows lie above the main window in stacking order. Returns 0 on success,
+/// nonzero when the display cannot be reached or no window system is available.
 int runWindowHelper(const std::string& idsFile, const std::string& stopFile, bool hiddenOnly);
 
 }  // namespace nxproc

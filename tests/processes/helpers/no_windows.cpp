@@ -1,4 +1,4 @@
-// The helper process's windows where the tests are built without X11: there are none.
+// The helper process's windows where the tests are built without a window system: none.
 #include "processes/helpers/host.h"
 
 namespace nxproc {

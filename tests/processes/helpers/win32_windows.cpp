@@ -1,0 +1,88 @@
+// The helper process's windows on Windows: the same layouts as the X11 helper, made with the
+// window manager's own calls, with a message loop that keeps them answering.
+#include "processes/helpers/host.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <imm.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+
+namespace nxproc {
+
+namespace {
+
+HWND makeWindow(HWND parent, const wchar_t* title, DWORD style, int x, int y) {
+    return CreateWindowExW(0, L"nxTestWindow", title, style, x, y, 100, 80, parent, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+unsigned long long id(HWND w) { return reinterpret_cast<std::uintptr_t>(w); }
+
+void raise(HWND w) {
+    if (w)
+        SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
+int runWindowHelper(const std::string& idsFile, const std::string& stopFile, bool hiddenOnly) {
+    // Without input methods the process owns no "Default IME" top-level windows: the windows
+    // below are all it has.
+    ImmDisableIME(static_cast<DWORD>(-1));
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"nxTestWindow";
+    if (!RegisterClassW(&wc))
+        return 2;
+    const DWORD top = WS_OVERLAPPEDWINDOW;
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+    HWND main = nullptr, hidden = nullptr, hiddenParent = nullptr, orphanChild = nullptr,
+         grandchild = nullptr;
+    if (!hiddenOnly) {
+        main = makeWindow(nullptr, L"nx main window", top, 0, 0);
+        const HWND inner = makeWindow(main, nullptr, child, 5, 5);
+        grandchild = makeWindow(inner, nullptr, child, 2, 2);
+        ShowWindow(main, SW_SHOWNOACTIVATE);
+        hiddenParent = makeWindow(nullptr, L"nx hidden parent", top, 120, 0);
+        orphanChild = makeWindow(hiddenParent, nullptr, child, 5, 5);
+    }
+    hidden = makeWindow(nullptr, L"nx hidden window", top, 0, 100);
+    if (!hidden || (!hiddenOnly && (!main || !grandchild || !orphanChild)))
+        return 3;
+    raise(hiddenParent);
+    raise(hidden);
+
+    const std::string partial = idsFile + ".part";
+    {
+        std::ofstream out(partial);
+        out << GetCurrentProcessId() << ' ' << id(main) << ' ' << id(hidden) << ' '
+            << id(hiddenParent) << ' ' << id(orphanChild) << ' ' << id(grandchild) << '\n';
+    }
+    std::error_code ec;
+    std::filesystem::rename(partial, idsFile, ec);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!std::filesystem::exists(stopFile, ec) && std::chrono::steady_clock::now() < deadline) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    if (main)
+        DestroyWindow(main);
+    if (hiddenParent)
+        DestroyWindow(hiddenParent);
+    DestroyWindow(hidden);
+    return 0;
+}
+
+}  // namespace nxproc
