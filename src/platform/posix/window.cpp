@@ -135,7 +135,8 @@ int trapIOError(Display* d) {
     return g_previousIOHandler ? g_previousIOHandler(d) : 0;
 }
 
-// Caller holds g_lock. Returns the connection for the current DISPLAY, or null.
+// Caller holds g_lock and has the error trap installed. Returns the connection for the
+// current DISPLAY, or null.
 Connection* connection() {
     const X11Api& x = x11();
     if (!x.loaded)
@@ -143,13 +144,9 @@ Connection* connection() {
     const char* env = std::getenv("DISPLAY");
     const std::string name = env ? env : "";
     if (g_conn.display && (g_conn.lost || g_conn.name != name)) {
-        // Closing talks to the server one last time: errors stay trapped.
+        // Closing talks to the server one last time: its errors are trapped too.
         g_trapDisplay = g_conn.display;
-        g_previousHandler = x.SetErrorHandler(trapError);
-        g_previousIOHandler = x.SetIOErrorHandler(trapIOError);
         x.CloseDisplay(g_conn.display);
-        x.SetIOErrorHandler(g_previousIOHandler);
-        x.SetErrorHandler(g_previousHandler);
         g_trapDisplay = nullptr;
         g_conn = Connection{};
     }
@@ -166,6 +163,7 @@ Connection* connection() {
     }
     if (x.SetIOErrorExitHandler)
         x.SetIOErrorExitHandler(d, onServerLost, &g_conn);
+    g_trapDisplay = d;
     g_conn.display = d;
     g_conn.name = name;
     g_conn.root = x.RootOf(d);
@@ -180,18 +178,22 @@ Connection* connection() {
 // Holds g_lock and the error trap for one operation; conn is null when there is no display.
 class Session {
 public:
-    Session() : m_guard(g_lock), m_conn(connection()) {
-        if (m_conn) {
-            g_trapDisplay = m_conn->display;
-            g_trapErrors = 0;
-            g_previousHandler = x11().SetErrorHandler(trapError);
-            g_previousIOHandler = x11().SetIOErrorHandler(trapIOError);
-        }
+    Session() : m_guard(g_lock) {
+        const X11Api& x = x11();
+        if (!x.loaded)
+            return;
+        g_trapDisplay = nullptr;
+        g_trapErrors = 0;
+        g_previousHandler = x.SetErrorHandler(trapError);
+        g_previousIOHandler = x.SetIOErrorHandler(trapIOError);
+        m_trapped = true;
+        m_conn = connection();
+        g_trapDisplay = m_conn ? m_conn->display : nullptr;
     }
     ~Session() {
-        if (m_conn) {
-            if (!m_conn->lost)
-                x11().Sync(m_conn->display, False);
+        if (m_conn && !m_conn->lost)
+            x11().Sync(m_conn->display, False);
+        if (m_trapped) {
             x11().SetIOErrorHandler(g_previousIOHandler);
             x11().SetErrorHandler(g_previousHandler);
             g_trapDisplay = nullptr;
@@ -204,7 +206,8 @@ public:
 
 private:
     std::lock_guard<std::mutex> m_guard;
-    Connection* m_conn;
+    Connection* m_conn = nullptr;
+    bool m_trapped = false;
 };
 
 // ---- window facts -----------------------------------------------------------------------------
