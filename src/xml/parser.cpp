@@ -147,6 +147,32 @@ int parseNodeImpl(CMarkup::TokenPos& token, CMarkup::NodePos& node) {
         node.meta = nxFormatString(u"Incorrect %s at offset %d", word, node.start);
     };
 
+    if (Fast) {
+        // The usual openings, decided at once: "<name", "</" and a character of text. The
+        // general loop takes the same steps for them, one character at a time.
+        const char16_t first = s[n];
+        if (first == '<') {
+            const char16_t second = s[n + 1];
+            if (charClass(second) & CC_NAME_START) {
+                type = CMarkup::NODE_ELEMENT;
+                term = u">";
+                termLen = 1;
+                nameStart = n + 1;
+                n += 2;
+            } else if (second == '/') {
+                type = 0;
+                term = u">";
+                termLen = 1;
+                nameStart = n + 2;
+                n += 2;
+            }
+        } else if (!(charClass(first) & CC_SPACE)) {
+            type = CMarkup::NODE_TEXT;
+            term = u"<";
+            termLen = 1;
+            n += 1;
+        }
+    }
     for (;; ++n) {
         if (Fast) {
             if (termLen) {
@@ -683,9 +709,10 @@ bool CMarkup::TokenPos::MatchName(const char16_t* tagName) const {
     const char16_t* t = text + left;
     const bool fold = (tokenFlags & DOC_IGNORE_CASE) != 0;
     for (int i = 0; i < len; ++i) {
-        if (!tagName[i])
-            return false;
-        if (!unitsEqual(t + i, tagName + i, 1, fold))
+        const char16_t c = tagName[i];
+        if (c == t[i] && c)
+            continue;
+        if (!c || !fold || !unitsEqual(t + i, tagName + i, 1, true))
             return false;
     }
     const char16_t after = tagName[len];
