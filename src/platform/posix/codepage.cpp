@@ -603,18 +603,9 @@ IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, st
             r.consumed = inBytes - inLeft;
             return r;
         }
-        // Replace what iconv refused: one unit, or a surrogate pair when UTF-16 input holds
-        // one here; an incomplete tail is replaced as a whole.
-        std::size_t skip = step;
-        if (err == EINVAL) {
-            skip = inLeft;
-        } else if (step == 2 && inLeft >= 4) {
-            char16_t u0, u1;
-            std::memcpy(&u0, inp, 2);
-            std::memcpy(&u1, inp + 2, 2);
-            if ((u0 & 0xFC00) == 0xD800 && (u1 & 0xFC00) == 0xDC00)
-                skip = 4;
-        }
+        // Replace what iconv refused one input unit at a time (a surrogate pair the page lacks
+        // becomes two default characters, as on Windows); an incomplete tail as a whole.
+        std::size_t skip = err == EINVAL ? inLeft : step;
         if (out && outCap - r.produced < replLen) {
             r.error = kErrorInsufficientBuffer;
             return r;
@@ -634,7 +625,8 @@ int iconvToWide(unsigned int cp, bool strict, const char* in, std::size_t n, cha
     iconv_t cd = t_iconv.get(cp, true);
     if (!cd)
         return fail(kErrorInvalidParameter, "MultiByteToWideChar");
-    const char16_t replacement = 0xFFFD;
+    // The pages' default Unicode character for bytes they cannot decode.
+    const char16_t replacement = u'?';
     IconvRun r = runIconv(cd, in, n, outCapacity ? reinterpret_cast<char*>(out) : nullptr,
                           static_cast<std::size_t>(outCapacity) * 2, 1, strict,
                           reinterpret_cast<const char*>(&replacement), 2);
