@@ -44,7 +44,8 @@ int runLog(const std::vector<std::string>& args) {
     }
     TRK::TRKLogger* log = TRK::TRKLogger::Instance();
     if (!log->InitLog(fromUtf8(args[0]))) {
-        std::fprintf(stderr, "nxtool log: cannot open %s\n", args[0].c_str());
+        std::fprintf(stderr, "nxtool log: cannot open %s (a path needs a folder part)\n",
+                     args[0].c_str());
         return 1;
     }
     writeSample(*log);
@@ -85,6 +86,7 @@ NXTOOL_COMMAND("log", "write one line per log level to a file",
                "usage: nxtool log PATH\n\n"
                "Opens PATH as the process-wide log (creating missing folders, rotating a file\n"
                "above 20 MiB to PATH.bk and PATH.bk.bk) and appends an info, warning, error\n"
-               "and fatal line and a line of non-ASCII text; the debug line is discarded.",
+               "and fatal line and a line of non-ASCII text; the debug line is discarded.\n"
+               "PATH needs a folder part: \"./app.log\" works, \"app.log\" is refused.",
                runLog);
 NXTOOL_DEMO(40, "file logger", demoLog);
