@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -99,10 +100,11 @@ struct Spec {
 };
 
 // Writes `body` (already rendered, ASCII) with its sign/prefix and the padding the spec asks
-// for. `zeroPad` says whether the '0' flag applies to this conversion.
+// for. `zeroPad` says whether the '0' flag applies to this conversion; `zeros` more '0' digits
+// go between the prefix and the body (an integer precision longer than the rendered digits).
 void emitPadded(Sink& out, const Spec& spec, const char* prefix, std::size_t prefixLen,
-                const char* body, std::size_t bodyLen, bool zeroPad) {
-    std::size_t total = prefixLen + bodyLen;
+                const char* body, std::size_t bodyLen, bool zeroPad, std::size_t zeros = 0) {
+    std::size_t total = prefixLen + zeros + bodyLen;
     std::size_t pad = spec.width > 0 && static_cast<std::size_t>(spec.width) > total
                           ? static_cast<std::size_t>(spec.width) - total
                           : 0;
@@ -111,6 +113,7 @@ void emitPadded(Sink& out, const Spec& spec, const char* prefix, std::size_t pre
     out.putAscii(prefix, prefixLen);
     if (!spec.left && zeroPad)
         out.fill(u'0', pad);
+    out.fill(u'0', zeros);
     out.putAscii(body, bodyLen);
     if (spec.left)
         out.fill(u' ', pad);
@@ -148,15 +151,11 @@ void formatInteger(Sink& out, const Spec& spec, char conv, std::uint64_t magnitu
         first = renderUnsigned(end, magnitude, base, upper);
     std::size_t digits = static_cast<std::size_t>(end - first);
     std::size_t minDigits = spec.precision > 0 ? static_cast<std::size_t>(spec.precision) : 0;
-    if (minDigits > 80)
-        minDigits = 80;
     // '#' with octal makes the first digit a zero.
     if (conv == 'o' && spec.alt && (digits == 0 || *first != '0') && minDigits <= digits)
         minDigits = digits + 1;
-    while (digits < minDigits) {
-        *--first = '0';
-        ++digits;
-    }
+    // The precision's leading zeros are emitted, not rendered: it may exceed the buffer.
+    const std::size_t zeros = minDigits > digits ? minDigits - digits : 0;
 
     char prefix[3];
     std::size_t prefixLen = 0;
@@ -171,7 +170,8 @@ void formatInteger(Sink& out, const Spec& spec, char conv, std::uint64_t magnitu
         prefix[prefixLen++] = '0';
         prefix[prefixLen++] = conv;
     }
-    emitPadded(out, spec, prefix, prefixLen, first, digits, spec.zero && spec.precision < 0);
+    emitPadded(out, spec, prefix, prefixLen, first, digits, spec.zero && spec.precision < 0,
+               zeros);
 }
 
 std::int64_t takeSigned(Size size, va_list& args) {
@@ -251,18 +251,25 @@ void formatFloat(Sink& out, const Spec& spec, char conv, double value) {
         return;
     }
 
-    // Room for DBL_MAX in fixed form (309 digits) plus a large precision.
-    char buf[400];
-    int precision = spec.precision < 0 ? 6 : spec.precision;
-    if (precision > 64)
-        precision = 64;
+    // Room for DBL_MAX in fixed form (309 digits), the precision's digits, a point, an exponent
+    // and the '#' point; a long precision renders into a heap block.
+    const int precision = spec.precision < 0 ? 6 : spec.precision;
+    char local[400];
+    std::unique_ptr<char[]> heap;
+    std::size_t cap = sizeof local;
+    char* buf = local;
+    if (precision > 64) {
+        cap = 336 + static_cast<std::size_t>(precision);
+        heap.reset(new char[cap]);
+        buf = heap.get();
+    }
     std::size_t len = 0;
     if (lower == 'f') {
-        len = renderFloat(buf, sizeof buf - 1, magnitude, std::chars_format::fixed, precision);
+        len = renderFloat(buf, cap - 1, magnitude, std::chars_format::fixed, precision);
         if (spec.alt && precision == 0)
             buf[len++] = '.';
     } else if (lower == 'e') {
-        len = renderFloat(buf, sizeof buf - 1, magnitude, std::chars_format::scientific,
+        len = renderFloat(buf, cap - 1, magnitude, std::chars_format::scientific,
                           precision);
         if (spec.alt && precision == 0) {
             char* e = static_cast<char*>(std::memchr(buf, 'e', len));
@@ -275,7 +282,7 @@ void formatFloat(Sink& out, const Spec& spec, char conv, double value) {
     } else {
         // %g: P significant digits; scientific when the exponent X is below -4 or at least P.
         int p = precision == 0 ? 1 : precision;
-        len = renderFloat(buf, sizeof buf, magnitude, std::chars_format::scientific, p - 1);
+        len = renderFloat(buf, cap, magnitude, std::chars_format::scientific, p - 1);
         const char* e = static_cast<const char*>(std::memchr(buf, 'e', len));
         int x = 0;
         if (e) {
@@ -288,7 +295,7 @@ void formatFloat(Sink& out, const Spec& spec, char conv, double value) {
                 x = -x;
         }
         if (x >= -4 && x < p)
-            len = renderFloat(buf, sizeof buf - 1, magnitude, std::chars_format::fixed,
+            len = renderFloat(buf, cap - 1, magnitude, std::chars_format::fixed,
                               p - 1 - x);
         if (!spec.alt) {
             len = stripZeros(buf, len);
