@@ -138,6 +138,14 @@ long findEntry(const std::vector<Line>& lines, const std::u16string& section,
     return -1;
 }
 
+// Ends a last line that has no line end. A last line ending in a carriage return gets only
+// the line feed: a whole new line end would leave that carriage return in the line's value.
+void endLine(std::string& out, const std::string& eol) {
+    if (out.empty() || out.back() == '\n')
+        return;
+    out += out.back() == '\r' ? std::string("\n") : eol;
+}
+
 }  // namespace
 
 bool lookup(const std::string& text, const std::u16string& section, const std::u16string& key,
@@ -184,15 +192,14 @@ std::string update(const std::string& text, const std::u16string& section,
     if (header >= 0) {
         const Line& after = lines[insertAt];
         out = text.substr(0, after.next);
-        if (after.next == 0 || text[after.next - 1] != '\n')  // a last line without its end
-            out += eol;
+        endLine(out, eol);
         out += entry + eol;
         out += text.substr(after.next);
         return out;
     }
     out = text;
-    if (!out.empty() && out.back() != '\n')
-        out += eol;
+    if (!out.empty())
+        endLine(out, eol);
     out += "[" + encode(section) + "]" + eol + entry + eol;
     return out;
 }
