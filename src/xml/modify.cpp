@@ -29,6 +29,18 @@ std::u16string join(std::initializer_list<std::u16string_view> parts) {
     return out;
 }
 
+// Can content go into `parent`? An empty parent gets an end tag, whose length must fit the
+// record's 10-bit field.
+bool canOpen(const CMarkup::ElemPos& parent, const std::u16string& text, int parentIndex) {
+    if (!parentIndex || !parent.IsEmptyElement())
+        return true;
+    int n = parent.start + 1;
+    while (n < static_cast<int>(text.size()) && text[n] != '>' && text[n] != '/' &&
+           !isSpace(text[n]))
+        ++n;
+    return n - (parent.start + 1) <= kMaxNameForEndTag;
+}
+
 }  // namespace
 
 int CMarkup::x_InsertNew(int parentIndex, int& relIndex, NodePos& node) {
@@ -139,6 +151,9 @@ bool CMarkup::x_AddElem(const char16_t* tagName, const char16_t* value, int opti
         }
     }
 
+    if (!canOpen(ELEM(parent), docText, parent))
+        return false;
+
     int startTagLen;
     int endTagLen = 0;
     int length;
@@ -241,6 +256,8 @@ bool CMarkup::x_AddNode(int type, const char16_t* nodeText, int options) {
     if (type == NODE_ELEMENT && toInt(node.meta.size()) < 4)
         return false;  // "<" + "/>" with no name is not an element
     const int parent = parentPos;
+    if (!canOpen(ELEM(parent), docText, parent))
+        return false;
     int rel = mainPos;
     if (nodeLength && nodeType != NODE_ELEMENT) {
         node.start = nodeOffset;
@@ -341,7 +358,7 @@ bool CMarkup::x_SetData(int index, const char16_t* data, int options) {
         nodeLength = toInt(text.size());
         return true;
     }
-    if (!index || ELEM(index).child)
+    if (!index || ELEM(index).child || !canOpen(ELEM(index), docText, index))
         return false;
     NodePos node(OPT_REPLACE | OPT_NO_LINES);
     node.meta = (options & OPT_CDATA) ? x_EncodeCDATASection(data) : EscapeText(data, options);
@@ -361,7 +378,8 @@ bool CMarkup::x_SetData(int index, int value) {
 }
 
 bool CMarkup::x_SetElemContent(const char16_t* content) {
-    if (!mainPos || (nodeLength && nodeType != NODE_ELEMENT))
+    if (!mainPos || (nodeLength && nodeType != NODE_ELEMENT) ||
+        !canOpen(ELEM(mainPos), docText, mainPos))
         return false;
     const int main = mainPos;
     if (int child = ELEM(main).child) {
@@ -421,6 +439,8 @@ bool CMarkup::x_AddSubDoc(const char16_t* subDoc, int options) {
         }
     }
 
+    if (!canOpen(ELEM(parent), docText, parent))
+        return false;
     const std::u16string text = text16(subDoc);
     const int temp = x_GetFreePos();
     ELEM(temp).ClearVirtualParent();

@@ -78,6 +78,22 @@ TEST(XmlAddElem, EscapesOrWrapsDataAndHonoursElementOptions) {
     EXPECT_EQ(doc.GetDoc(), u"");
 }
 
+TEST(XmlAddElem, RefusesToOpenAnElementWhoseEndTagWouldNotFit) {
+    // A record holds end tags shorter than 512 units (found by fuzzing).
+    const std::u16string name(600, u'n');
+    MarkupInspector doc(MCD_CSTR(u"<" + name + u"/>"));
+    ASSERT_TRUE(doc.FindElem());
+    EXPECT_FALSE(doc.AddChildElem(u"c"));
+    EXPECT_FALSE(doc.SetData(u"d"));
+    EXPECT_FALSE(doc.SetElemContent(u"<x/>"));
+    EXPECT_FALSE(doc.AddChildSubDoc(u"<x/>"));
+    EXPECT_TRUE(doc.IntoElem());
+    EXPECT_FALSE(doc.AddElem(u"c"));
+    EXPECT_FALSE(doc.AddNode(CMarkup::NODE_COMMENT, u"c"));
+    EXPECT_EQ(doc.GetDoc(), u"<" + name + u"/>");
+    EXPECT_EQ(doc.CheckIndex(), "");
+}
+
 TEST(XmlAddElem, ClosesAnUnendedParentWhenAChildIsAdded) {
     MarkupInspector doc;
     ASSERT_TRUE(doc.AddElem(u"a", MCD_CSTR(), CMarkup::OPT_NO_END));
