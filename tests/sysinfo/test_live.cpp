@@ -225,23 +225,23 @@ TEST(LiveCpu, ChildBurningOneProcessorReadsBetween50And100Percent) {
     ASSERT_NE(nullptr, child);
     const unsigned long pid = platform::childId(child);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    CCpuUsage cpu;
+    CCpuUsage cpu, machine;
     EXPECT_EQ(0, cpu.GetCpuUsage(pid));
-    // Other work on a shared machine can hold the child back for a while: several intervals are
-    // tried, one of them must show it running.
-    std::vector<int> seen;
+    machine.GetCpuUsage();
+    // Other work on a shared machine can hold the child back: several intervals are tried, and
+    // one of them must show it on a processor for at least half the time. When every processor
+    // was busy throughout an interval, a smaller (nonzero) share is all the child could get.
+    std::string seen;
     bool inRange = false;
     for (int i = 0; i < 6 && !inRange; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
         const int v = cpu.GetCpuUsage(pid);
-        seen.push_back(v);
-        inRange = v >= 50 && v <= 100;
+        const int load = machine.GetCpuUsage();
+        seen += std::to_string(v) + "% (machine " + std::to_string(load) + "%) ";
+        inRange = (v >= 50 && v <= 100) || (load >= 90 && v > 0 && v <= 100);
     }
     platform::childStop(child);
-    std::string list;
-    for (int v : seen)
-        list += std::to_string(v) + " ";
-    EXPECT_TRUE(inRange) << "readings: " << list;
+    EXPECT_TRUE(inRange) << "readings: " << seen;
     // Once the child has gone its reading is -1 and the interval shows nothing.
     cpu.GetCpuUsage(pid);
     EXPECT_EQ(0, cpu.GetCpuUsage(pid));
