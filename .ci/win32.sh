@@ -55,8 +55,8 @@ apt_update() {
 # ---- 1. toolchain ---------------------------------------------------------------------------
 # g++-mingw-w64-i686-posix makes the posix-thread compiler the default; googletest is the source
 # package the tests build for the target; libz-mingw-w64 and patchelf serve the private Wine
-# root below (zlib1.dll builtin, loader path).
-TOOL_PKGS=(g++-mingw-w64-i686-posix cmake make googletest libz-mingw-w64 patchelf)
+# root below (zlib1.dll builtin, loader path); Xvfb is the display of the Wine desktop.
+TOOL_PKGS=(g++-mingw-w64-i686-posix cmake make googletest libz-mingw-w64 patchelf xvfb)
 missing=()
 for p in "${TOOL_PKGS[@]}"; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -92,7 +92,7 @@ export WINEPREFIX="\${WINEPREFIX:-$WORK/prefix32}"
 export WINEARCH=win32
 export WINEDEBUG="\${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="\${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-unset DISPLAY WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY
 exec "$1" "\$@"
 EOF
     cat > "$WORK/wineserver" <<EOF
@@ -172,11 +172,11 @@ WINESERVER_CMD=$WORK/wineserver
 "$WINE" --version || die "wine does not start"
 phase "wine"
 
-# ---- 3. the 32-bit prefix ---------------------------------------------------------------------
+# ---- 3. the 32-bit prefix and its desktop -----------------------------------------------------
 # Wine's own background processes (the server, services.exe, the desktop's explorer.exe) inherit
 # the standard handles of the program that starts them and outlive it. Every Wine call here
-# writes to a file, never to a pipe, so no reader waits for an end of file that comes only when
-# the server goes; the test run below then finds them running already.
+# writes to a file, never to a pipe, and the warm-up below starts all of them, so no reader
+# (ctest included) waits for an end of file that would only come when the server goes.
 export WINEPREFIX=$WORK/prefix32
 WLOG=$WORK/wine.log
 : > "$WLOG"
@@ -186,14 +186,32 @@ start_server() {
     mkdir -p "$WINEPREFIX"
     "$WINESERVER_CMD" -p >>"$WLOG" 2>&1 || true
 }
-stop_server() { "$WINESERVER_CMD" -k >>"$WLOG" 2>&1 || true; }
+stop_server() { # kills this prefix's server and waits until it has gone
+    "$WINESERVER_CMD" -k >>"$WLOG" 2>&1 || true
+    timeout 30 "$WINESERVER_CMD" -w >>"$WLOG" 2>&1 || true
+}
 wine_run() { # wine_run <seconds> <args...>: runs wine with its output appended to $WLOG
     local limit=$1
     shift
     timeout "$limit" "$WINE" "$@" >>"$WLOG" 2>&1
 }
+XVFB_PID=""
+cleanup() {
+    stop_server
+    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+# Visible top-level windows need a display: a private X server, found by -displayfd.
+rm -f "$WORK/xvfb.display"
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$WORK/xvfb.display" >"$WORK/xvfb.log" 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do [ -s "$WORK/xvfb.display" ] && break; sleep 0.1; done
+[ -s "$WORK/xvfb.display" ] || { cat "$WORK/xvfb.log"; die "Xvfb did not start"; }
+DISPLAY=":$(head -n 1 "$WORK/xvfb.display")"
+export DISPLAY
+# A server left by an earlier run may be bound to another display.
+stop_server
 start_server
-trap stop_server EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ] || ! grep -q '#arch=win32' "$WINEPREFIX/system.reg"; then
     stop_server
     rm -rf "$WINEPREFIX"
@@ -202,6 +220,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ] || ! grep -q '#arch=win32' "$WINEPREFIX/sys
     # Wine 8 reports Windows 7 unless told otherwise.
     wine_run 120 winecfg -v win10 || { cat "$WLOG"; die "winecfg -v win10"; }
 fi
+# Starts services.exe and the desktop (explorer.exe) with their output in the log.
 wine_run 60 cmd /c echo nxutil-wine-ok || true
 grep -q nxutil-wine-ok "$WLOG" || { cat "$WLOG"; die "wine cannot run a 32-bit program"; }
 phase "prefix"

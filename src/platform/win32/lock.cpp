@@ -1,6 +1,14 @@
 // The recursive lock is the Win32 critical section itself.
 #include "platform/lock.h"
+#include "nxutil_export.h"
 #include "platform/win32/win32_support.h"
+
+// NxCriticalSection keeps the critical section in NXUTIL_LOCK_STORAGE pointer-aligned bytes:
+// 24 bytes of 24 on 32-bit Windows, 40 of 48 on 64-bit.
+static_assert(sizeof(CRITICAL_SECTION) <= NXUTIL_LOCK_STORAGE,
+              "NXUTIL_LOCK_STORAGE is too small for a CRITICAL_SECTION");
+static_assert(alignof(CRITICAL_SECTION) <= alignof(void*),
+              "NxCriticalSection's storage is only pointer-aligned");
 
 namespace platform {
 
