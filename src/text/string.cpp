@@ -521,10 +521,8 @@ NxString& NxString::appendGrowing(char16_t c) {
     return *this;
 }
 
-NxString& NxString::append(const char16_t* s) {
+NxString& NxString::appendPointer(const char16_t* s) {
     // The same result as appending fromWCharArray(s, -1), without the temporary record.
-    if (!s)
-        return *this;
     return appendUnits(s, checkedLength(unitLength(s)));
 }
 

@@ -323,7 +323,17 @@ public:
         }
         return appendGrowing(c);
     }
-    NxString& append(const char16_t* s);
+    NxString& append(const char16_t* s) {
+        // Short strings are appended inline like single units; the rest out of line.
+        if (!s)
+            return *this;
+        unsigned int n = 0;
+        while (n <= kInlineAppend && s[n])
+            ++n;
+        if (n <= kInlineAppend && appendInPlace(s, static_cast<int>(n)))
+            return *this;
+        return appendPointer(s);
+    }
     /// Appends s converted from the ANSI code page.
     NxString& append(const char* s);
     NxString& operator+=(const NxString& s) { return append(s); }
@@ -380,6 +390,29 @@ private:
     static Data* fromUnicode_helper(const char16_t* s, int n);
     NxString& appendUnits(const char16_t* s, int n);
     NxString& appendGrowing(char16_t c);
+    NxString& appendPointer(const char16_t* s);
+    static constexpr unsigned int kInlineAppend = 32;
+    // Copies n units (no more than kInlineAppend, zero-terminated at s[n]) behind the end when
+    // this string owns its record alone and its heap block has room; false otherwise.
+    bool appendInPlace(const char16_t* s, int n) {
+        Data* x = d;
+        if (!nx_text_detail::soleOwner(x->ref))
+            return false;
+        long long total = static_cast<long long>(x->size) + n;
+        if (total > x->alloc) {
+            long long g = nx_text_detail::growCapacity(total, 2);
+            if (nx_text_detail::blockElements(x->alloc) < g + 1)
+                return false;
+            x->alloc = static_cast<int>(g);
+        }
+        // s cannot overlap the tail: inside this string it ends at or before the terminator.
+        char16_t* to = x->data + x->size;
+        for (int k = 0; k < n; ++k)
+            to[k] = s[k];
+        to[n] = 0;
+        x->size = static_cast<int>(total);
+        return true;
+    }
     NxString& replaceImpl(const NxString& before, const NxString& after, bool noCase);
 
     Data* d;

@@ -115,6 +115,62 @@ TEST(NxString, GrowthCountsInUnits) {
     EXPECT_EQ(s.constString()[2], 0);
 }
 
+// The capacity rule as documented: t = 2n + 20 rounded past a 16/64/4096 block whose bit is
+// then cleared, capacity (t - 20) / 2, never below n.
+int documentedGrow(int n) {
+    int t = 2 * n + 20;
+    if (t < 64)
+        t = (t + 16) & ~16;
+    else if (t < 4096)
+        t = (t + 64) & ~64;
+    else
+        t = (t + 4096) & ~4096;
+    return (t - 20) / 2 < n ? n : (t - 20) / 2;
+}
+
+// Appends of units and of short strings keep the content and a capacity that follows the rule
+// step by step (the heap block under it may be larger).
+TEST(NxString, AppendsFollowTheCapacityRule) {
+    NxString s(u"");
+    std::u16string mirror;
+    int capacity = recordOf(s)->alloc;
+    const char16_t* const words[] = {u"a", u"bc", u"def ", u"", u"0123456789abcdefghijklmnopqrstuvwxyz"};
+    std::mt19937 rng(9);
+    for (int i = 0; i < 20000; ++i) {
+        if (rng() % 2) {
+            char16_t c = static_cast<char16_t>(u'A' + i % 26);
+            s.append(c);
+            mirror.push_back(c);
+        } else {
+            const char16_t* w = words[rng() % 5];
+            s.append(w);
+            mirror += w;
+        }
+        if (static_cast<int>(mirror.size()) > capacity)
+            capacity = documentedGrow(static_cast<int>(mirror.size()));
+        ASSERT_EQ(recordOf(s)->alloc, capacity) << "after " << i;
+        ASSERT_EQ(s.size(), static_cast<int>(mirror.size()));
+    }
+    EXPECT_EQ(str(s), mirror);
+    EXPECT_EQ(s.constString()[s.size()], 0);
+
+    // Appending the string's own tail through a pointer.
+    NxString t(u"abcdef");
+    t.append(t.constString() + 3);
+    EXPECT_EQ(str(t), u"abcdefdef");
+    for (int i = 0; i < 12; ++i)
+        t.append(t.constString());
+    EXPECT_EQ(t.size(), 9 << 12);
+
+    // A shared string detaches on append and leaves its copy alone.
+    NxString u(u"shared");
+    NxString v(u);
+    v.append(u'!');
+    v.append(u"?");
+    EXPECT_EQ(str(u), u"shared");
+    EXPECT_EQ(str(v), u"shared!?");
+}
+
 TEST(NxString, ComparisonTable) {
     struct Case {
         const char16_t* a;
