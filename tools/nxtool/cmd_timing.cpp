@@ -33,7 +33,11 @@ struct Collector : sigslot::has_slots {
         const unsigned k = ticks.fetch_add(1) + 1;
         // Ticks are due on start + n * period; a tick that falls a whole period behind is
         // skipped, so a tick's lateness is how far it lies past the last due time.
-        const long long late = static_cast<long long>((now - startNs) % (period * 1000000ull));
+        // A tick slightly early (Windows rounds to its timer resolution) is a negative lateness.
+        const long long periodNs = period * 1000000ll;
+        long long late = static_cast<long long>((now - startNs) % (period * 1000000ull));
+        if (late > periodNs / 2)
+            late -= periodNs;
         long long worst = worstLateNs.load();
         while (late > worst && !worstLateNs.compare_exchange_weak(worst, late)) {
         }
