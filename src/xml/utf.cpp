@@ -162,31 +162,27 @@ int CMarkup::UTF8To16(char16_t* utf16, const char* utf8, int byteCount) {
             p += 8;
             continue;
         }
-        int cp;
+        int cp = -2;  // not decoded yet
         const unsigned lead = static_cast<unsigned char>(p[0]);
         if (end - p >= 4 && lead >= 0xC0 && lead < 0xF0 && (p[1] & 0xC0) == 0x80) {
-            // Well-formed two- and three-byte sequences, decoded inline.
+            // Well-formed two- and three-byte sequences, decoded inline. An overlong form of
+            // zero (C0 80, E0 80 80) still ends the text below, as a zero byte does.
             if (lead < 0xE0) {
                 cp = static_cast<int>(((lead & 0x1F) << 6) | (p[1] & 0x3F));
                 p += 2;
-                EncodeCharUTF16(cp, utf16, out);
-                continue;
-            }
-            if ((p[2] & 0xC0) == 0x80) {
+            } else if ((p[2] & 0xC0) == 0x80) {
                 cp = static_cast<int>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
                 p += 3;
-                EncodeCharUTF16(cp, utf16, out);
-                continue;
             }
         }
-        if (end - p < 4) {
+        if (cp == -2 && end - p < 4) {
             // Decode the tail from a zero-terminated copy so nothing past the input is read.
             char tail[5] = {0, 0, 0, 0, 0};
             std::memcpy(tail, p, static_cast<std::size_t>(end - p));
             const char* q = tail;
             cp = DecodeCharUTF8(q);
             p += q - tail;
-        } else {
+        } else if (cp == -2) {
             cp = DecodeCharUTF8(p);
         }
         if (cp == 0) {
