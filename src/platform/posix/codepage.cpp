@@ -106,6 +106,35 @@ __attribute__((target("ssse3"))) std::size_t decodeThreeByteRun(const u8* s, std
 
 // Encodes blocks of eight units of U+0800..U+FFFF (no surrogate) while they last; returns the
 // units consumed and adds the bytes produced to *bytes. Null `out` counts.
+// Shuffles that compact four units' encodings, each laid out in a 32-bit lane as its first,
+// second and third byte, into consecutive bytes. Index bit k: unit k is two-byte; bit 4 + k:
+// unit k is three-byte; neither: ASCII.
+struct CompactEntry {
+    signed char shuffle[16];
+    unsigned char length;
+};
+struct CompactTable {
+    CompactEntry entry[256];
+};
+
+constexpr CompactTable makeCompactTable() {
+    CompactTable t{};
+    for (int index = 0; index < 256; ++index) {
+        int out = 0;
+        for (int k = 0; k < 4; ++k) {
+            int length = (index >> (4 + k)) & 1 ? 3 : (index >> k) & 1 ? 2 : 1;
+            for (int j = 0; j < length; ++j)
+                t.entry[index].shuffle[out++] = static_cast<signed char>(4 * k + j);
+        }
+        t.entry[index].length = static_cast<unsigned char>(out);
+        while (out < 16)
+            t.entry[index].shuffle[out++] = -128;
+    }
+    return t;
+}
+
+constexpr CompactTable kCompact = makeCompactTable();
+
 // Encodes leading runs of one class at a time, up to eight units per step: ASCII, two-byte
 // (U+0080..U+07FF) or three-byte (U+0800..U+FFFF without surrogates), so that mixed text costs
 // one step per run rather than one branch per character. Stops at a surrogate, near the end of
@@ -150,6 +179,43 @@ __attribute__((target("ssse3"))) std::size_t encodeBlocks(const char16_t* s, std
                 i += 16;
                 o += 16;
             }
+            continue;
+        }
+        __m128i surrogate = _mm_cmpeq_epi16(top, _mm_set1_epi16(static_cast<short>(0xD800)));
+        if (_mm_movemask_epi8(surrogate) == 0 && (!out || room - o >= 32)) {
+            // Any mix of one-, two- and three-byte units: every unit's bytes are computed in
+            // a 32-bit lane, then each half of the block is compacted by a table shuffle.
+            __m128i isAscii = _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(static_cast<short>(0xFF80))), zero);
+            __m128i isTwo = _mm_andnot_si128(isAscii, small);
+            __m128i isThree = _mm_andnot_si128(small, _mm_set1_epi16(-1));
+            unsigned classes = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(isTwo, isThree)));
+            unsigned lowIndex = (classes & 0xF) | ((classes >> 4) & 0xF0);
+            unsigned highIndex = ((classes >> 4) & 0xF) | ((classes >> 8) & 0xF0);
+            std::size_t lowLength = kCompact.entry[lowIndex].length;
+            std::size_t highLength = kCompact.entry[highIndex].length;
+            if (out) {
+                __m128i last = _mm_or_si128(_mm_and_si128(u, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+                __m128i lead2 = _mm_or_si128(_mm_srli_epi16(u, 6), _mm_set1_epi16(0xC0));
+                __m128i lead3 = _mm_or_si128(_mm_srli_epi16(u, 12), _mm_set1_epi16(0xE0));
+                __m128i mid3 = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(u, 6), _mm_set1_epi16(0x3F)),
+                                            _mm_set1_epi16(0x80));
+                __m128i b0 = _mm_or_si128(_mm_and_si128(u, isAscii),
+                                          _mm_or_si128(_mm_and_si128(lead2, isTwo),
+                                                       _mm_and_si128(lead3, isThree)));
+                __m128i b1 = _mm_or_si128(_mm_and_si128(last, isTwo), _mm_and_si128(mid3, isThree));
+                __m128i b2 = _mm_and_si128(last, isThree);
+                __m128i b01 = _mm_or_si128(b0, _mm_slli_epi16(b1, 8));
+                __m128i lanesLow = _mm_unpacklo_epi16(b01, b2);
+                __m128i lanesHigh = _mm_unpackhi_epi16(b01, b2);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o),
+                                 _mm_shuffle_epi8(lanesLow, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                                                kCompact.entry[lowIndex].shuffle))));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + lowLength),
+                                 _mm_shuffle_epi8(lanesHigh, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                                                 kCompact.entry[highIndex].shuffle))));
+            }
+            i += 8;
+            o += lowLength + highLength;
             continue;
         }
         unsigned two = static_cast<unsigned>(_mm_movemask_epi8(small)) & ~ascii;
