@@ -1,0 +1,144 @@
+// Fuzz target of the INI store's text engine: a fuzzed file gets one key set; the key then reads
+// back as written, every other byte of the file is still there, and the entries that were
+// readable before read the same.
+// Input: section, key and value separated by zero bytes, then the file text.
+#include "fuzz_util.h"
+#include "platform/codepage.h"
+#include "platform/ini.h"
+
+#include <string>
+#include <vector>
+
+using nxfuzz::check;
+
+namespace {
+
+std::u16string decode(const std::string& s) {
+    if (s.empty())
+        return std::u16string();
+    const int n = platform::multiByteToWideChar(platform::kCodePageUtf8, 0, s.data(),
+                                                static_cast<int>(s.size()), nullptr, 0);
+    std::u16string out(static_cast<std::size_t>(n), u'\0');
+    platform::multiByteToWideChar(platform::kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
+                                  &out[0], n);
+    return out;
+}
+
+bool isBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }
+
+// A name or value that the file format can carry: one line, no blanks at its ends; names also
+// without the characters that would make the line a section, a comment or split the entry.
+std::u16string storable(const std::u16string& s, const char16_t* banned) {
+    std::u16string out;
+    for (char16_t c : s)
+        if (c != u'\n' && c != u'\r' && std::u16string(banned).find(c) == std::u16string::npos)
+            out += c;
+    while (!out.empty() && isBlank(out.back()))
+        out.pop_back();
+    std::size_t b = 0;
+    while (b < out.size() && isBlank(out[b]))
+        ++b;
+    return out.substr(b);
+}
+
+std::u16string lowerAscii(std::u16string s) {
+    for (char16_t& c : s)
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c + 32);
+    return s;
+}
+
+bool ascii(const std::u16string& s) {
+    for (char16_t c : s)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+struct Probe {
+    std::u16string section, key;
+};
+
+// Section and key names that appear in the text, found by a rough look at its lines.
+std::vector<Probe> probesOf(const std::string& text) {
+    std::vector<Probe> probes;
+    std::u16string section;
+    std::size_t p = 0;
+    while (p < text.size() && probes.size() < 16) {
+        std::size_t e = text.find('\n', p);
+        if (e == std::string::npos)
+            e = text.size();
+        const std::u16string line = decode(text.substr(p, e - p));
+        const std::u16string t = storable(line, u"");
+        if (!t.empty() && t[0] == u'[') {
+            section = storable(t.substr(1, t.find(u']') == std::u16string::npos ? std::u16string::npos
+                                                                                : t.find(u']') - 1),
+                               u"");
+        } else if (t.find(u'=') != std::u16string::npos) {
+            probes.push_back({section, storable(t.substr(0, t.find(u'=')), u"")});
+        }
+        p = e + 1;
+    }
+    return probes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string all(reinterpret_cast<const char*>(data), size);
+    std::string parts[3];
+    std::size_t p = 0;
+    for (std::string& part : parts) {
+        const std::size_t z = all.find('\0', p);
+        if (z == std::string::npos)
+            return 0;
+        part = all.substr(p, z - p);
+        p = z + 1;
+    }
+    const std::string text = all.substr(p);
+    const std::u16string section = storable(decode(parts[0]), u"[]");
+    const std::u16string key = storable(decode(parts[1]), u"[];=");
+    std::u16string value = storable(decode(parts[2]), u"");
+    if (value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') && value.back() == value[0])
+        value += u'.';  // a quoted value would lose its quotes when read back
+    if (key.empty())
+        return 0;
+
+    std::u16string before;
+    const bool existed = platform::ini::lookup(text, section, key, &before);
+    const std::string updated = platform::ini::update(text, section, key, value);
+
+    std::u16string after;
+    check(platform::ini::lookup(updated, section, key, &after), "a written key can be read");
+    check(after == value, "a written key reads back its value");
+
+    // Every other byte of the file stays: the change is one stretch of the text.
+    std::size_t head = 0;
+    while (head < text.size() && head < updated.size() && text[head] == updated[head])
+        ++head;
+    std::size_t tail = 0;
+    while (tail < text.size() - head && tail < updated.size() - head &&
+           text[text.size() - 1 - tail] == updated[updated.size() - 1 - tail])
+        ++tail;
+    const std::string removed = text.substr(head, text.size() - head - tail);
+    const std::string added = updated.substr(head, updated.size() - head - tail);
+    if (existed) {
+        check(removed.find('\n') == std::string::npos && added.find('\n') == std::string::npos,
+              "replacing an entry changes one line");
+    } else {
+        check(removed.empty(), "inserting an entry removes nothing");
+    }
+
+    // Entries that could be read before read the same, the one written excepted.
+    for (const Probe& probe : probesOf(text)) {
+        if (!ascii(probe.section) || !ascii(probe.key) || !ascii(section) || !ascii(key))
+            continue;
+        if (lowerAscii(probe.section) == lowerAscii(section) && lowerAscii(probe.key) == lowerAscii(key))
+            continue;
+        std::u16string v1, v2;
+        const bool r1 = platform::ini::lookup(text, probe.section, probe.key, &v1);
+        const bool r2 = platform::ini::lookup(updated, probe.section, probe.key, &v2);
+        check(r1 == r2 && v1 == v2, "other entries keep their values");
+    }
+    return 0;
+}
