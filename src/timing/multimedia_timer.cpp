@@ -2,6 +2,7 @@
 // to the timer's current id, so a late tick of a stopped or restarted timer emits nothing.
 #include "platform/mmtimer.h"
 #include "timing/timing.h"
+#include "timing/timing_internal.h"
 
 #include <atomic>
 
@@ -36,14 +37,16 @@ public:
     }
 
     bool isRunning() override { return m_id.load() != 0; }
+    unsigned id() const { return m_id.load(); }
 
-private:
     static void NXUTIL_CALLBACK tick(unsigned id, unsigned, std::uintptr_t user, std::uintptr_t,
                                      std::uintptr_t) {
         auto* self = reinterpret_cast<MultimediaTimer*>(user);
         if (self && self->m_id.load() == id)
             self->sigTimer.emit();
     }
+
+private:
 
     // Written by start/stop on the host's thread, compared by every tick on the timer thread.
     std::atomic<unsigned> m_id{0};
@@ -52,3 +55,13 @@ private:
 }  // namespace
 
 IMultimediaTimer* getMultimediaTimer() { return new MultimediaTimer; }
+
+namespace nxtiming {
+
+platform::MmTimerProc multimediaTickProc() { return &MultimediaTimer::tick; }
+
+unsigned multimediaTimerId(IMultimediaTimer* timer) {
+    return static_cast<MultimediaTimer*>(timer)->id();
+}
+
+}  // namespace nxtiming

@@ -1,9 +1,14 @@
 // The clock's replaceable platform calls, for tests that inject counter values, frequencies,
-// sleeps and OS versions. Internal: reached by linking the static library.
+// sleeps and OS versions, and a way in to the multimedia timers' tick callback. Internal:
+// reached by linking the static library.
 #ifndef NXUTIL_TIMING_INTERNAL_H
 #define NXUTIL_TIMING_INTERNAL_H
 
+#include "platform/mmtimer.h"
+
 #include <cstdint>
+
+class IMultimediaTimer;
 
 namespace nxtiming {
 
@@ -20,6 +25,11 @@ ClockBackend platformClockBackend();
 
 /// Forgets the frequency (as before initClockFreq) and the calling thread's last reading.
 void resetClock();
+
+/// The multimedia timers' tick callback, for calling it as a late platform tick would.
+platform::MmTimerProc multimediaTickProc();
+/// The platform id a timer from getMultimediaTimer runs under; 0 when stopped.
+unsigned multimediaTimerId(IMultimediaTimer* timer);
 
 }  // namespace nxtiming
 

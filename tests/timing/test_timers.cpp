@@ -1,6 +1,7 @@
 // Multimedia timers, thread timers, the thread switch and event ids, on the real platform.
 // Waits are bounded polls for an outcome, never assertions on how long something took.
 #include "timing/timing.h"
+#include "timing/timing_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,32 @@ TEST(MultimediaTimer, StartStopRestartAndRelease) {
     std::this_thread::sleep_for(30ms);
     EXPECT_EQ(atRelease, cb.ticks.load());
     a->release();
+}
+
+TEST(MultimediaTimer, TickOfAnOldIdEmitsNothing) {
+    IMultimediaTimer* t = getMultimediaTimer();
+    TickCounter c;
+    t->sigTimer.connect(&c, &TickCounter::onTick);
+    ASSERT_TRUE(t->start(1000));
+    const unsigned first = nxtiming::multimediaTimerId(t);
+    t->stop();
+    EXPECT_EQ(0u, nxtiming::multimediaTimerId(t));
+    ASSERT_TRUE(t->start(1000));
+    const unsigned second = nxtiming::multimediaTimerId(t);
+    EXPECT_NE(first, second);
+    // Late platform ticks, delivered as the platform would deliver them.
+    const platform::MmTimerProc tick = nxtiming::multimediaTickProc();
+    const auto user = reinterpret_cast<std::uintptr_t>(t);
+    tick(first, 0, user, 0, 0);
+    EXPECT_EQ(0, c.ticks.load()) << "a tick of the stopped timer";
+    tick(second, 0, 0, 0, 0);
+    EXPECT_EQ(0, c.ticks.load()) << "no user data";
+    tick(second, 0, user, 0, 0);
+    EXPECT_EQ(1, c.ticks.load());
+    t->stop();
+    tick(second, 0, user, 0, 0);
+    EXPECT_EQ(1, c.ticks.load()) << "a tick after stop";
+    t->release();
 }
 
 TEST(MultimediaTimer, DestroyedReceiverIsDroppedAtTheNextTick) {
