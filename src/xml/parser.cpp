@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -507,46 +508,73 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
     int first = 0;
     const char16_t* text = token.text;
 
-    // Closes the innermost open element without an end tag: its children move up behind it.
-    auto unend = [&](const TokenPos* endTag, int endTagStart) {
+    // Closes every element open below depth keepDepth without an end tag. Taken innermost
+    // first, each one's children move up to follow it under its parent; done in one pass, every
+    // element open at depth keepDepth + 1 .. depth and every child of one of them ends up a
+    // child of the element open at keepDepth, in document order, each element visited once.
+    std::vector<int> chain;
+    auto unendBelow = [&](int keepDepth, const TokenPos* endTag, int endTagStart) {
+        if (depth <= keepDepth)
+            return;
         ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
-        const int index = open;
-        ElemPos& e = ELEM(index);
-        e.SetEndTagLen(0);
-        e.flags |= ELEM_UNENDED;
-        e.length = e.StartTagLen();
-        const int parent = e.parent;
-        if (e.child) {
-            const int firstChild = e.child;
-            const int lastChild = ELEM(firstChild).prev;
-            for (int c = firstChild; c; c = ELEM(c).next) {
-                ELEM(c).parent = parent;
-                forEachInSubtree(positions, c, [](ElemPos& d) { d.SetLevel(d.Level() - 1); });
-            }
-            ELEM(firstChild).flags &= ~ELEM_FIRST;
-            ELEM(firstChild).prev = index;
-            e.next = firstChild;
-            e.child = 0;
-            ELEM(ELEM(parent).child).prev = lastChild;
-        }
-        if (e.flags & ELEM_HAS_LONE_END) {
-            e.flags &= ~ELEM_HAS_LONE_END;
-            ELEM(parent).flags |= ELEM_HAS_LONE_END;
-        }
         if (resultText.empty()) {
+            // The innermost element is reported.
             const std::u16string& name = stack.entries[depth - 1].meta;
             if (endTag) {
                 const std::u16string endName = x_GetToken(*endTag);
                 resultText = nxFormatString(
                     u"End tag '%s' at offset %d does not match start tag '%s' at offset %d",
-                    endName.c_str(), endTagStart + 1, name.c_str(), e.start);
+                    endName.c_str(), endTagStart + 1, name.c_str(), ELEM(open).start);
             } else {
                 resultText = nxFormatString(u"Element '%s' at offset %d not ended", name.c_str(),
-                                            e.start);
+                                            ELEM(open).start);
             }
         }
+        const int count = depth - keepDepth;
+        chain.assign(static_cast<std::size_t>(count), 0);
+        int index = open;
+        for (int i = count - 1; i >= 0; --i) {
+            chain[static_cast<std::size_t>(i)] = index;
+            index = ELEM(index).parent;
+        }
+        const int parent = index;  // the element open at keepDepth (or parentIndex)
+        const int level = ELEM(chain[0]).Level();
+        bool lone = false;
+        int last = chain[static_cast<std::size_t>(count - 1)];
+        for (int i = 0; i < count; ++i) {
+            const int e = chain[static_cast<std::size_t>(i)];
+            ElemPos& rec = ELEM(e);
+            rec.SetEndTagLen(0);
+            rec.flags |= ELEM_UNENDED;
+            rec.length = rec.StartTagLen();
+            rec.parent = parent;
+            rec.SetLevel(level);
+            if (rec.flags & ELEM_HAS_LONE_END) {
+                rec.flags &= ~ELEM_HAS_LONE_END;
+                lone = true;
+            }
+            const int firstChild = rec.child;
+            rec.child = 0;
+            rec.next = firstChild;  // an open element is its parent's last child
+            if (!firstChild)
+                continue;
+            const int next = i + 1 < count ? chain[static_cast<std::size_t>(i + 1)] : 0;
+            if (!next)
+                last = ELEM(firstChild).prev;
+            ELEM(firstChild).flags &= ~ELEM_FIRST;
+            ELEM(firstChild).prev = e;
+            const int shift = i + 1;
+            for (int c = firstChild; c && c != next; c = ELEM(c).next) {
+                ELEM(c).parent = parent;
+                forEachInSubtree(positions, c,
+                                 [shift](ElemPos& d) { d.SetLevel(d.Level() - shift); });
+            }
+        }
+        ELEM(ELEM(parent).child).prev = last;
+        if (lone)
+            ELEM(parent).flags |= ELEM_HAS_LONE_END;
         open = parent;
-        --depth;
+        depth = keepDepth;
     };
 
     for (;;) {
@@ -606,8 +634,7 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
             } else {
                 const int endStart = node.start;
                 const int endLen = node.length;
-                while (open != match)
-                    unend(&token, endStart);
+                unendBelow(d, &token, endStart);
                 ElemPos& m = ELEM(match);
                 m.length = endStart - m.start + endLen;
                 m.SetEndTagLen(endLen);
@@ -620,8 +647,7 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
             if (resultText.empty())
                 resultText = node.meta;
         } else if (type == -2) {
-            while (depth > 0)
-                unend(nullptr, 0);
+            unendBelow(0, nullptr, 0);
             break;
         }
     }

@@ -158,6 +158,31 @@ TEST(XmlElementBuilder, RepairsUnendedElementsAndLoneEndTags) {
     }
 }
 
+TEST(XmlElementBuilder, FlattensNestedUnendedElementsInDocumentOrder) {
+    MarkupInspector doc;
+    EXPECT_FALSE(doc.SetDoc(u"<r><a>1<b>2<c/><d>3<e/></r>"));
+    EXPECT_EQ(doc.Structure(),
+              "r@0+27[3/4]{a@3+3[3/0]! b@7+3[3/0]! c@11+4[4/0] d@15+3[3/0]! e@19+4[4/0] } ");
+    EXPECT_EQ(narrow(doc.GetError()),
+              "End tag 'r' at offset 24 does not match start tag 'd' at offset 15");
+    EXPECT_EQ(doc.CheckIndex(), "");
+
+    // Deep nesting without end tags is repaired in one pass per mismatch, not once per level.
+    std::u16string deep = u"<root>";
+    for (int i = 0; i < 100000; ++i)
+        deep += u"<a><x/>";
+    deep += u"</root>";
+    EXPECT_FALSE(doc.SetDoc(deep));
+    EXPECT_EQ(doc.CheckIndex(), "");
+    EXPECT_EQ(doc.FreePos(), 200002);
+    std::u16string open;
+    for (int i = 0; i < 100000; ++i)
+        open += u"<a>";
+    EXPECT_FALSE(doc.SetDoc(open));
+    EXPECT_EQ(narrow(doc.GetError()), "Root element has sibling");  // all became top-level
+    EXPECT_EQ(doc.CheckIndex(), "");
+}
+
 TEST(XmlElementBuilder, FlagsTheParentOfLoneEndTagsAndTheIllFormedRoot) {
     MarkupInspector doc;
     EXPECT_FALSE(doc.SetDoc(u"<r><a></x></a></r>"));
