@@ -2,7 +2,7 @@
 //
 // The service is created with the first timer and never destroyed: its thread may outlive the
 // static destructors of a process that exits with timers running, and then touches nothing but
-// the service itself.
+// the service itself. A forked child starts a service of its own.
 #include "platform/mmtimer.h"
 #include "platform/posix/posix_support.h"
 
@@ -10,10 +10,12 @@
 #include <sys/prctl.h>
 #endif
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace platform {
@@ -105,8 +107,28 @@ private:
     std::thread m_thread;  // last: started once everything above exists
 };
 
+// The service of this process. A forked child has no timer thread (and may have copied the
+// service's mutex in a locked state), so it starts a service of its own on its first timer.
+std::atomic<Service*> g_service{nullptr};
+std::mutex g_serviceStart;
+
+void forgetServiceInChild() {
+    g_service.store(nullptr, std::memory_order_relaxed);
+    new (&g_serviceStart) std::mutex;
+}
+
 Service& service() {
-    static Service* s = new Service;
+    Service* s = g_service.load(std::memory_order_acquire);
+    if (!s) {
+        std::lock_guard<std::mutex> guard(g_serviceStart);
+        s = g_service.load(std::memory_order_acquire);
+        if (!s) {
+            static const int registered = ::pthread_atfork(nullptr, nullptr, forgetServiceInChild);
+            (void)registered;
+            s = new Service;
+            g_service.store(s, std::memory_order_release);
+        }
+    }
     return *s;
 }
 
