@@ -38,7 +38,13 @@ NxString NxTextCodec::toUnicode(const char* in, int length, int*) const {
     char16_t* buf = local;
     int capacity = kLocalUnits;
     HeapBlock heap;
-    int units = platform::multiByteToWideChar(cp, platform::kMbErrInvalidChars, in, length, buf,
+    // Three bytes never decode to fewer than one unit, so a longer input cannot fit the local
+    // buffer: the attempt that would fail with "buffer too small" is skipped.
+    int units = 0;
+    if (length > 3 * kLocalUnits)
+        platform::setLastError(platform::kErrorInsufficientBuffer, "MultiByteToWideChar");
+    else
+        units = platform::multiByteToWideChar(cp, platform::kMbErrInvalidChars, in, length, buf,
                                               capacity);
     while (units == 0) {
         int error = platform::lastError().code;
@@ -75,22 +81,27 @@ NxByteArray NxTextCodec::fromUnicode(const char16_t* in, int length) const {
     unsigned int cp = codepage();
     if (cp == 0xFFFFFFFFu || length == 0)
         return NxByteArray();
-    char local[kLocalBytes];
-    char* buf = local;
-    HeapBlock heap;
-    int bytes = platform::wideCharToMultiByte(cp, 0, in, length, buf, kLocalBytes, nullptr,
-                                              nullptr);
-    if (bytes == 0 && platform::lastError().code == platform::kErrorInsufficientBuffer) {
-        int needed = platform::wideCharToMultiByte(cp, 0, in, length, nullptr, 0, nullptr,
-                                                   nullptr);
-        if (needed > 0) {
-            heap.p = nxMalloc(static_cast<unsigned int>(needed));
-            if (heap.p) {
-                buf = static_cast<char*>(heap.p);
-                bytes = platform::wideCharToMultiByte(cp, 0, in, length, buf, needed, nullptr,
-                                                      nullptr);
-            }
-        }
+    // Every unit gives at least one byte: a longer input cannot fit the local buffer, so the
+    // attempt that would fail with "buffer too small" is skipped.
+    if (length < 0 || length <= kLocalBytes) {
+        char local[kLocalBytes];
+        int bytes = platform::wideCharToMultiByte(cp, 0, in, length, local, kLocalBytes, nullptr,
+                                                  nullptr);
+        if (bytes != 0 || platform::lastError().code != platform::kErrorInsufficientBuffer)
+            return NxByteArray(local, bytes);
     }
-    return NxByteArray(buf, bytes);
+    int needed = platform::wideCharToMultiByte(cp, 0, in, length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+        return NxByteArray("");   // a failed conversion: empty, not null
+    // Encoded straight into the result's record (capacity and size `needed`, as a copy from a
+    // separate buffer would have).
+    NxByteArray result;
+    result.resize(needed);
+    int bytes = platform::wideCharToMultiByte(cp, 0, in, length, result.data(), needed, nullptr,
+                                              nullptr);
+    if (bytes <= 0)
+        return NxByteArray("");
+    if (bytes < needed)
+        result.resize(bytes);
+    return result;
 }
