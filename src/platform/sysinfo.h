@@ -47,10 +47,6 @@ bool cpuName(std::string& narrow);
 /// database when it is installed, else the driver name and the PCI ids.
 bool displayAdapterValue(std::uint32_t& type, std::vector<unsigned char>& data);
 
-/// Converts narrow text of the system's ANSI code page (Win32 CP_ACP; POSIX UTF-8, invalid
-/// bytes as U+FFFD) to UTF-16.
-std::u16string ansiToUtf16(const std::string& narrow);
-
 /// Looks up IsWow64Process in kernel32 and, when present, asks it for the current process.
 /// Returns false when the entry does not exist. POSIX: a 32-bit process on a 64-bit kernel.
 bool isWow64(bool& wow64);

@@ -52,7 +52,7 @@ std::u16string pubfunc::getCPUName() {
     std::string narrow;
     if (!nxsysinfo::backend().cpuName(narrow))
         return {};
-    return platform::ansiToUtf16(narrow);
+    return pubfunc::toWideString(narrow.data(), static_cast<int>(narrow.size()), 0);
 }
 
 int pubfunc::GetMemoryTotal() {
@@ -64,7 +64,8 @@ std::u16string pubfunc::GetDisplayAdapterName() {
     std::vector<unsigned char> data;
     if (!nxsysinfo::backend().displayAdapterValue(type, data))
         return {};
-    return platform::ansiToUtf16(nxsysinfo::adapterText(type, data));
+    const std::string text = nxsysinfo::adapterText(type, data);
+    return pubfunc::toWideString(text.data(), static_cast<int>(text.size()), 0);
 }
 
 void pubfunc::initPubfunc() {

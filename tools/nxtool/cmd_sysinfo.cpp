@@ -9,21 +9,9 @@
 
 namespace {
 
+// UTF-16 to UTF-8 for the terminal, through the library's own conversion.
 std::string narrow(const std::u16string& s) {
-    std::string out;
-    for (char16_t c : s) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return pubfunc::toNarrowString(s.c_str(), static_cast<int>(s.size()), 65001);
 }
 
 void printFacts() {

@@ -10,43 +10,11 @@
 
 namespace platform {
 
-namespace {
-
-// Minimal UTF-16 to UTF-8 for report texts; a lone surrogate becomes U+FFFD.
-void appendUtf8(std::string& out, const char16_t* s) {
-    for (; s && *s; ++s) {
-        char32_t c = *s;
-        if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[1] - 0xDC00);
-            ++s;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-}
-
-}  // namespace
 
 void showReport(const char16_t* message, const char16_t* caption) {
-    std::string line;
-    appendUtf8(line, caption);
+    std::string line = posix::toUtf8(caption);
     line += ": ";
-    appendUtf8(line, message);
+    line += posix::toUtf8(message);
     line += '\n';
     // One write so concurrent reports do not interleave within a line.
     ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());

@@ -15,36 +15,6 @@ const char16_t kPathSeparator = u'/';
 
 namespace {
 
-// UTF-16 path to the UTF-8 bytes the kernel takes; a lone surrogate becomes U+FFFD.
-std::string toUtf8(const char16_t* s) {
-    std::string out;
-    for (; s && *s; ++s) {
-        char32_t c = *s;
-        if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[1] - 0xDC00);
-            ++s;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 bool statPath(const std::string& path, struct stat* st) {
     return !path.empty() && ::stat(path.c_str(), st) == 0;
 }
@@ -52,7 +22,7 @@ bool statPath(const std::string& path, struct stat* st) {
 }  // namespace
 
 FileHandle fileOpen(const char16_t* path, FileAccess access) {
-    const std::string p = toUtf8(path);
+    const std::string p = posix::toUtf8(path);
     int flags = O_CLOEXEC;
     switch (access) {
     case FileAccess::Read: flags |= O_RDONLY; break;
@@ -127,12 +97,12 @@ void fileClose(FileHandle file) {
 
 bool pathExists(const char16_t* path) {
     struct stat st;
-    return statPath(toUtf8(path), &st);
+    return statPath(posix::toUtf8(path), &st);
 }
 
 bool isDirectory(const char16_t* path) {
     struct stat st;
-    return statPath(toUtf8(path), &st) && S_ISDIR(st.st_mode);
+    return statPath(posix::toUtf8(path), &st) && S_ISDIR(st.st_mode);
 }
 
 bool fileReadable(const char16_t* path) {
@@ -142,7 +112,7 @@ bool fileReadable(const char16_t* path) {
 }
 
 bool createDirectories(const char16_t* path) {
-    std::string p = toUtf8(path);
+    std::string p = posix::toUtf8(path);
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
     if (p.empty()) {
@@ -170,8 +140,8 @@ bool createDirectories(const char16_t* path) {
 }
 
 bool moveFile(const char16_t* from, const char16_t* to) {
-    const std::string f = toUtf8(from);
-    const std::string t = toUtf8(to);
+    const std::string f = posix::toUtf8(from);
+    const std::string t = posix::toUtf8(to);
     // link + unlink refuses an existing target atomically, unlike rename.
     if (::link(f.c_str(), t.c_str()) == 0) {
         ::unlink(f.c_str());
@@ -196,7 +166,7 @@ bool moveFile(const char16_t* from, const char16_t* to) {
 }
 
 bool deleteFile(const char16_t* path) {
-    const std::string p = toUtf8(path);
+    const std::string p = posix::toUtf8(path);
     if (p.empty() || ::unlink(p.c_str()) != 0) {
         setLastError(p.empty() ? ENOENT : errno, "unlink");
         return false;
@@ -205,7 +175,7 @@ bool deleteFile(const char16_t* path) {
 }
 
 long long volumeFreeBytes(const char16_t* path) {
-    const std::string p = toUtf8(path);
+    const std::string p = posix::toUtf8(path);
     struct statvfs vs;
     if (p.empty() || ::statvfs(p.c_str(), &vs) != 0) {
         setLastError(p.empty() ? ENOENT : errno, "statvfs");

@@ -9,4 +9,16 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <string>
+
+namespace platform {
+namespace posix {
+
+/// UTF-16 text (a path, a report) as the UTF-8 bytes POSIX calls take; a lone surrogate
+/// becomes U+FFFD. Null gives an empty string.
+std::string toUtf8(const char16_t* text);
+
+}  // namespace posix
+}  // namespace platform
+
 #endif

@@ -203,42 +203,6 @@ bool displayAdapterValue(std::uint32_t& type, std::vector<unsigned char>& data) 
     return true;
 }
 
-std::u16string ansiToUtf16(const std::string& narrow) {
-    // The "ANSI" code page of this library on POSIX is UTF-8.
-    std::u16string out;
-    const auto* s = reinterpret_cast<const unsigned char*>(narrow.data());
-    const std::size_t n = narrow.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if (c >= 0xC2 && c <= 0xF4) {
-            len = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-            char32_t v = c & (0x3F >> (len - 1));
-            bool ok = i + len <= n;
-            for (std::size_t k = 1; ok && k < len; ++k) {
-                ok = (s[i + k] & 0xC0) == 0x80;
-                v = (v << 6) | (s[i + k] & 0x3F);
-            }
-            const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-            if (ok && v >= minimum[len] && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF))
-                cp = v;
-            else
-                len = 1;
-        }
-        if (cp >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += len;
-    }
-    return out;
-}
-
 bool isWow64(bool& wow64) {
     // A 32-bit program on a 64-bit kernel is the counterpart of a 32-bit process on 64-bit
     // Windows.

@@ -118,19 +118,6 @@ bool displayAdapterValue(std::uint32_t& type, std::vector<unsigned char>& data) 
     return true;
 }
 
-std::u16string ansiToUtf16(const std::string& narrow) {
-    if (narrow.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()),
-                                      nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::u16string out(static_cast<std::size_t>(n), u'\0');
-    MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()),
-                        win32::wide(&out[0]), n);
-    return out;
-}
-
 bool isWow64(bool& wow64) {
     using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
     HMODULE kernel = GetModuleHandleW(L"kernel32");
