@@ -763,9 +763,7 @@ bool CMarkup::x_FindAttrib(TokenPos& token, const char16_t* attribName, int n) {
         bool isValue;
         if (c == '"' || c == '\'') {
             token.left = p + 1;
-            ++p;
-            while (s[p] && s[p] != c)
-                ++p;
+            p = scanTo(s, p + 1, c, c);
             token.right = p - 1;
             token.next = s[p] ? p + 1 : p;
             token.tokenFlags |= TOKEN_QUOTED;
