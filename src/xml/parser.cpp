@@ -172,6 +172,10 @@ int parseNodeImpl(CMarkup::TokenPos& token, CMarkup::NodePos& node) {
             term = u"<";
             termLen = 1;
             n += 1;
+        } else if (first) {
+            type = CMarkup::NODE_WHITESPACE;
+            inSpace = true;
+            n += 1;
         }
     }
     for (;; ++n) {
