@@ -37,7 +37,6 @@ constexpr CharTable makeCharTable() {
         {" =/[]", CC_NAME_CONT},
         {"_:", CC_NAME_START},
         {" \t\n\r>=\"'/", CC_TAG_SPECIAL},
-        {"<>", CC_TEXT_STOP},
         {"<&>\"'", CC_ESCAPE},
     };
     for (const Set& s : sets)
@@ -48,7 +47,7 @@ constexpr CharTable makeCharTable() {
     for (int c = 'a'; c < 128; ++c)
         t.v[c] |= CC_NAME_START;
     // The terminating zero stops every run.
-    t.v[0] |= CC_TAG_SPECIAL | CC_TEXT_STOP | CC_ESCAPE;
+    t.v[0] |= CC_TAG_SPECIAL | CC_ESCAPE;
     return t;
 }
 
@@ -510,7 +509,6 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
     int open = parentIndex;
     const int rootLevel = ELEM(parentIndex).Level();
     int first = 0;
-    const char16_t* text = token.text;
 
     // Closes every element open below depth keepDepth without an end tag. Taken innermost
     // first, each one's children move up to follow it under its parent; done in one pass, every
@@ -655,7 +653,6 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
             break;
         }
     }
-    (void)text;
     return first;
 }
 

@@ -18,8 +18,7 @@ enum CharClass : std::uint16_t {
     CC_NAME_CONT = 0x20,    // " =/[]": may follow a matched name in an argument
     CC_NAME_START = 0x40,   // A-Z, a (0x61) and above, "_", ":": may start an element name
     CC_TAG_SPECIAL = 0x80,  // "\0 \t\n\r>=\"'/": interrupts a fast run inside a start tag
-    CC_TEXT_STOP = 0x100,   // "\0<>": ends a run of character data
-    CC_ESCAPE = 0x200,      // "\0<&>\"'": interrupts a fast run of EscapeText
+    CC_ESCAPE = 0x100,      // "\0<&>\"'": interrupts a fast run of EscapeText
 };
 
 struct CharTable {
