@@ -113,7 +113,7 @@ void NxByteArray::detach() {
         reallocData(d->size);
 }
 
-void NxByteArray::expand(int i) { resize(i + 1 > d->size ? checkedSum(i, 1) : d->size); }
+void NxByteArray::expand(int i) { resize(i >= d->size ? checkedSum(i, 1) : d->size); }
 
 void NxByteArray::release() { drop(d); }
 
@@ -512,7 +512,7 @@ NxByteArray NxByteArray::toHex() const {
 
 NxByteArray NxByteArray::fromHex(const NxByteArray& hex) {
     NxByteArray res;
-    res.resize((hex.d->size + 1) / 2);
+    res.resize(hex.d->size / 2 + (hex.d->size & 1));
     if (res.d->size == 0)
         return res;
     char* begin = res.data();

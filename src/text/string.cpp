@@ -154,7 +154,7 @@ void NxString::detach() {
 
 void NxString::expand(int i) {
     int oldSize = d->size;
-    resize(i + 1 > oldSize ? checkedSum(i, 1) : oldSize);
+    resize(i >= oldSize ? checkedSum(i, 1) : oldSize);
     for (int k = oldSize; k < i; ++k)
         d->data[k] = u' ';
 }

@@ -85,7 +85,8 @@ TEST(NxByteArray, CopiesShareARecordUntilOneIsWritten) {
     c.data()[1] = 'E';
     EXPECT_EQ(c.constData(), own);
 
-    c = c;   // self-assignment
+    NxByteArray& alias = c;
+    c = alias;   // self-assignment
     EXPECT_EQ(str(c), "JEllo");
 
     NxByteArray n;

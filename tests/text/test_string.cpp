@@ -420,6 +420,7 @@ TEST(NxString, LengthsBeyondTheRangeAreRefused) {
     NxString s(u"abc");
     EXPECT_THROW(s.insert(INT_MAX, u"x", 1), std::length_error);
     EXPECT_THROW(s.insert(INT_MAX - 1, u'x'), std::length_error);
+    EXPECT_THROW(s.insert(INT_MAX, u'x'), std::length_error);
     EXPECT_THROW(s.resize(INT_MAX), std::length_error);
     EXPECT_EQ(str(s), u"abc");
     s.remove(1, INT_MAX);
