@@ -60,6 +60,18 @@ bool deleteFile(const char16_t* path);
 /// report its standard message) and lastError recorded.
 std::FILE* openFile(const char16_t* path, const char* mode);
 
+/// A read-only mapping of a whole file.
+struct FileView {
+    const char* data = nullptr;  ///< the file's bytes; null when not mapped
+    long long size = 0;
+};
+/// Maps the whole file `path` for reading (mmap / MapViewOfFile); false (view left empty) when
+/// it cannot be mapped, for example an empty file or one that is not a regular file. Reading
+/// through a mapping spares copying the bytes and zeroing a buffer for them.
+bool mapFileRead(const char16_t* path, FileView& view);
+/// Releases a mapping made by mapFileRead; an empty view is ignored.
+void unmapFile(FileView& view);
+
 /// Bytes available to the calling user on the volume of `path`, or -1 on failure.
 /// Win32: GetDiskFreeSpaceExW of the root made of the first three characters ("C:\\").
 /// POSIX: statvfs of the path itself, which must exist.

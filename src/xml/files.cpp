@@ -37,14 +37,28 @@ bool CMarkup::ReadTextFile(MCD_CSTR fileName, std::u16string& docString,
         size = 0;
     int units = 0;
     if (size > 0) {
-        std::unique_ptr<char[]> bytes(new char[static_cast<std::size_t>(size)]);
-        const int got = nxxml::toInt(std::fread(bytes.get(), 1, static_cast<std::size_t>(size), f));
-        units = UTF8To16(nullptr, bytes.get(), got);
+        // The bytes come from a mapping of the file when one can be made (no copy, no buffer
+        // to fill), otherwise from one read into a buffer.
+        platform::FileView view;
+        std::unique_ptr<char[]> buffer;
+        const char* bytes;
+        int got;
+        if (platform::mapFileRead(fileName.pcsz, view) && view.size >= size) {
+            bytes = view.data;
+            got = static_cast<int>(size);
+        } else {
+            platform::unmapFile(view);
+            buffer.reset(new char[static_cast<std::size_t>(size)]);
+            bytes = buffer.get();
+            got = nxxml::toInt(std::fread(buffer.get(), 1, static_cast<std::size_t>(size), f));
+        }
+        units = UTF8To16(nullptr, bytes, got);
         if (units > 0) {
             // The string's own terminator slot takes the zero a converted zero byte stores.
             docString.resize(static_cast<std::size_t>(units));
-            UTF8To16(&docString[0], bytes.get(), got);
+            UTF8To16(&docString[0], bytes, got);
         }
+        platform::unmapFile(view);
     }
     if (resultOut)
         *resultOut = nxFormatString(u"%s%d bytes to %d wide chars", u"", static_cast<int>(size),
