@@ -226,6 +226,12 @@ grep -q nxutil-wine-ok "$WLOG" || { cat "$WLOG"; die "wine cannot run a 32-bit p
 phase "prefix"
 
 # ---- 4. configure and build -------------------------------------------------------------------
+# The toolchain's initial flags only reach a fresh cache: start one when the file has changed.
+stamp=$(sha256sum "$SRC/cmake/mingw-i686.cmake" | cut -d' ' -f1)
+if [ -f "$BUILD/CMakeCache.txt" ] && [ "$(cat "$BUILD/.toolchain-stamp" 2>/dev/null)" != "$stamp" ]; then
+    log "toolchain file changed: configuring $BUILD afresh"
+    rm -rf "$BUILD/CMakeCache.txt" "$BUILD/CMakeFiles"
+fi
 # shellcheck disable=SC2086
 timeout 600 cmake -S "$SRC" -B "$BUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-i686.cmake" \
@@ -234,6 +240,7 @@ timeout 600 cmake -S "$SRC" -B "$BUILD" \
     -DNXUTIL_BUILD_TESTS=ON -DNXUTIL_BUILD_TOOLS=ON -DNXUTIL_WERROR=ON \
     ${NXUTIL_WIN32_CMAKE_ARGS:-} >"$WORK/configure.log" 2>&1 \
     || { cat "$WORK/configure.log"; die "configure"; }
+echo "$stamp" > "$BUILD/.toolchain-stamp"
 timeout 3600 cmake --build "$BUILD" -j"$JOBS" || die "build"
 for f in nxutil.dll nxtool.exe libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll; do
     [ -f "$BUILD/bin/$f" ] || die "$BUILD/bin/$f missing"
