@@ -245,6 +245,21 @@ TEST(ProcessorFacts, NameAndSpeedComeFromCpuinfo) {
         EXPECT_FALSE(data.empty());
     }
 }
+TEST(Diagnostics, ReportsGoToStandardErrorAndTrapsOnlyUnderADebugger) {
+    ::testing::internal::CaptureStderr();
+    showReport(u"bad block \u00e9", u"pool");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "pool: bad block \xC3\xA9\n");
+
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    long tracer = 0;
+    while (std::getline(status, line))
+        if (line.compare(0, 10, "TracerPid:") == 0)
+            tracer = std::atol(line.c_str() + 10);
+    EXPECT_EQ(debuggerAttached(), tracer != 0);
+    if (tracer == 0)
+        debugBreak();  // nobody is debugging: returns without a trap
+}
 #endif
 
 }  // namespace
