@@ -206,11 +206,11 @@ void BM_TimerLateness_Timerfd(benchmark::State& state) {
     const std::size_t ticks = periodMs == 1 ? 2000 : 300;
     for (auto _ : state) {
         const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-        itimerspec spec{};
-        spec.it_interval.tv_nsec = periodMs * 1000000l;
-        spec.it_value = spec.it_interval;
+        itimerspec interval{};
+        interval.it_interval.tv_nsec = periodMs * 1000000l;
+        interval.it_value = interval.it_interval;
         const long long start = monoNs();
-        timerfd_settime(fd, 0, &spec, nullptr);
+        timerfd_settime(fd, 0, &interval, nullptr);
         std::vector<long long> late;
         while (late.size() < ticks) {
             unsigned long long expirations = 0;
