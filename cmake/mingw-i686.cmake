@@ -11,8 +11,7 @@
 # there too, so every program finds nxutil.dll and the run-time next to itself: the tests, nxtool
 # and a copied bin/ folder run under Wine (or Windows) without WINEPATH or PATH changes.
 #
-# Tests run through Wine (CMAKE_CROSSCOMPILING_EMULATOR). .ci/win32.sh passes its own wrapper,
-# which pins a 32-bit prefix; otherwise the first `wine` found is used.
+# Tests run through Wine (CMAKE_CROSSCOMPILING_EMULATOR): see docs/windows.md.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
@@ -63,8 +62,11 @@ if(NOT _nx_in_try_compile)
     endforeach()
   endif()
 
-  # Let ctest run the .exe files through Wine.
+  # Let ctest run the .exe files through Wine: preferably the wrapper that .ci/win32.sh leaves
+  # in its work folder (it pins the 32-bit prefix), else the first wine on PATH.
   if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
+    find_program(NXUTIL_WINE NAMES wine NO_DEFAULT_PATH
+                 PATHS $ENV{NXUTIL_WIN32_WORK} /var/tmp/nxutil-win32)
     find_program(NXUTIL_WINE NAMES wine)
     if(NXUTIL_WINE)
       set(CMAKE_CROSSCOMPILING_EMULATOR ${NXUTIL_WINE})
