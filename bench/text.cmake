@@ -1,9 +1,18 @@
 # Text containers and UTF-8 <-> UTF-16 conversion against the standard strings, ICU, utfcpp and
-# glibc iconv. The code-page converter is internal to the library, so its source is compiled
-# into the benchmark (the shared library's copy is hidden and does not clash).
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(NX_ICU REQUIRED IMPORTED_TARGET icu-uc)
-find_path(NX_UTFCPP_INCLUDE utf8.h PATH_SUFFIXES utf8cpp REQUIRED)
+# glibc iconv (Linux only). The code-page converter is internal to the library, so its source is
+# compiled into the benchmark (the shared library's copy is hidden and does not clash).
+if(WIN32)
+  return()
+endif()
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(NX_ICU QUIET IMPORTED_TARGET icu-uc)
+endif()
+find_path(NX_UTFCPP_INCLUDE utf8.h PATH_SUFFIXES utf8cpp)
+if(NOT NX_ICU_FOUND OR NOT NX_UTFCPP_INCLUDE)
+  message(STATUS "text_bench skipped: install libicu-dev and libutfcpp-dev (.ci/packages-bench)")
+  return()
+endif()
 nx_add_bench(text_bench
   SOURCES text_bench.cpp
           ${PROJECT_SOURCE_DIR}/src/platform/posix/codepage.cpp
