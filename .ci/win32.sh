@@ -74,13 +74,20 @@ phase "toolchain"
 # ---- 2. a Wine that runs PE32 programs --------------------------------------------------------
 dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386; apt_updated=0; }
 R=$WORK/wine32root
-system_wine() { installed wine32:i386 && [ -x /usr/bin/wine ]; }
+system_wine() { installed wine32:i386 && [ -x /usr/lib/wine/wine ]; }
+write_system_wrappers() {
+    # The 32-bit loader itself (/usr/bin/wine would pick wine64 when wine32 is missing), and the
+    # server Debian's own wineserver script would choose.
+    local server=/usr/lib/wine/wineserver32
+    [ -x /usr/lib/wine/wineserver64 ] && server=/usr/lib/wine/wineserver64
+    write_wrappers /usr/lib/wine/wine "$server"
+}
 
-write_wrappers() { # write_wrappers <wine> [<wineserver> <library path>]
-    local env=""
-    if [ -n "${2:-}" ]; then
+write_wrappers() { # write_wrappers <wine loader> <wineserver> [<library path>]
+    local env="export WINESERVER=\"$2\""
+    if [ -n "${3:-}" ]; then
         env="export LD_LIBRARY_PATH=\"$3\${LD_LIBRARY_PATH:+:\$LD_LIBRARY_PATH}\"
-export WINESERVER=\"$2\""
+$env"
     fi
     # The wrapper pins the 32-bit prefix and keeps Wine quiet and headless, so ctest (and a
     # developer) can call it later without setting anything.
@@ -99,7 +106,7 @@ EOF
 #!/bin/sh
 $env
 export WINEPREFIX="\${WINEPREFIX:-$WORK/prefix32}"
-exec "${2:-/usr/bin/wineserver}" "\$@"
+exec "$2" "\$@"
 EOF
     chmod +x "$WORK/wine" "$WORK/wineserver"
 }
@@ -150,7 +157,7 @@ EOF
 }
 
 if system_wine; then
-    write_wrappers /usr/bin/wine
+    write_system_wrappers
 elif [ -x "$R/usr/lib/wine/wine" ]; then
     write_private_wrappers
     "$WORK/wine" --version >/dev/null 2>&1 || build_private_root
@@ -160,7 +167,7 @@ else
     log "installing wine wine32:i386"
     if timeout 900 "${APT[@]}" install -y -qq --no-install-recommends wine wine32:i386 \
             >"$WORK/apt-wine.log" 2>&1; then
-        write_wrappers /usr/bin/wine
+        write_system_wrappers
     else
         tail -n 5 "$WORK/apt-wine.log" | sed 's/^/    apt: /'
         log "wine32:i386 is not installable through apt"
