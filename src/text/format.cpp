@@ -4,7 +4,7 @@
 // go through std::to_chars (the shortest exact digits for a given precision, as printf in the
 // "C" locale would print them); everything else is formatted here.
 //
-// Sections: output sinks; conversion specification parsing; integers; floating point; text;
+// Sections: output sinks; conversion directives; integers; floating point; text;
 // the main loop; public entry points.
 #include "text/format.h"
 
@@ -83,12 +83,12 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Conversion specification
+// Conversion directives
 
 enum class Size { Default, Char, Short, Long, LongLong, SizeT, IntMax, PtrDiff, LongDouble,
                   Narrow, Wide };
 
-struct Spec {
+struct Directive {
     bool left = false;      // '-'
     bool plus = false;      // '+'
     bool space = false;     // ' '
@@ -99,23 +99,23 @@ struct Spec {
     Size size = Size::Default;
 };
 
-// Writes `body` (already rendered, ASCII) with its sign/prefix and the padding the spec asks
+// Writes `body` (already rendered, ASCII) with its sign or prefix and the padding the directive asks
 // for. `zeroPad` says whether the '0' flag applies to this conversion; `zeros` more '0' digits
 // go between the prefix and the body (an integer precision longer than the rendered digits).
-void emitPadded(Sink& out, const Spec& spec, const char* prefix, std::size_t prefixLen,
+void emitPadded(Sink& out, const Directive& fmt, const char* prefix, std::size_t prefixLen,
                 const char* body, std::size_t bodyLen, bool zeroPad, std::size_t zeros = 0) {
     std::size_t total = prefixLen + zeros + bodyLen;
-    std::size_t pad = spec.width > 0 && static_cast<std::size_t>(spec.width) > total
-                          ? static_cast<std::size_t>(spec.width) - total
+    std::size_t pad = fmt.width > 0 && static_cast<std::size_t>(fmt.width) > total
+                          ? static_cast<std::size_t>(fmt.width) - total
                           : 0;
-    if (!spec.left && !zeroPad)
+    if (!fmt.left && !zeroPad)
         out.fill(u' ', pad);
     out.putAscii(prefix, prefixLen);
-    if (!spec.left && zeroPad)
+    if (!fmt.left && zeroPad)
         out.fill(u'0', pad);
     out.fill(u'0', zeros);
     out.putAscii(body, bodyLen);
-    if (spec.left)
+    if (fmt.left)
         out.fill(u' ', pad);
 }
 
@@ -133,7 +133,7 @@ char* renderUnsigned(char* end, std::uint64_t value, unsigned base, bool upper) 
     return p;
 }
 
-void formatInteger(Sink& out, const Spec& spec, char conv, std::uint64_t magnitude,
+void formatInteger(Sink& out, const Directive& fmt, char conv, std::uint64_t magnitude,
                    bool negative) {
     unsigned base = 10;
     bool upper = false;
@@ -147,12 +147,12 @@ void formatInteger(Sink& out, const Spec& spec, char conv, std::uint64_t magnitu
     char* end = buf + sizeof buf;
     char* first = end;
     // Precision 0 with the value 0 prints no digits at all.
-    if (!(spec.precision == 0 && magnitude == 0))
+    if (!(fmt.precision == 0 && magnitude == 0))
         first = renderUnsigned(end, magnitude, base, upper);
     std::size_t digits = static_cast<std::size_t>(end - first);
-    std::size_t minDigits = spec.precision > 0 ? static_cast<std::size_t>(spec.precision) : 0;
+    std::size_t minDigits = fmt.precision > 0 ? static_cast<std::size_t>(fmt.precision) : 0;
     // '#' with octal makes the first digit a zero.
-    if (conv == 'o' && spec.alt && (digits == 0 || *first != '0') && minDigits <= digits)
+    if (conv == 'o' && fmt.alt && (digits == 0 || *first != '0') && minDigits <= digits)
         minDigits = digits + 1;
     // The precision's leading zeros are emitted, not rendered: it may exceed the buffer.
     const std::size_t zeros = minDigits > digits ? minDigits - digits : 0;
@@ -162,15 +162,15 @@ void formatInteger(Sink& out, const Spec& spec, char conv, std::uint64_t magnitu
     if (conv == 'd' || conv == 'i') {
         if (negative)
             prefix[prefixLen++] = '-';
-        else if (spec.plus)
+        else if (fmt.plus)
             prefix[prefixLen++] = '+';
-        else if (spec.space)
+        else if (fmt.space)
             prefix[prefixLen++] = ' ';
-    } else if ((conv == 'x' || conv == 'X') && spec.alt && magnitude != 0) {
+    } else if ((conv == 'x' || conv == 'X') && fmt.alt && magnitude != 0) {
         prefix[prefixLen++] = '0';
         prefix[prefixLen++] = conv;
     }
-    emitPadded(out, spec, prefix, prefixLen, first, digits, spec.zero && spec.precision < 0,
+    emitPadded(out, fmt, prefix, prefixLen, first, digits, fmt.zero && fmt.precision < 0,
                zeros);
 }
 
@@ -229,7 +229,7 @@ std::size_t stripZeros(char* buf, std::size_t len) {
     return static_cast<std::size_t>(p - buf) + expLen;
 }
 
-void formatFloat(Sink& out, const Spec& spec, char conv, double value) {
+void formatFloat(Sink& out, const Directive& fmt, char conv, double value) {
     bool upper = conv == 'F' || conv == 'E' || conv == 'G';
     char lower = static_cast<char>(upper ? conv - 'A' + 'a' : conv);
     bool negative = std::signbit(value);
@@ -239,21 +239,21 @@ void formatFloat(Sink& out, const Spec& spec, char conv, double value) {
     std::size_t prefixLen = 0;
     if (negative)
         prefix[prefixLen++] = '-';
-    else if (spec.plus)
+    else if (fmt.plus)
         prefix[prefixLen++] = '+';
-    else if (spec.space)
+    else if (fmt.space)
         prefix[prefixLen++] = ' ';
 
     if (!std::isfinite(magnitude)) {
         const char* text = std::isnan(magnitude) ? (upper ? "NAN" : "nan")
                                                  : (upper ? "INF" : "inf");
-        emitPadded(out, spec, prefix, prefixLen, text, 3, false);
+        emitPadded(out, fmt, prefix, prefixLen, text, 3, false);
         return;
     }
 
     // Room for DBL_MAX in fixed form (309 digits), the precision's digits, a point, an exponent
     // and the '#' point; a long precision renders into a heap block.
-    const int precision = spec.precision < 0 ? 6 : spec.precision;
+    const int precision = fmt.precision < 0 ? 6 : fmt.precision;
     char local[400];
     std::unique_ptr<char[]> heap;
     std::size_t cap = sizeof local;
@@ -266,12 +266,12 @@ void formatFloat(Sink& out, const Spec& spec, char conv, double value) {
     std::size_t len = 0;
     if (lower == 'f') {
         len = renderFloat(buf, cap - 1, magnitude, std::chars_format::fixed, precision);
-        if (spec.alt && precision == 0)
+        if (fmt.alt && precision == 0)
             buf[len++] = '.';
     } else if (lower == 'e') {
         len = renderFloat(buf, cap - 1, magnitude, std::chars_format::scientific,
                           precision);
-        if (spec.alt && precision == 0) {
+        if (fmt.alt && precision == 0) {
             char* e = static_cast<char*>(std::memchr(buf, 'e', len));
             if (e) {
                 std::memmove(e + 1, e, static_cast<std::size_t>(buf + len - e));
@@ -297,7 +297,7 @@ void formatFloat(Sink& out, const Spec& spec, char conv, double value) {
         if (x >= -4 && x < p)
             len = renderFloat(buf, cap - 1, magnitude, std::chars_format::fixed,
                               p - 1 - x);
-        if (!spec.alt) {
+        if (!fmt.alt) {
             len = stripZeros(buf, len);
         } else if (!std::memchr(buf, '.', len)) {
             char* ep = static_cast<char*>(std::memchr(buf, 'e', len));
@@ -312,7 +312,7 @@ void formatFloat(Sink& out, const Spec& spec, char conv, double value) {
             if (buf[i] == 'e')
                 buf[i] = 'E';
     }
-    emitPadded(out, spec, prefix, prefixLen, buf, len, spec.zero && !spec.left);
+    emitPadded(out, fmt, prefix, prefixLen, buf, len, fmt.zero && !fmt.left);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -378,16 +378,16 @@ std::u16string widenUtf8(const char* s, std::size_t n) {
     return w;
 }
 
-void emitText(Sink& out, const Spec& spec, const char16_t* s, std::size_t n) {
-    if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < n)
-        n = static_cast<std::size_t>(spec.precision);
-    std::size_t pad = spec.width > 0 && static_cast<std::size_t>(spec.width) > n
-                          ? static_cast<std::size_t>(spec.width) - n
+void emitText(Sink& out, const Directive& fmt, const char16_t* s, std::size_t n) {
+    if (fmt.precision >= 0 && static_cast<std::size_t>(fmt.precision) < n)
+        n = static_cast<std::size_t>(fmt.precision);
+    std::size_t pad = fmt.width > 0 && static_cast<std::size_t>(fmt.width) > n
+                          ? static_cast<std::size_t>(fmt.width) - n
                           : 0;
-    if (!spec.left)
-        out.fill(spec.zero ? u'0' : u' ', pad);
+    if (!fmt.left)
+        out.fill(fmt.zero ? u'0' : u' ', pad);
     out.put(s, n);
-    if (spec.left)
+    if (fmt.left)
         out.fill(u' ', pad);
 }
 
@@ -404,28 +404,28 @@ std::size_t unitLength(const char16_t* s, int precision) {
     return n;
 }
 
-void formatWide(Sink& out, const Spec& spec, const char16_t* s) {
+void formatWide(Sink& out, const Directive& fmt, const char16_t* s) {
     if (!s) {
-        emitText(out, spec, u"(null)", 6);
+        emitText(out, fmt, u"(null)", 6);
         return;
     }
-    emitText(out, spec, s, unitLength(s, spec.precision));
+    emitText(out, fmt, s, unitLength(s, fmt.precision));
 }
 
-void formatNarrow(Sink& out, const Spec& spec, const char* s) {
+void formatNarrow(Sink& out, const Directive& fmt, const char* s) {
     if (!s) {
-        emitText(out, spec, u"(null)", 6);
+        emitText(out, fmt, u"(null)", 6);
         return;
     }
     std::size_t n = 0;
-    if (spec.precision >= 0) {
-        while (n < static_cast<std::size_t>(spec.precision) && s[n])
+    if (fmt.precision >= 0) {
+        while (n < static_cast<std::size_t>(fmt.precision) && s[n])
             ++n;
     } else {
         n = std::strlen(s);
     }
     std::u16string w = widenUtf8(s, n);
-    emitText(out, spec, w.data(), w.size());
+    emitText(out, fmt, w.data(), w.size());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -459,70 +459,70 @@ void formatInto(Sink& out, const char16_t* pattern, va_list& args) {
             ++p;
             continue;
         }
-        Spec spec;
+        Directive fmt;
         for (;; ++p) {
-            if (*p == u'-') spec.left = true;
-            else if (*p == u'+') spec.plus = true;
-            else if (*p == u' ') spec.space = true;
-            else if (*p == u'#') spec.alt = true;
-            else if (*p == u'0') spec.zero = true;
+            if (*p == u'-') fmt.left = true;
+            else if (*p == u'+') fmt.plus = true;
+            else if (*p == u' ') fmt.space = true;
+            else if (*p == u'#') fmt.alt = true;
+            else if (*p == u'0') fmt.zero = true;
             else break;
         }
         if (*p == u'*') {
             ++p;
             int w = va_arg(args, int);
             if (w < 0) {
-                spec.left = true;
+                fmt.left = true;
                 w = w == INT32_MIN ? 100000 : -w;
             }
-            spec.width = w > 100000 ? 100000 : w;
+            fmt.width = w > 100000 ? 100000 : w;
         } else {
-            spec.width = readNumber(p);
+            fmt.width = readNumber(p);
         }
         if (*p == u'.') {
             ++p;
             if (*p == u'*') {
                 ++p;
                 int pr = va_arg(args, int);
-                spec.precision = pr < 0 ? -1 : (pr > 100000 ? 100000 : pr);
+                fmt.precision = pr < 0 ? -1 : (pr > 100000 ? 100000 : pr);
             } else {
-                spec.precision = readNumber(p);
+                fmt.precision = readNumber(p);
             }
         }
         // Size prefixes: Windows "I64" "I32" "I" "h" "l" "w" and the C99 "hh" "ll" "z" "j"
         // "t" "L".
         if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
-            spec.size = Size::LongLong;
+            fmt.size = Size::LongLong;
             p += 3;
         } else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
-            spec.size = Size::Default;
+            fmt.size = Size::Default;
             p += 3;
         } else if (*p == u'I' || *p == u'z') {
-            spec.size = Size::SizeT;
+            fmt.size = Size::SizeT;
             ++p;
         } else if (p[0] == u'h' && p[1] == u'h') {
-            spec.size = Size::Char;
+            fmt.size = Size::Char;
             p += 2;
         } else if (*p == u'h') {
-            spec.size = Size::Short;
+            fmt.size = Size::Short;
             ++p;
         } else if (p[0] == u'l' && p[1] == u'l') {
-            spec.size = Size::LongLong;
+            fmt.size = Size::LongLong;
             p += 2;
         } else if (*p == u'l') {
-            spec.size = Size::Long;
+            fmt.size = Size::Long;
             ++p;
         } else if (*p == u'w') {
-            spec.size = Size::Wide;
+            fmt.size = Size::Wide;
             ++p;
         } else if (*p == u'j') {
-            spec.size = Size::IntMax;
+            fmt.size = Size::IntMax;
             ++p;
         } else if (*p == u't') {
-            spec.size = Size::PtrDiff;
+            fmt.size = Size::PtrDiff;
             ++p;
         } else if (*p == u'L') {
-            spec.size = Size::LongDouble;
+            fmt.size = Size::LongDouble;
             ++p;
         }
 
@@ -536,22 +536,22 @@ void formatInto(Sink& out, const char16_t* pattern, va_list& args) {
         switch (conv) {
         case u'd':
         case u'i': {
-            std::int64_t v = takeSigned(spec.size, args);
+            std::int64_t v = takeSigned(fmt.size, args);
             std::uint64_t m = v < 0 ? 0 - static_cast<std::uint64_t>(v)
                                     : static_cast<std::uint64_t>(v);
-            formatInteger(out, spec, static_cast<char>(conv), m, v < 0);
+            formatInteger(out, fmt, static_cast<char>(conv), m, v < 0);
             break;
         }
         case u'u':
         case u'x':
         case u'X':
         case u'o':
-            formatInteger(out, spec, static_cast<char>(conv), takeUnsigned(spec.size, args),
+            formatInteger(out, fmt, static_cast<char>(conv), takeUnsigned(fmt.size, args),
                           false);
             break;
         case u'p': {
             // Windows prints a pointer as upper-case hexadecimal with all of its digits.
-            Spec ps = spec;
+            Directive ps = fmt;
             ps.precision = static_cast<int>(2 * sizeof(void*));
             ps.alt = false;
             formatInteger(out, ps, 'p',
@@ -566,32 +566,32 @@ void formatInto(Sink& out, const char16_t* pattern, va_list& args) {
         case u'E':
         case u'g':
         case u'G': {
-            double v = spec.size == Size::LongDouble
+            double v = fmt.size == Size::LongDouble
                            ? static_cast<double>(va_arg(args, long double))
                            : va_arg(args, double);
-            formatFloat(out, spec, static_cast<char>(conv), v);
+            formatFloat(out, fmt, static_cast<char>(conv), v);
             break;
         }
         case u's':
         case u'S': {
             // In a wide pattern "%s" is wide and "%S" narrow; "h" forces narrow, "l"/"w" wide.
             bool narrow = conv == u'S';
-            if (spec.size == Size::Short)
+            if (fmt.size == Size::Short)
                 narrow = true;
-            else if (spec.size == Size::Long || spec.size == Size::Wide)
+            else if (fmt.size == Size::Long || fmt.size == Size::Wide)
                 narrow = false;
             if (narrow)
-                formatNarrow(out, spec, va_arg(args, const char*));
+                formatNarrow(out, fmt, va_arg(args, const char*));
             else
-                formatWide(out, spec, va_arg(args, const char16_t*));
+                formatWide(out, fmt, va_arg(args, const char16_t*));
             break;
         }
         case u'c':
         case u'C': {
             bool narrow = conv == u'C';
-            if (spec.size == Size::Short)
+            if (fmt.size == Size::Short)
                 narrow = true;
-            else if (spec.size == Size::Long || spec.size == Size::Wide)
+            else if (fmt.size == Size::Long || fmt.size == Size::Wide)
                 narrow = false;
             int v = va_arg(args, int);
             char16_t unit;
@@ -601,7 +601,7 @@ void formatInto(Sink& out, const char16_t* pattern, va_list& args) {
             } else {
                 unit = static_cast<char16_t>(v);
             }
-            Spec cs = spec;
+            Directive cs = fmt;
             cs.precision = -1;
             emitText(out, cs, &unit, 1);
             break;
