@@ -40,6 +40,9 @@ die() { log "FAILED: $*"; exit 1; }
 [ "$(id -u)" -eq 0 ] || die "run as root (installs packages with apt-get)"
 mkdir -p "$WORK"
 case "$WORK/" in "$SRC"/*) die "NXUTIL_WIN32_WORK must be outside the clone" ;; esac
+# One run at a time per work folder: runs share the prefix, its server and the Wine root.
+exec 9>"$WORK/.lock"
+flock -w 3600 9 || die "another run holds $WORK/.lock"
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
@@ -176,7 +179,7 @@ else
 fi
 WINE=$WORK/wine
 WINESERVER_CMD=$WORK/wineserver
-"$WINE" --version || die "wine does not start"
+"$WINE" --version 9>&- || die "wine does not start"
 phase "wine"
 
 # ---- 3. the 32-bit prefix and its desktop -----------------------------------------------------
@@ -191,7 +194,7 @@ start_server() {
     # A persistent server for the whole run: about 0.05 s per test process instead of about
     # 1.2 s when every process starts its own. Exit status 2 means one already runs.
     mkdir -p "$WINEPREFIX"
-    "$WINESERVER_CMD" -p >>"$WLOG" 2>&1 || true
+    "$WINESERVER_CMD" -p >>"$WLOG" 2>&1 9>&- || true
 }
 stop_server() { # kills this prefix's server and waits until it has gone
     "$WINESERVER_CMD" -k >>"$WLOG" 2>&1 || true
@@ -200,7 +203,7 @@ stop_server() { # kills this prefix's server and waits until it has gone
 wine_run() { # wine_run <seconds> <args...>: runs wine with its output appended to $WLOG
     local limit=$1
     shift
-    timeout "$limit" "$WINE" "$@" >>"$WLOG" 2>&1
+    timeout "$limit" "$WINE" "$@" >>"$WLOG" 2>&1 9>&-
 }
 XVFB_PID=""
 cleanup() {
@@ -210,7 +213,7 @@ cleanup() {
 trap cleanup EXIT
 # Visible top-level windows need a display: a private X server, found by -displayfd.
 rm -f "$WORK/xvfb.display"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$WORK/xvfb.display" >"$WORK/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$WORK/xvfb.display" >"$WORK/xvfb.log" 2>&1 9>&- &
 XVFB_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/xvfb.display" ] && break; sleep 0.1; done
 [ -s "$WORK/xvfb.display" ] || { cat "$WORK/xvfb.log"; die "Xvfb did not start"; }
@@ -258,12 +261,12 @@ phase "build"
 # Every test program carries a PASS_REGULAR_EXPRESSION, so a program that runs silently (wrong
 # Wine architecture, missing DLL: exit 53) fails instead of passing.
 timeout 2400 ctest --test-dir "$BUILD" --output-on-failure --no-tests=error \
-    -j"$JOBS" --timeout 600 || die "tests under Wine"
-timeout 120 "$WINE" "$BUILD/bin/nxtool.exe" --help >"$WORK/nxtool-help.txt" 2>&1 \
+    -j"$JOBS" --timeout 600 9>&- || die "tests under Wine"
+timeout 120 "$WINE" "$BUILD/bin/nxtool.exe" --help >"$WORK/nxtool-help.txt" 2>&1 9>&- \
     || { cat "$WORK/nxtool-help.txt"; die "nxtool --help"; }
 grep -q 'commands:' "$WORK/nxtool-help.txt" \
     || { cat "$WORK/nxtool-help.txt"; die "nxtool --help printed no commands"; }
-timeout 300 "$WINE" "$BUILD/bin/nxtool.exe" demo >"$WORK/nxtool-demo.txt" 2>&1 \
+timeout 300 "$WINE" "$BUILD/bin/nxtool.exe" demo >"$WORK/nxtool-demo.txt" 2>&1 9>&- \
     || { cat "$WORK/nxtool-demo.txt"; die "nxtool demo"; }
 log "nxtool demo: $(grep -c '^== ' "$WORK/nxtool-demo.txt") sections"
 phase "tests"
