@@ -11,8 +11,8 @@
 /// barrier; assignment and reads are plain (relaxed) and may be stale by the time they are used.
 class NXUTIL_API NxAtomicInt {
 public:
-    NxAtomicInt() : m_value(0) {}
-    NxAtomicInt(int value) : m_value(value) {}
+    constexpr NxAtomicInt() : m_value(0) {}
+    constexpr NxAtomicInt(int value) : m_value(value) {}
     NxAtomicInt(const NxAtomicInt& other) : m_value(static_cast<int>(other)) {}
 
     /// Copies the other's value with a plain store.

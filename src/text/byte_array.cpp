@@ -19,12 +19,9 @@ using text_internal::checkedLength;
 using text_internal::checkedSum;
 using text_internal::soleOwner;
 
-// Set up before any other static initialiser of the library runs (NxAtomicInt's constructor
-// is not constexpr, so without the priority an array built by another file's initialiser could
-// meet a record whose count is reset afterwards).
-__attribute__((init_priority(101)))
+// Constant-initialised (NxAtomicInt's constructor is constexpr), so the records are in place
+// before any static initialiser of the library or of a host can build an array.
 NxByteArray::Data NxByteArray::shared_null = {1, 0, 0, NxByteArray::shared_null.array, {0}};
-__attribute__((init_priority(101)))
 NxByteArray::Data NxByteArray::shared_empty = {1, 0, 0, NxByteArray::shared_empty.array, {0}};
 
 namespace {
