@@ -132,6 +132,31 @@ TEST(PlatformFiles, MappingsHoldTheBytesAndRefuseEmptyOrMissingFiles) {
     EXPECT_EQ(openFile(dir.file("missing").c_str(), "rb"), nullptr);
 }
 
+TEST(PlatformFiles, PathsOutsideAsciiNameTheSameFile) {
+    nxtest::TempDir dir("platform-unicode");
+    const std::u16string folder = dir.file("") + u"\u4e2d\u00e9";
+    const std::u16string path = folder + kPathSeparator + u"f\U0001F600.txt";
+    ASSERT_TRUE(createDirectories(folder.c_str()));
+    writeText(path, "wide");
+    EXPECT_TRUE(pathExists(path.c_str()));
+    // The same name through the C++ library's own UTF-8 path conversion.
+    const std::filesystem::path native =
+        dir.path() / std::filesystem::u8path("\xE4\xB8\xAD\xC3\xA9") / std::filesystem::u8path("f\xF0\x9F\x98\x80.txt");
+    EXPECT_EQ(nxtest::readFileBytes(native), "wide");
+}
+
+TEST(PlatformProfile, WritesThatCannotLandReportFailure) {
+    nxtest::TempDir dir("platform-profile");
+    const std::u16string noFolder = dir.file("missing") + kPathSeparator + u"user.ini";
+    EXPECT_FALSE(profileWriteString(noFolder.c_str(), u"s", u"k", u"v"));
+    EXPECT_FALSE(pathExists(noFolder.c_str()));
+    char16_t out[8];
+    EXPECT_EQ(profileGetString(noFolder.c_str(), u"s", u"k", u"dflt  ", out, 8), 4u);
+    EXPECT_EQ(std::u16string(out), u"dflt") << "trailing blanks of the default are removed";
+    EXPECT_EQ(profileGetString(noFolder.c_str(), u"s", u"k", u"0123456789", out, 8), 7u);
+    EXPECT_EQ(std::u16string(out), u"0123456");
+}
+
 TEST(PlatformTime, LocalTimeRefusesMomentsOutOfRangeAndTicksMoveForward) {
     std::tm tm{};
     ASSERT_TRUE(toLocalTime(86400LL * 365 * 30, &tm));  // 24 December 1999
@@ -209,6 +234,30 @@ TEST_F(DocumentsFolder, ComesFromTheUserDirsFileWithHomeReplaced) {
     std::u16string made;
     ASSERT_TRUE(specialFolderPath(SpecialFolder::Documents, true, &made));
     EXPECT_TRUE(isDirectory(made.c_str()));
+}
+
+TEST_F(DocumentsFolder, AppDataFollowsXdgConfigHomeElseHome) {
+    std::u16string path;
+    ASSERT_TRUE(specialFolderPath(SpecialFolder::AppData, false, &path));
+    EXPECT_EQ(std::string(path.begin(), path.end()), home_ + "/cfg");
+    setenv("XDG_CONFIG_HOME", "relative/cfg", 1);
+    ASSERT_TRUE(specialFolderPath(SpecialFolder::AppData, false, &path));
+    EXPECT_EQ(std::string(path.begin(), path.end()), home_ + "/.config");
+    // Without HOME the account's home folder from the user database stands in.
+    unsetenv("HOME");
+    ASSERT_TRUE(specialFolderPath(SpecialFolder::AppData, false, &path));
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path[0], u'/');
+    EXPECT_EQ(path.substr(path.size() - 8), u"/.config");
+}
+
+TEST(Diagnostics, ReportLinesCarryEveryCharacterAsUtf8) {
+    ::testing::internal::CaptureStderr();
+    const char16_t message[] = {u'\u4e2d', 0xD83D, 0xDE00, 0xD800, u'x', 0xDC00, 0};
+    showReport(message, u"c");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "c: \xE4\xB8\xAD\xF0\x9F\x98\x80\xEF\xBF\xBDx\xEF\xBF\xBD\n")
+        << "lone surrogates become U+FFFD";
 }
 
 TEST(ProcessorFacts, NameAndSpeedComeFromCpuinfo) {
