@@ -221,15 +221,20 @@ DISPLAY=":$(head -n 1 "$WORK/xvfb.display")"
 export DISPLAY
 # A server left by an earlier run may be bound to another display.
 stop_server
-start_server
-if [ ! -f "$WINEPREFIX/system.reg" ] || ! grep -q '#arch=win32' "$WINEPREFIX/system.reg"; then
-    stop_server
+# .nxutil-prefix-ready marks a prefix that was set up completely.
+if [ ! -f "$WINEPREFIX/.nxutil-prefix-ready" ] || ! grep -q '#arch=win32' "$WINEPREFIX/system.reg"; then
     rm -rf "$WINEPREFIX"
-    start_server
+    mkdir -p "$WINEPREFIX"
+    # A new prefix keeps installing in the background after wineboot returns; waiting for its
+    # server to end (-w) lets that finish before any test runs.
     wine_run 300 wineboot -i || { cat "$WLOG"; die "wineboot -i (creating the prefix)"; }
+    timeout 300 "$WINESERVER_CMD" -w >>"$WLOG" 2>&1 9>&- || true
     # Wine 8 reports Windows 7 unless told otherwise.
     wine_run 120 winecfg -v win10 || { cat "$WLOG"; die "winecfg -v win10"; }
+    timeout 300 "$WINESERVER_CMD" -w >>"$WLOG" 2>&1 9>&- || true
+    touch "$WINEPREFIX/.nxutil-prefix-ready"
 fi
+start_server
 # Starts services.exe and the desktop (explorer.exe) with their output in the log.
 wine_run 60 cmd /c echo nxutil-wine-ok || true
 grep -q nxutil-wine-ok "$WLOG" || { cat "$WLOG"; die "wine cannot run a 32-bit program"; }
