@@ -13,7 +13,6 @@
 // of an object it did not create has met the remains of processes that ended without closing:
 // it removes the name, so the block is gone as it would be on Windows.
 #include "platform/shm.h"
-#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
 
@@ -58,18 +57,6 @@ bool lockHold(int fd, short type, bool wait) {
         if (errno != EINTR || !wait)
             return false;
     }
-}
-
-std::string toUtf8(const std::u16string& s) {
-    if (s.empty())
-        return std::string();
-    const int n = wideCharToMultiByte(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        wideCharToMultiByte(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n,
-                            nullptr, nullptr);
-    return out;
 }
 
 // Attempts to take or create a hold; see the file comment. Bounded, in case names keep being
@@ -157,7 +144,7 @@ std::string shmSystemName(const std::u16string& name) {
     // '/' is the one byte an object name may not hold; '%' escapes, so the mapping is one to one.
     static const char kHex[] = "0123456789ABCDEF";
     std::string escaped;
-    for (const char c : toUtf8(plain)) {
+    for (const char c : posix::toUtf8(plain.c_str())) {
         const unsigned char b = static_cast<unsigned char>(c);
         if (b == '/' || b == '%' || b < 0x20 || b == 0x7F) {
             escaped += '%';
