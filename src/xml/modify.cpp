@@ -43,6 +43,20 @@ bool canOpen(const CMarkup::ElemPos& parent, const std::u16string& text, int par
 
 }  // namespace
 
+void CMarkup::x_InsertionPlace(int options, int& parent, int& rel, NodePos& node) const {
+    if (options & OPT_CHILD) {
+        parent = mainPos;
+        rel = childPos;
+        return;
+    }
+    parent = parentPos;
+    rel = mainPos;
+    if (nodeLength && nodeType != NODE_ELEMENT) {
+        node.start = nodeOffset;
+        node.length = nodeLength;
+    }
+}
+
 int CMarkup::x_InsertNew(int parentIndex, int& relIndex, NodePos& node) {
     const int flags = node.nodeFlags;
     const bool emptyParent = parentIndex && ELEM(parentIndex).IsEmptyElement();
@@ -139,17 +153,7 @@ bool CMarkup::x_AddElem(const char16_t* tagName, const char16_t* value, int opti
     int parent;
     int rel;
     NodePos node(options);
-    if (options & OPT_CHILD) {
-        parent = mainPos;
-        rel = childPos;
-    } else {
-        parent = parentPos;
-        rel = mainPos;
-        if (nodeLength && nodeType != NODE_ELEMENT) {
-            node.start = nodeOffset;
-            node.length = nodeLength;
-        }
-    }
+    x_InsertionPlace(options, parent, rel, node);
 
     if (!canOpen(ELEM(parent), docText, parent))
         return false;
@@ -427,17 +431,7 @@ bool CMarkup::x_AddSubDoc(const char16_t* subDoc, int options) {
     int parent;
     int rel;
     NodePos node(options);
-    if (options & OPT_CHILD) {
-        parent = mainPos;
-        rel = childPos;
-    } else {
-        parent = parentPos;
-        rel = mainPos;
-        if (nodeLength && nodeType != NODE_ELEMENT) {
-            node.start = nodeOffset;
-            node.length = nodeLength;
-        }
-    }
+    x_InsertionPlace(options, parent, rel, node);
 
     if (!canOpen(ELEM(parent), docText, parent))
         return false;

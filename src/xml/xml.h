@@ -396,6 +396,9 @@ protected:
     bool x_AddElem(const char16_t* tagName, const char16_t* value, int options);
     bool x_AddElem(const char16_t* tagName, int value, int options);
     int x_InsertNew(int parentIndex, int& relIndex, NodePos& node);
+    // Where an added element or sub-document goes: under the main element beside the child
+    // (OPT_CHILD), else beside the main element, or beside the current non-element node.
+    void x_InsertionPlace(int options, int& parent, int& rel, NodePos& node) const;
     static bool x_CreateNode(std::u16string& nodeString, int type, const char16_t* nodeText);
     static std::u16string x_EncodeCDATASection(const char16_t* data);
     bool x_SetAttrib(int index, const char16_t* attribName, const char16_t* value);
