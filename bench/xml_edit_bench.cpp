@@ -2,7 +2,6 @@
 // elements with attributes and data and save them to a file; walk a large document reading
 // one attribute per element.
 #include "xml/xml.h"
-#include "xml_heap_hook.h"
 
 #include <benchmark/benchmark.h>
 #include <pugixml.hpp>

@@ -124,8 +124,13 @@ std::u16string CMarkup::UnescapeText(MCD_CSTR nodeText, int textLength) {
         return out;
     if (textLength < 0)
         textLength = toInt(length16(s));
-    out.reserve(static_cast<std::size_t>(textLength));
-    int i = 0;
+    const std::size_t length = static_cast<std::size_t>(textLength > 0 ? textLength : 0);
+    const char16_t* amp = std::char_traits<char16_t>::find(s, length, u'&');
+    if (!amp)
+        return std::u16string(s, length);  // most values hold no reference
+    out.reserve(length);
+    out.append(s, static_cast<std::size_t>(amp - s));
+    int i = static_cast<int>(amp - s);
     while (i < textLength) {
         const int run = i;
         while (i < textLength && s[i] != '&')

@@ -3,8 +3,8 @@
 // Elements added with line breaks are followed by "\r\n"; content added to an element that had
 // none goes on lines of its own.
 #include "xml/xml_internal.h"
-#include "text/format.h"
 
+#include <charconv>
 #include <initializer_list>
 #include <string_view>
 
@@ -16,6 +16,13 @@ namespace {
 constexpr int kMaxNameForEndTag = 508;
 
 std::u16string text16(const char16_t* s) { return s ? std::u16string(s) : std::u16string(); }
+
+// The decimal text of the int forms of the edits.
+std::u16string decimal(int value) {
+    char digits[16];
+    char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return std::u16string(&digits[0], end);
+}
 
 // Concatenation by appending into one reserved string.
 std::u16string join(std::initializer_list<std::u16string_view> parts) {
@@ -202,7 +209,7 @@ bool CMarkup::x_AddElem(const char16_t* tagName, const char16_t* value, int opti
 }
 
 bool CMarkup::x_AddElem(const char16_t* tagName, int value, int options) {
-    const std::u16string text = nxFormatString(u"%d", value);
+    const std::u16string text = decimal(value);
     return x_AddElem(tagName, text.c_str(), options);
 }
 
@@ -308,24 +315,27 @@ bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, const char16_t*
     }
     if (!attribName || !*attribName)
         return false;
-    std::u16string text = join({u"\"", EscapeText(value, OPT_ESCAPE_QUOTES), u"\""});
+    const std::u16string escaped = EscapeText(value, OPT_ESCAPE_QUOTES);
+    std::u16string text;
     int at;
     int replaced;
     if (x_FindAttrib(token, attribName)) {
         if (token.tokenFlags & TOKEN_QUOTED) {
             at = token.left - 1;
             replaced = token.next - at;
+            text = join({u"\"", escaped, u"\""});
         } else if (token.left == token.preSpaceStart + token.preSpaceLength) {
             // A bare name: keep it and give it the value.
             at = token.right + 1;
             replaced = 0;
-            text = join({u"=", text});
+            text = join({u"=\"", escaped, u"\""});
         } else {
             at = token.left;
             replaced = token.Length();
+            text = join({u"\"", escaped, u"\""});
         }
     } else {
-        text = join({u" ", attribName, u"=", text});
+        text = join({u" ", attribName, u"=\"", escaped, u"\""});
         at = token.next;
         replaced = 0;
     }
@@ -348,7 +358,7 @@ bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, const char16_t*
 }
 
 bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, int value) {
-    const std::u16string text = nxFormatString(u"%d", value);
+    const std::u16string text = decimal(value);
     return x_SetAttrib(index, attribName, text.c_str());
 }
 
@@ -377,7 +387,7 @@ bool CMarkup::x_SetData(int index, const char16_t* data, int options) {
 }
 
 bool CMarkup::x_SetData(int index, int value) {
-    const std::u16string text = nxFormatString(u"%d", value);
+    const std::u16string text = decimal(value);
     return x_SetData(index, text.c_str(), 0);
 }
 

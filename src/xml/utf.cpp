@@ -32,6 +32,20 @@ inline int plainAscii16(const char* p) {
     return stop ? __builtin_ctz(stop) : 16;
 }
 
+// Eight units of a zero-terminated text can be read at once when the 16 bytes lie in one page:
+// they may run past the terminator but never into an unmapped page. The address sanitizer
+// would report the bytes past the terminator, so the reader is not instrumented.
+__attribute__((no_sanitize_address)) inline bool ascii8InPage(const char16_t* p, __m128i& v) {
+    if ((reinterpret_cast<std::uintptr_t>(p) & 4095) > 4096 - 16)
+        return false;
+    v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Every unit in 1..0x7F: none is zero and none is above 0x7F.
+    const __m128i zero = _mm_setzero_si128();
+    const int small = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(0x7F)), zero));
+    const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
+    return small == 0xFFFF && zeros == 0;
+}
+
 // Widens 16 ASCII bytes to 16 UTF-16 units.
 inline void widen16(char16_t* out, const char* p) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -204,6 +218,16 @@ int CMarkup::UTF16To8(char* utf8, const char16_t* utf16, int byteCount) {
     const char16_t* p = utf16;
     int len = 0;
     while (*p) {
+#if defined(__SSE2__)
+        __m128i v;
+        if ((!utf8 || byteCount - len >= 8) && ascii8InPage(p, v)) {
+            if (utf8)
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(utf8 + len), _mm_packus_epi16(v, v));
+            len += 8;
+            p += 8;
+            continue;
+        }
+#endif
         if (*p < 0x80 && (!utf8 || byteCount - len >= 1)) {
             // ASCII needs one byte, which fits whenever any room remains.
             if (utf8)

@@ -38,6 +38,16 @@ inline int toInt(std::size_t n) { return static_cast<int>(n); }
 // Compares n units of a and b, folding ASCII letters when ignoreCase is set.
 bool unitsEqual(const char16_t* a, const char16_t* b, int n, bool ignoreCase);
 
+// Finding an attribute of a start tag or processing instruction whose name token begins at
+// token.next. Both leave the token on the value (or on the bare name) when found and on the
+// tag's end otherwise, with preSpaceStart/preSpaceLength naming the white space before the name.
+// quickFindAttrib reads only the common name="value" shape and answers QUICK_UNSURE, leaving
+// the token as it was, on anything else; findAttribByTokens reads every shape, and finds the
+// attribute numbered n (from 0) when attribName is null.
+enum QuickFind { QUICK_FOUND, QUICK_ABSENT, QUICK_UNSURE };
+QuickFind quickFindAttrib(CMarkup::TokenPos& token, const char16_t* attribName);
+bool findAttribByTokens(CMarkup::TokenPos& token, const char16_t* attribName, int n);
+
 }  // namespace nxxml
 
 #endif

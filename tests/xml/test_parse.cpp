@@ -3,6 +3,7 @@
 #include "markup_check.h"
 #include "support/test_support.h"
 #include "xml/parse_node.h"
+#include "xml/xml_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -266,6 +267,47 @@ TEST(XmlTokens, FindNamesAndAttributes) {
     t2.next = 1;
     EXPECT_FALSE(MarkupInspector::x_FindAttrib(t2, u"y"));
     EXPECT_EQ(t2.next, 8);
+}
+
+// The tight pass for name="value" tags must agree with the general tokenizer wherever it answers,
+// on the whole token (value, next position, the space before the name, the quoted flag).
+TEST(XmlTokens, QuickAttributeSearchAgreesWithTheTokenizer) {
+    const char16_t* pieces[] = {u" ", u"  ", u"\t", u"\n", u"a", u"id", u"ID", u"i", u"=", u" = ",
+                                u"\"", u"'", u"1", u"x y", u">", u"/", u"?", u"/>", u"\u00e9",
+                                u"&amp;", u"<", u"[", u"-", u"id=\"7\"", u"a='q'"};
+    const char16_t* names[] = {u"id", u"a", u"ID", u"i", u"id/x", u"a[1]", u"\u00e9", u"i d", u"id="};
+    std::mt19937 rng(77);
+    int answered = 0;
+    for (int round = 0; round < 40000; ++round) {
+        std::u16string tag = u"<e";
+        const int n = static_cast<int>(rng() % 12);
+        for (int i = 0; i < n; ++i)
+            tag += pieces[rng() % (sizeof(pieces) / sizeof(pieces[0]))];
+        if (rng() % 2)
+            tag += u"/>";
+        const char16_t* name = names[rng() % (sizeof(names) / sizeof(names[0]))];
+        const int flags = (rng() % 4 == 0) ? int{CMarkup::DOC_IGNORE_CASE} : 0;
+        MarkupInspector::TokenPos quick(tag.c_str(), flags);
+        MarkupInspector::TokenPos general(tag.c_str(), flags);
+        quick.next = general.next = 1;
+        const nxxml::QuickFind answer = nxxml::quickFindAttrib(quick, name);
+        const bool found = nxxml::findAttribByTokens(general, name, 0);
+        if (answer == nxxml::QUICK_UNSURE) {
+            EXPECT_EQ(quick.next, 1) << narrow(tag);
+            continue;
+        }
+        ++answered;
+        ASSERT_EQ(answer == nxxml::QUICK_FOUND, found) << narrow(tag) << " " << narrow(name);
+        ASSERT_EQ(quick.next, general.next) << narrow(tag);
+        if (found) {
+            EXPECT_EQ(quick.left, general.left) << narrow(tag);
+            EXPECT_EQ(quick.right, general.right) << narrow(tag);
+            EXPECT_EQ(quick.tokenFlags, general.tokenFlags) << narrow(tag);
+            EXPECT_EQ(quick.preSpaceStart, general.preSpaceStart) << narrow(tag);
+            EXPECT_EQ(quick.preSpaceLength, general.preSpaceLength) << narrow(tag);
+        }
+    }
+    EXPECT_GT(answered, 4000);  // the common shape is well represented
 }
 
 TEST(XmlTokens, MatchNameAcceptsPathContinuations) {

@@ -128,6 +128,11 @@ TEST(XmlUtf, RoundTripsRandomValidText) {
         const int len = static_cast<int>(rng() % 50);
         for (int i = 0; i < len; ++i) {
             const int kind = static_cast<int>(rng() % 4);
+            if (kind == 0) {  // runs of ASCII take the eight-at-a-time path
+                for (int run = static_cast<int>(rng() % 20); run >= 0; --run)
+                    text += static_cast<char16_t>(1 + rng() % 0x7F);
+                continue;
+            }
             int cp = kind == 0 ? 1 + static_cast<int>(rng() % 0x7F)
                    : kind == 1 ? 0x80 + static_cast<int>(rng() % 0x780)
                    : kind == 2 ? 0xE000 + static_cast<int>(rng() % 0x1FFE)
@@ -140,6 +145,17 @@ TEST(XmlUtf, RoundTripsRandomValidText) {
         const int bytes = CMarkup::UTF16To8(nullptr, text.c_str(), 0);
         std::string utf8(static_cast<std::size_t>(bytes) + 1, '\0');
         ASSERT_EQ(CMarkup::UTF16To8(&utf8[0], text.c_str(), bytes + 1), bytes);
+        // A smaller buffer gets the longest run of whole characters that fits, then a zero.
+        const int room = static_cast<int>(rng() % static_cast<unsigned>(bytes + 1));
+        int fits = room;
+        while (fits > 0 && fits < bytes && (static_cast<unsigned char>(utf8[fits]) & 0xC0) == 0x80)
+            --fits;
+        std::string part(static_cast<std::size_t>(bytes) + 1, 'Z');
+        ASSERT_EQ(CMarkup::UTF16To8(&part[0], text.c_str(), room), fits);
+        ASSERT_EQ(part.substr(0, static_cast<std::size_t>(fits)), utf8.substr(0, static_cast<std::size_t>(fits)));
+        if (fits < room) {
+            ASSERT_EQ(part[static_cast<std::size_t>(fits)], '\0');
+        }
         const int units = CMarkup::UTF8To16(nullptr, utf8.data(), bytes);
         ASSERT_EQ(units, static_cast<int>(text.size()));
         std::u16string back(static_cast<std::size_t>(units), u'\0');
