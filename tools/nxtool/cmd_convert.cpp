@@ -206,6 +206,13 @@ int demoVideo() {
                 frame[62], frame[63], rgb[45], rgb[46], rgb[47]);
     scale.convertRGBToRGB(frame.data(), rgb.data(), true);
     std::printf("  flipped: first row's green = %d (the source's last row)\n", rgb[1]);
+    // Bitmaps hold blue, green, red: the viewer-ready copy is converted to BGR24 and scaled up.
+    Bytes shown(64 * 32 * 3, kUntouched);
+    scale.initRGBToRGB(16, 8, 64, 32, 16 * 4, 64 * 3, RGBScale::BGRA32, RGBScale::BGR24);
+    scale.convertRGBToRGB(frame.data(), shown.data(), false);
+    const std::string bitmap = nxtool::demoFolder() + "/frame.bmp";
+    std::printf("  scaled to 64x32 as BGR24 and saved: %s %s\n", bitmap.c_str(),
+                writeBitmap(bitmap, shown, 64, 32, 3) ? "(written)" : "(not written)");
 
     Bytes small(8 * 4 * 3, kUntouched);
     scale.initRGBToRGB(16, 8, 8, 4, 16 * 4, 8 * 3, RGBScale::BGRA32, RGBScale::RGB24);

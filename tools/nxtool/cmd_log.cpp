@@ -55,8 +55,7 @@ int runLog(const std::vector<std::string>& args) {
 }
 
 int demoLog() {
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / "nxtool-demo" / "demo.log";
+    const std::filesystem::path path = std::filesystem::path(nxtool::demoFolder()) / "demo.log";
     std::error_code ec;
     std::filesystem::remove(path, ec);
     {

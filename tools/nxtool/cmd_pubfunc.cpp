@@ -14,11 +14,7 @@ void show(const char* label, const std::u16string& value) {
     std::printf("%-28s %s\n", label, utf8(value).c_str());
 }
 
-int runPaths(const std::vector<std::string>& args) {
-    if (!args.empty()) {
-        std::fprintf(stderr, "usage: nxtool paths\n");
-        return 2;
-    }
+void showPaths() {
     show("executable", pubfunc::getExeName());
     show("executable without ext", pubfunc::getExeNameWithoutExt());
     show("executable folder", pubfunc::getExePath(pubfunc::moduleExe));
@@ -35,6 +31,14 @@ int runPaths(const std::vector<std::string>& args) {
     show("video record folder", video);
     std::printf("%-28s %lld\n", "free bytes there",
                 pubfunc::getDiskFreeSpace(video == u"(unknown)" ? pubfunc::getNxAppDataPath() : video));
+}
+
+int runPaths(const std::vector<std::string>& args) {
+    if (!args.empty()) {
+        std::fprintf(stderr, "usage: nxtool paths\n");
+        return 2;
+    }
+    showPaths();
     return 0;
 }
 
@@ -113,6 +117,8 @@ int demoPubfunc() {
     show("hotkey Ctrl+Shift 0x74", pubfunc::changeHotkeyValueToString((3u << 16) | 0x74));
     show("hotkey Alt 0x20", pubfunc::changeHotkeyValueToString((4u << 16) | 0x20));
     show("hotkey 0x2E", pubfunc::changeHotkeyValueToString(0x2E));
+    std::printf("per-user folders (created as the engine creates them):\n");
+    showPaths();
     return 0;
 }
 

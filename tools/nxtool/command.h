@@ -37,6 +37,10 @@ struct DemoRegistration {
 /// True when args holds "--help" or "-h".
 bool wantsHelp(const std::vector<std::string>& args);
 
+/// The folder the demo writes its files into ("nxtool-demo" in the temporary folder), created
+/// on first use; empty when it cannot be created.
+std::string demoFolder();
+
 }  // namespace nxtool
 
 #define NXTOOL_CONCAT_(a, b) a##b

@@ -1,6 +1,8 @@
 // nxtool: dispatches to the registered commands.
 #include "command.h"
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cstring>
 
@@ -19,6 +21,13 @@ std::vector<DemoSection>& demoSections() {
 bool wantsHelp(const std::vector<std::string>& args) {
     return std::any_of(args.begin(), args.end(),
                        [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
+
+std::string demoFolder() {
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(ec) / "nxtool-demo";
+    std::filesystem::create_directories(folder, ec);
+    return ec ? std::string() : folder.string();
 }
 
 }  // namespace nxtool
