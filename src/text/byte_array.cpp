@@ -28,26 +28,9 @@ namespace {
 
 using Data = NxByteArray::Data;
 
-constexpr std::size_t kHeader = offsetof(Data, array);
+using Record = text_internal::Records<Data>;
 
-// The heap block of a record with capacity `alloc`: the header and its block's bytes
-// (alloc <= INT_MAX, so this stays within an unsigned int).
-unsigned int recordBytes(int alloc) {
-    return static_cast<unsigned int>(
-        kHeader + static_cast<std::size_t>(nx_text_detail::blockElements(alloc)));
-}
-
-Data* allocRecord(int alloc) {
-    void* p = nxMalloc(recordBytes(alloc));
-    if (!p)
-        throw std::bad_alloc();
-    Data* x = new (p) Data;
-    x->ref = 1;
-    x->alloc = alloc;
-    x->size = 0;
-    x->data = x->array;
-    return x;
-}
+Data* allocRecord(int alloc) { return Record::allocate(alloc); }
 
 // The same record with one more reference.
 Data* share(Data* x) {
@@ -55,11 +38,7 @@ Data* share(Data* x) {
     return x;
 }
 
-// Releases one reference and frees the record at 0 (the static records never reach 0).
-void drop(Data* x) {
-    if (x->ref.deref() == 0)
-        nxFree(x);
-}
+void drop(Data* x) { Record::drop(x); }
 
 // A copy of `len` bytes at `src` when they lie inside the record's storage, which the caller
 // is about to move; empty otherwise.
@@ -79,31 +58,7 @@ int NxByteArray::grow(int n) {
     return cap > INT_MAX ? INT_MAX : static_cast<int>(cap);
 }
 
-void NxByteArray::reallocData(int alloc) {
-    if (soleOwner(d->ref)) {
-        // The block changes only when the capacity leaves its size step.
-        if (nx_text_detail::blockElements(alloc) != nx_text_detail::blockElements(d->alloc)) {
-            void* p = nxRealloc(d, recordBytes(alloc));
-            if (!p)
-                throw std::bad_alloc();
-            d = static_cast<Data*>(p);
-        }
-        d->data = d->array;
-        d->alloc = alloc;
-        if (d->size > alloc) {
-            d->size = alloc;
-            d->data[alloc] = 0;
-        }
-        return;
-    }
-    Data* x = allocRecord(alloc);
-    int keep = d->size < alloc ? d->size : alloc;
-    std::memcpy(x->data, d->data, static_cast<std::size_t>(keep));
-    x->size = keep;
-    x->data[keep] = 0;
-    drop(d);
-    d = x;
-}
+void NxByteArray::reallocData(int alloc) { Record::resize(d, alloc); }
 
 void NxByteArray::detach() {
     if (!soleOwner(d->ref))

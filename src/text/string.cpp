@@ -27,30 +27,10 @@ namespace {
 
 using Data = NxString::Data;
 
-constexpr std::size_t kHeader = offsetof(Data, array);
-// The largest capacity whose record size still fits the allocator's unsigned 32-bit size.
-constexpr long long kMaxAlloc = (static_cast<long long>(UINT_MAX) - kHeader) / 2 - 1;
+using Record = text_internal::Records<Data>;
+constexpr long long kMaxAlloc = Record::kMaxAlloc;
 
-// The heap block of a record with capacity `alloc`: the header and its block's units.
-unsigned int recordBytes(int alloc) {
-    if (alloc > kMaxAlloc)
-        throw std::length_error("nxutil: string length beyond the allocator's range");
-    return static_cast<unsigned int>(
-        kHeader + 2 * static_cast<std::size_t>(nx_text_detail::blockElements(alloc)));
-}
-
-Data* allocRecord(int alloc) {
-    void* p = nxMalloc(recordBytes(alloc));
-    if (!p)
-        throw std::bad_alloc();
-    Data* x = new (p) Data;
-    x->ref = 1;
-    x->alloc = alloc;
-    x->size = 0;
-    x->data = x->array;
-    x->data[0] = 0;
-    return x;
-}
+Data* allocRecord(int alloc) { return Record::allocate(alloc); }
 
 Data* share(Data* x) {
     x->ref.ref();
@@ -114,36 +94,11 @@ void NxString::freeData(Data*& x) {
 int NxString::grow(int n) {
     long long cap = nx_text_detail::growCapacity(n, 2);
     if (cap > kMaxAlloc)
-        cap = n > kMaxAlloc ? n : kMaxAlloc;   // n itself is refused by recordBytes
+        cap = n > kMaxAlloc ? n : kMaxAlloc;   // n itself is refused by Record::bytes
     return static_cast<int>(cap);
 }
 
-void NxString::reallocData(int alloc) {
-    if (soleOwner(d->ref)) {
-        // The block changes only when the capacity leaves its size step.
-        if (nx_text_detail::blockElements(alloc) != nx_text_detail::blockElements(d->alloc)) {
-            void* p = nxRealloc(d, recordBytes(alloc));
-            if (!p)
-                throw std::bad_alloc();
-            d = static_cast<Data*>(p);
-        }
-        d->data = d->array;
-        d->alloc = alloc;
-        if (d->size > alloc) {
-            d->size = alloc;
-            d->data[alloc] = 0;
-        }
-        return;
-    }
-    Data* x = allocRecord(alloc);
-    int keep = d->size < alloc ? d->size : alloc;
-    std::memcpy(x->data, d->data, static_cast<std::size_t>(keep) * 2);
-    x->size = keep;
-    x->data[keep] = 0;
-    if (d->ref.deref() == 0)
-        freeData(d);
-    d = x;
-}
+void NxString::reallocData(int alloc) { Record::resize(d, alloc); }
 
 void NxString::reallocData() { reallocData(d->size); }
 

@@ -6,7 +6,10 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstring>
+#include <new>
 #include <stdexcept>
+#include <type_traits>
 
 namespace text_internal {
 
@@ -38,6 +41,74 @@ inline int hexValue(int c) {
         return c - 'A' + 10;
     return -1;
 }
+
+/// The heap records of NxByteArray and NxString, which differ only in their element type: a
+/// header (count, capacity, size, data pointer) followed by the elements and a terminating zero.
+template <class Data>
+struct Records {
+    using Unit = std::remove_extent_t<decltype(Data::array)>;
+    static constexpr std::size_t kHeader = offsetof(Data, array);
+    /// The largest capacity whose record size still fits the allocator's unsigned 32-bit size.
+    static constexpr long long kMaxAlloc =
+        (static_cast<long long>(UINT_MAX) - static_cast<long long>(kHeader)) /
+            static_cast<long long>(sizeof(Unit)) - 1;
+
+    /// The heap block of a record with capacity `alloc`: the header and its block's elements.
+    static unsigned int bytes(int alloc) {
+        if (alloc > kMaxAlloc)
+            throw std::length_error("nxutil: text length beyond the allocator's range");
+        return static_cast<unsigned int>(
+            kHeader + sizeof(Unit) * static_cast<std::size_t>(nx_text_detail::blockElements(alloc)));
+    }
+
+    /// A new, empty record of capacity `alloc` with one reference.
+    static Data* allocate(int alloc) {
+        void* p = nxMalloc(bytes(alloc));
+        if (!p)
+            throw std::bad_alloc();
+        Data* x = new (p) Data;
+        x->ref = 1;
+        x->alloc = alloc;
+        x->size = 0;
+        x->data = x->array;
+        x->data[0] = 0;
+        return x;
+    }
+
+    /// Releases one reference and frees the record at 0 (the static records never reach 0).
+    static void drop(Data* x) {
+        if (x->ref.deref() == 0)
+            nxFree(x);
+    }
+
+    /// Gives `d` the capacity `alloc`, cutting the size to it. The caller's only record changes
+    /// in place, its heap block moving only when the capacity leaves its size step; a shared one
+    /// is left to its other owners and `d` becomes a fresh copy of the kept elements.
+    static void resize(Data*& d, int alloc) {
+        if (soleOwner(d->ref)) {
+            if (nx_text_detail::blockElements(alloc) != nx_text_detail::blockElements(d->alloc)) {
+                void* p = nxRealloc(d, bytes(alloc));
+                if (!p)
+                    throw std::bad_alloc();
+                d = static_cast<Data*>(p);
+            }
+            d->data = d->array;
+            d->alloc = alloc;
+            if (d->size > alloc) {
+                d->size = alloc;
+                d->data[alloc] = 0;
+            }
+            return;
+        }
+        Data* x = allocate(alloc);
+        const int keep = d->size < alloc ? d->size : alloc;
+        std::memcpy(x->data, d->data, static_cast<std::size_t>(keep) * sizeof(Unit));
+        x->size = keep;
+        x->data[keep] = 0;
+        drop(d);
+        d = x;
+    }
+};
 
 }  // namespace text_internal
 
