@@ -1,6 +1,6 @@
 // The INI text engine: a line scanner shared by lookup and update.
 #include "platform/ini.h"
-#include "platform/codepage.h"
+#include "platform/utf8.h"
 
 #include <cwctype>
 #include <vector>
@@ -72,28 +72,6 @@ std::vector<Line> scan(const std::string& text) {
     return lines;
 }
 
-std::u16string decode(const std::string& s) {
-    if (s.empty())
-        return std::u16string();
-    const int n = multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::u16string out(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
-    if (n > 0)
-        multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
-    return out;
-}
-
-std::string encode(const std::u16string& s) {
-    if (s.empty())
-        return std::string();
-    const int n = wideCharToMultiByte(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        wideCharToMultiByte(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n,
-                            nullptr, nullptr);
-    return out;
-}
-
 char16_t fold(char16_t c) {
     if (c < 0x80)
         return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
@@ -116,7 +94,7 @@ bool sameName(const std::string& utf8, const std::u16string& want) {
                 return false;
         return true;
     }
-    const std::u16string have = decode(utf8);
+    const std::u16string have = fromUtf8(utf8);
     if (have.size() != want.size())
         return false;
     for (std::size_t i = 0; i < want.size(); ++i)
@@ -155,7 +133,7 @@ bool lookup(const std::string& text, const std::u16string& section, const std::u
     if (i < 0)
         return false;
     if (value)
-        *value = decode(lines[static_cast<std::size_t>(i)].value);
+        *value = fromUtf8(lines[static_cast<std::size_t>(i)].value);
     return true;
 }
 
@@ -164,13 +142,13 @@ std::string update(const std::string& text, const std::u16string& section,
     const std::vector<Line> lines = scan(text);
     const std::string eol =
         !lines.empty() && lines[0].next > lines[0].end + 1 ? std::string("\r\n") : std::string("\n");
-    const std::string entry = encode(key) + "=" + encode(value);
+    const std::string entry = toUtf8(key) + "=" + toUtf8(value);
 
     const long hit = findEntry(lines, section, key);
     if (hit >= 0) {
         // The key keeps the file's spelling; only the value changes.
         const Line& l = lines[static_cast<std::size_t>(hit)];
-        return text.substr(0, l.begin) + l.name + "=" + encode(value) + text.substr(l.end);
+        return text.substr(0, l.begin) + l.name + "=" + toUtf8(value) + text.substr(l.end);
     }
 
     // After the last entry of the section's first occurrence (or right after its header).
@@ -200,7 +178,7 @@ std::string update(const std::string& text, const std::u16string& section,
     out = text;
     if (!out.empty())
         endLine(out, eol);
-    out += "[" + encode(section) + "]" + eol + entry + eol;
+    out += "[" + toUtf8(section) + "]" + eol + entry + eol;
     return out;
 }
 

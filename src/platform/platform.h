@@ -29,5 +29,6 @@
 #include "platform/window.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
+#include "platform/utf8.h"
 
 #endif

@@ -404,6 +404,16 @@ std::size_t unitLength(const char16_t* s, int precision) {
     return n;
 }
 
+// Whether a string or character directive reads a narrow argument. In a wide pattern "%s" and
+// "%c" are wide and "%S" and "%C" narrow; the size prefix "h" forces narrow, "l" and "w" wide.
+bool takesNarrow(const Directive& fmt, bool upperCase) {
+    if (fmt.size == Size::Short)
+        return true;
+    if (fmt.size == Size::Long || fmt.size == Size::Wide)
+        return false;
+    return upperCase;
+}
+
 void formatWide(Sink& out, const Directive& fmt, const char16_t* s) {
     if (!s) {
         emitText(out, fmt, u"(null)", 6);
@@ -574,13 +584,7 @@ void formatInto(Sink& out, const char16_t* pattern, va_list& args) {
         }
         case u's':
         case u'S': {
-            // In a wide pattern "%s" is wide and "%S" narrow; "h" forces narrow, "l"/"w" wide.
-            bool narrow = conv == u'S';
-            if (fmt.size == Size::Short)
-                narrow = true;
-            else if (fmt.size == Size::Long || fmt.size == Size::Wide)
-                narrow = false;
-            if (narrow)
+            if (takesNarrow(fmt, conv == u'S'))
                 formatNarrow(out, fmt, va_arg(args, const char*));
             else
                 formatWide(out, fmt, va_arg(args, const char16_t*));
@@ -588,11 +592,7 @@ void formatInto(Sink& out, const char16_t* pattern, va_list& args) {
         }
         case u'c':
         case u'C': {
-            bool narrow = conv == u'C';
-            if (fmt.size == Size::Short)
-                narrow = true;
-            else if (fmt.size == Size::Long || fmt.size == Size::Wide)
-                narrow = false;
+            const bool narrow = takesNarrow(fmt, conv == u'C');
             int v = va_arg(args, int);
             char16_t unit;
             if (narrow) {

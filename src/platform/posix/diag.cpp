@@ -1,6 +1,7 @@
 // Reports on standard error and a debugger trap that only fires under a debugger.
 #include "platform/diag.h"
 #include "platform/posix/posix_support.h"
+#include "platform/utf8.h"
 
 #include <csignal>
 #include <cstdio>
@@ -12,9 +13,9 @@ namespace platform {
 
 
 void showReport(const char16_t* message, const char16_t* caption) {
-    std::string line = posix::toUtf8(caption);
+    std::string line = toUtf8(caption);
     line += ": ";
-    line += posix::toUtf8(message);
+    line += toUtf8(message);
     line += '\n';
     // One write so concurrent reports do not interleave within a line.
     ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());

@@ -2,9 +2,9 @@
 // dlopen keeps one count per object and returns the same handle for every open of it, so each
 // successful dlopen here is exactly one reference for dlFree to give back.
 #include "platform/dl.h"
-#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/utf8.h"
 
 #include <climits>
 #include <cstdio>
@@ -17,29 +17,6 @@
 namespace platform {
 
 namespace {
-
-std::string toUtf8(const std::u16string& s) {
-    if (s.empty())
-        return std::string();
-    const int n = wideCharToMultiByte(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        wideCharToMultiByte(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n,
-                            nullptr, nullptr);
-    return out;
-}
-
-std::u16string fromUtf8(const std::string& s) {
-    if (s.empty())
-        return std::u16string();
-    const int n = multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
-                                      nullptr, 0);
-    std::u16string out(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
-    if (n > 0)
-        multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
-    return out;
-}
 
 // dlopen reports its failures as text, not errno; the number kept is errno when the loader set
 // one (a missing file: ENOENT) and ENOENT otherwise.

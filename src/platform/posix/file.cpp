@@ -2,6 +2,7 @@
 #include "platform/file.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/utf8.h"
 
 #include <fcntl.h>
 #include <string>
@@ -22,7 +23,7 @@ bool statPath(const std::string& path, struct stat* st) {
 }  // namespace
 
 FileHandle fileOpen(const char16_t* path, FileAccess access) {
-    const std::string p = posix::toUtf8(path);
+    const std::string p = toUtf8(path);
     int flags = O_CLOEXEC;
     switch (access) {
     case FileAccess::Read: flags |= O_RDONLY; break;
@@ -97,12 +98,12 @@ void fileClose(FileHandle file) {
 
 bool pathExists(const char16_t* path) {
     struct stat st;
-    return statPath(posix::toUtf8(path), &st);
+    return statPath(toUtf8(path), &st);
 }
 
 bool isDirectory(const char16_t* path) {
     struct stat st;
-    return statPath(posix::toUtf8(path), &st) && S_ISDIR(st.st_mode);
+    return statPath(toUtf8(path), &st) && S_ISDIR(st.st_mode);
 }
 
 bool fileReadable(const char16_t* path) {
@@ -112,7 +113,7 @@ bool fileReadable(const char16_t* path) {
 }
 
 bool createDirectories(const char16_t* path) {
-    std::string p = posix::toUtf8(path);
+    std::string p = toUtf8(path);
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
     if (p.empty()) {
@@ -140,8 +141,8 @@ bool createDirectories(const char16_t* path) {
 }
 
 bool moveFile(const char16_t* from, const char16_t* to) {
-    const std::string f = posix::toUtf8(from);
-    const std::string t = posix::toUtf8(to);
+    const std::string f = toUtf8(from);
+    const std::string t = toUtf8(to);
     // link + unlink refuses an existing target atomically, unlike rename.
     if (::link(f.c_str(), t.c_str()) == 0) {
         ::unlink(f.c_str());
@@ -166,7 +167,7 @@ bool moveFile(const char16_t* from, const char16_t* to) {
 }
 
 bool deleteFile(const char16_t* path) {
-    const std::string p = posix::toUtf8(path);
+    const std::string p = toUtf8(path);
     if (p.empty() || ::unlink(p.c_str()) != 0) {
         setLastError(p.empty() ? ENOENT : errno, "unlink");
         return false;
@@ -175,7 +176,7 @@ bool deleteFile(const char16_t* path) {
 }
 
 long long volumeFreeBytes(const char16_t* path) {
-    const std::string p = posix::toUtf8(path);
+    const std::string p = toUtf8(path);
     struct statvfs vs;
     if (p.empty() || ::statvfs(p.c_str(), &vs) != 0) {
         setLastError(p.empty() ? ENOENT : errno, "statvfs");

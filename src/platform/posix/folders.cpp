@@ -1,9 +1,9 @@
 // The user's special folders on POSIX, after the XDG base-directory conventions.
 #include "platform/folders.h"
-#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/posix/posix_support.h"
+#include "platform/utf8.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -55,16 +55,6 @@ std::string documentsFromUserDirs(const std::string& config, const std::string& 
     return std::string();
 }
 
-std::u16string toUtf16(const std::string& s) {
-    if (s.empty())
-        return std::u16string();
-    const int n = multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::u16string out(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
-    if (n > 0)
-        multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
-    return out;
-}
-
 }  // namespace
 
 bool specialFolderPath(SpecialFolder which, bool create, std::u16string* out) {
@@ -87,7 +77,7 @@ bool specialFolderPath(SpecialFolder which, bool create, std::u16string* out) {
         setLastError(ENOENT, "specialFolderPath");
         return false;
     }
-    const std::u16string wide = toUtf16(path);
+    const std::u16string wide = fromUtf8(path);
     if (create && !isDirectory(wide.c_str()) && !createDirectories(wide.c_str()))
         return false;
     if (out)

@@ -7,7 +7,6 @@
 #include "platform/posix/posix_support.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/utsname.h>
 #include <time.h>
 
@@ -31,29 +30,6 @@ std::string g_root = "/proc";
 std::string procRoot() {
     std::lock_guard<std::mutex> guard(g_rootMutex);
     return g_root;
-}
-
-// The whole of a small file; false when it cannot be opened.
-bool readFile(const std::string& path, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    out.clear();
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-        // /proc files are produced whole by one read of this size; a short read is the end,
-        // which saves the read that would return 0 (a quarter of the system calls per file).
-        if (static_cast<std::size_t>(n) < sizeof buf)
-            break;
-    }
-    ::close(fd);
-    return true;
 }
 
 std::int64_t clockTicksPerSecond() {
@@ -102,7 +78,7 @@ std::uint64_t monotonicIdle(const std::string& root, int cpu, const CpuTimes& t)
 StatSnapshot readStat(const std::string& root) {
     StatSnapshot snap;
     std::string text;
-    if (!readFile(root + "/stat", text)) {
+    if (!posix::readProcFile(root + "/stat", text)) {
         setLastError(errno, "open /proc/stat");
         return snap;
     }
@@ -163,7 +139,7 @@ std::vector<ProcessTimes> readProcesses(const std::string& root) {
         const char* n = entry->d_name;
         if (*n < '1' || *n > '9' || std::strspn(n, "0123456789") != std::strlen(n))
             continue;
-        if (!readFile(root + "/" + n + "/stat", text))
+        if (!posix::readProcFile(root + "/" + n + "/stat", text))
             continue;
         // "pid (comm) state ppid ...": the name may hold blanks and parentheses, so it ends at
         // the last ')'; utime and stime are the 12th and 13th fields after it.

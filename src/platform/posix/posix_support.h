@@ -9,14 +9,16 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
 namespace posix {
 
-/// UTF-16 text (a path, a report) as the UTF-8 bytes POSIX calls take; a lone surrogate
-/// becomes U+FFFD. Null gives an empty string.
-std::string toUtf8(const char16_t* text);
+/// Reads the file at `path` (a /proc file) into `out`, stopping once `limit` bytes are in;
+/// false when it cannot be opened. A read error ends the text early.
+bool readProcFile(const std::string& path, std::string& out, std::size_t limit = SIZE_MAX);
 
 }  // namespace posix
 }  // namespace platform

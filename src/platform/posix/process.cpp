@@ -1,8 +1,8 @@
 // Facts about the running process on POSIX, and the process list from /proc (Linux).
 #include "platform/process.h"
-#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/utf8.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 
@@ -40,42 +39,17 @@ unsigned long currentProcessId() {
 
 namespace {
 
-std::u16string fromUtf8(const std::string& s) {
-    if (s.empty())
-        return std::u16string();
-    const int n = multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
-                                      nullptr, 0);
-    std::u16string out(n > 0 ? static_cast<std::size_t>(n) : 0, u'\0');
-    if (n > 0)
-        multiByteToWideChar(kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
+// A small /proc file of a process (at most 64 KiB); empty when it cannot be read (the
+// process is gone or belongs to someone else).
+std::string readSmall(const char* path) {
+    std::string out;
+    posix::readProcFile(path, out, 65536);
     return out;
 }
 
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Reads a small /proc file whole; empty when it cannot be read (the process is gone or
-// belongs to someone else).
-std::string readSmallFile(const char* path) {
-    std::string out;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return out;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-        if (out.size() >= 65536)
-            break;
-    }
-    ::close(fd);
-    return out;
 }
 
 // The executable file name of process `pid`, or empty when it vanished.
@@ -96,11 +70,11 @@ std::string processName(unsigned long pid) {
     // No access to the link (another user's process, a kernel thread): "comm" holds the first
     // 15 bytes of the name; argv[0] is preferred when it agrees, as it is not cut.
     std::snprintf(path, sizeof path, "/proc/%lu/comm", pid);
-    std::string comm = readSmallFile(path);
+    std::string comm = readSmall(path);
     while (!comm.empty() && comm.back() == '\n')
         comm.pop_back();
     std::snprintf(path, sizeof path, "/proc/%lu/cmdline", pid);
-    const std::string cmdline = readSmallFile(path);
+    const std::string cmdline = readSmall(path);
     const std::string arg0 = baseName(std::string(cmdline.c_str()));
     if (!comm.empty() && arg0.size() >= comm.size() && arg0.compare(0, comm.size(), comm) == 0)
         return arg0;

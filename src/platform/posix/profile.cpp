@@ -3,8 +3,8 @@
 #include "platform/profile.h"
 #include "platform/error.h"
 #include "platform/ini.h"
-#include "platform/codepage.h"
 #include "platform/posix/posix_support.h"
+#include "platform/utf8.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -15,19 +15,6 @@
 namespace platform {
 
 namespace {
-
-std::string toUtf8(const char16_t* s) {
-    std::u16string w = s ? s : u"";
-    if (w.empty())
-        return std::string();
-    const int n = wideCharToMultiByte(kCodePageUtf8, 0, w.data(), static_cast<int>(w.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        wideCharToMultiByte(kCodePageUtf8, 0, w.data(), static_cast<int>(w.size()), &out[0], n,
-                            nullptr, nullptr);
-    return out;
-}
 
 // The whole file; false when it cannot be opened (a missing file is `missing`, not an error).
 bool readAll(const std::string& path, std::string* out, bool* missing) {

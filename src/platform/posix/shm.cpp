@@ -15,6 +15,7 @@
 #include "platform/shm.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/utf8.h"
 
 #include <fcntl.h>
 #include <mutex>
@@ -144,7 +145,7 @@ std::string shmSystemName(const std::u16string& name) {
     // '/' is the one byte an object name may not hold; '%' escapes, so the mapping is one to one.
     static const char kHex[] = "0123456789ABCDEF";
     std::string escaped;
-    for (const char c : posix::toUtf8(plain.c_str())) {
+    for (const char c : toUtf8(plain.c_str())) {
         const unsigned char b = static_cast<unsigned char>(c);
         if (b == '/' || b == '%' || b < 0x20 || b == 0x7F) {
             escaped += '%';

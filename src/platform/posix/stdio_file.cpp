@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/posix/posix_support.h"
+#include "platform/utf8.h"
 
 #include <fcntl.h>
 #include <string>
@@ -11,7 +12,7 @@
 namespace platform {
 
 std::FILE* openFile(const char16_t* path, const char* mode) {
-    const std::string p = posix::toUtf8(path);
+    const std::string p = toUtf8(path);
     if (p.empty()) {
         errno = ENOENT;
         setLastError(ENOENT, "fopen");
@@ -25,7 +26,7 @@ std::FILE* openFile(const char16_t* path, const char* mode) {
 
 bool mapFileRead(const char16_t* path, FileView& view) {
     view = FileView();
-    const std::string p = posix::toUtf8(path);
+    const std::string p = toUtf8(path);
     const int fd = p.empty() ? -1 : ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         setLastError(p.empty() ? ENOENT : errno, "open");

@@ -8,7 +8,7 @@
 // use Xlib itself without XInitThreads), so this file's connection is only ever used by one
 // thread at a time.
 #include "platform/window.h"
-#include "platform/codepage.h"
+#include "platform/utf8.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
 
@@ -308,14 +308,7 @@ std::u16string decodeText(const std::vector<unsigned char>& bytes, bool utf8) {
             out += static_cast<char16_t>(b);
         return out;
     }
-    const char* in = reinterpret_cast<const char*>(bytes.data());
-    const int len = static_cast<int>(bytes.size());
-    const int n = multiByteToWideChar(kCodePageUtf8, 0, in, len, nullptr, 0);
-    if (n <= 0)
-        return out;
-    out.resize(static_cast<std::size_t>(n));
-    multiByteToWideChar(kCodePageUtf8, 0, in, len, &out[0], n);
-    return out;
+    return fromUtf8(std::string(bytes.begin(), bytes.end()));
 }
 
 // ---- the stacking list ----------------------------------------------------------------------

@@ -1,7 +1,7 @@
 // Named shared memory on Windows: file mappings backed by the paging file. The system keeps the
 // block while any handle or view of it exists, so nothing here counts holders.
 #include "platform/shm.h"
-#include "platform/codepage.h"
+#include "platform/utf8.h"
 #include "platform/error.h"
 #include "platform/win32/win32_support.h"
 
@@ -14,17 +14,7 @@ HANDLE toHandle(ShmObject* o) { return reinterpret_cast<HANDLE>(o); }
 
 }  // namespace
 
-std::string shmSystemName(const std::u16string& name) {
-    if (name.empty())
-        return std::string();
-    const int n = wideCharToMultiByte(kCodePageUtf8, 0, name.data(), static_cast<int>(name.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        wideCharToMultiByte(kCodePageUtf8, 0, name.data(), static_cast<int>(name.size()), &out[0],
-                            n, nullptr, nullptr);
-    return out;
-}
+std::string shmSystemName(const std::u16string& name) { return toUtf8(name); }
 
 ShmObject* shmCreate(const std::u16string& name, std::uint32_t size, bool* existed) {
     HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
