@@ -8,26 +8,6 @@
 
 namespace {
 
-// Command-line text (UTF-8) to UTF-16.
-std::u16string fromUtf8(const std::string& s) {
-    std::u16string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char b = static_cast<unsigned char>(s[i]);
-        int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-        char32_t c = extra == 3 ? b & 0x07 : extra == 2 ? b & 0x0F : extra == 1 ? b & 0x1F : b;
-        ++i;
-        for (; extra > 0 && i < s.size(); --extra, ++i)
-            c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
 void writeSample(TRK::TRKLogger& log) {
     log.LogInfo(u"info: %s started, %d workers", u"nxtool", 4);
     log.LogWaring(u"warning: disk %s is %d%% full", u"D:", 93);
@@ -43,7 +23,7 @@ int runLog(const std::vector<std::string>& args) {
         return 2;
     }
     TRK::TRKLogger* log = TRK::TRKLogger::Instance();
-    if (!log->InitLog(fromUtf8(args[0]))) {
+    if (!log->InitLog(nxtool::utf16(args[0]))) {
         std::fprintf(stderr, "nxtool log: cannot open %s (a path needs a folder part)\n",
                      args[0].c_str());
         return 1;

@@ -6,11 +6,6 @@
 
 namespace {
 
-// UTF-16 to UTF-8 for the terminal, through the library's own conversion.
-std::string toUtf8(const std::u16string& s) {
-    return pubfunc::toNarrowString(s.c_str(), static_cast<int>(s.size()), 65001);
-}
-
 // Command-line names are compared in ASCII case only, as the library does on every platform.
 std::string lowerAscii(std::string s) {
     for (char& c : s)
@@ -33,7 +28,7 @@ int runPs(const std::vector<std::string>& args) {
     std::printf("%8s  %-28s %-12s %s\n", "PID", "NAME", "WINDOW", "TITLE");
     int shown = 0;
     for (const auto& p : processes) {
-        const std::string name = toUtf8(p.second);
+        const std::string name = nxtool::utf8(p.second);
         if (!wanted.empty() && lowerAscii(name) != wanted)
             continue;
         const HWND wnd = pubfunc::getProcessMainWnd(p.first, p.second);
@@ -42,7 +37,7 @@ int runPs(const std::vector<std::string>& args) {
             std::snprintf(id, sizeof id, "0x%llx",
                           static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(wnd)));
         std::printf("%8lu  %-28s %-12s %s\n", p.first, name.c_str(), id,
-                    wnd ? toUtf8(pubfunc::getWindowTitle(wnd)).c_str() : "");
+                    wnd ? nxtool::utf8(pubfunc::getWindowTitle(wnd)).c_str() : "");
         ++shown;
     }
     if (!wanted.empty() && shown == 0) {
@@ -58,7 +53,7 @@ int demoProcesses() {
     std::printf("process snapshot: %zu processes; the first ones:\n", processes.size());
     for (std::size_t i = 0; i < processes.size() && i < 3; ++i)
         std::printf("  %8lu  %s  exists: %s\n", processes[i].first,
-                    toUtf8(processes[i].second).c_str(),
+                    nxtool::utf8(processes[i].second).c_str(),
                     pubfunc::isProcessExist(processes[i].first) ? "yes" : "no");
     std::printf("isProcessExist(4294967290) -> %s\n",
                 pubfunc::isProcessExist(4294967290UL) ? "true" : "false");

@@ -7,11 +7,8 @@
 
 namespace {
 
-std::string utf8(const std::u16string& s) { return pubfunc::toNarrowString(s.c_str(), -1, 65001); }
-std::u16string utf16(const std::string& s) { return pubfunc::toWideString(s.c_str(), -1, 65001); }
-
 void show(const char* label, const std::u16string& value) {
-    std::printf("%-28s %s\n", label, utf8(value).c_str());
+    std::printf("%-28s %s\n", label, nxtool::utf8(value).c_str());
 }
 
 void showPaths() {
@@ -45,18 +42,18 @@ int runPaths(const std::vector<std::string>& args) {
 int runConfig(const std::vector<std::string>& args) {
     if (args.size() == 3 && args[0] == "get") {
         const std::u16string missing = u"\x01";
-        const std::u16string v = pubfunc::getUserConfigString(utf16(args[1]), utf16(args[2]), missing);
+        const std::u16string v = pubfunc::getUserConfigString(nxtool::utf16(args[1]), nxtool::utf16(args[2]), missing);
         if (v == missing) {
             std::fprintf(stderr, "[%s] %s is not set\n", args[1].c_str(), args[2].c_str());
             return 1;
         }
-        std::printf("%s\n", utf8(v).c_str());
+        std::printf("%s\n", nxtool::utf8(v).c_str());
         return 0;
     }
     if (args.size() == 4 && args[0] == "set") {
-        pubfunc::setUserConfigString(utf16(args[1]), utf16(args[2]), utf16(args[3]));
+        pubfunc::setUserConfigString(nxtool::utf16(args[1]), nxtool::utf16(args[2]), nxtool::utf16(args[3]));
         std::printf("[%s] %s=%s in %s\n", args[1].c_str(), args[2].c_str(), args[3].c_str(),
-                    utf8(pubfunc::getUserConfigSavePathFile()).c_str());
+                    nxtool::utf8(pubfunc::getUserConfigSavePathFile()).c_str());
         return 0;
     }
     std::fprintf(stderr, "usage: nxtool config get SECTION KEY | set SECTION KEY VALUE\n");
@@ -72,7 +69,7 @@ bool parseNumber(const std::string& s, unsigned long* out) {
 int runKeys(const std::vector<std::string>& args) {
     unsigned long v = 0;
     if (args.size() == 2 && args[0] == "--hotkey" && parseNumber(args[1], &v)) {
-        std::printf("%s\n", utf8(pubfunc::changeHotkeyValueToString(static_cast<unsigned>(v))).c_str());
+        std::printf("%s\n", nxtool::utf8(pubfunc::changeHotkeyValueToString(static_cast<unsigned>(v))).c_str());
         return 0;
     }
     if (args.empty() || args.size() > 3) {
@@ -90,13 +87,13 @@ int runKeys(const std::vector<std::string>& args) {
         CKeyExchange::VKKeyToString_S(vk[i], name);
         int dik = 0;
         if (CKeyExchange::VK2DIK(vk[i], dik))
-            std::printf("VK 0x%02X  %-12s DIK 0x%02X\n", vk[i], utf8(name).c_str(), dik);
+            std::printf("VK 0x%02X  %-12s DIK 0x%02X\n", vk[i], nxtool::utf8(name).c_str(), dik);
         else
-            std::printf("VK 0x%02X  %-12s no DirectInput code\n", vk[i], utf8(name).c_str());
+            std::printf("VK 0x%02X  %-12s no DirectInput code\n", vk[i], nxtool::utf8(name).c_str());
     }
     std::u16string combined;
     CKeyExchange::GetKeysCombineDesc(vk[0], vk[1], vk[2], combined);
-    std::printf("combination: %s\n", utf8(combined).c_str());
+    std::printf("combination: %s\n", nxtool::utf8(combined).c_str());
     return 0;
 }
 

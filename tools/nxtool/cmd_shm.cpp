@@ -13,8 +13,6 @@
 
 namespace {
 
-std::u16string fromUtf8(const std::string& s) { return std::filesystem::u8path(s).u16string(); }
-
 // "48656c6c6f" => "Hello"; false on an odd length or a character that is not a hex digit.
 bool parseHex(const std::string& hex, std::string& out) {
     if (hex.size() % 2)
@@ -74,7 +72,7 @@ int runCreate(const std::vector<std::string>& args) {
         return 2;
     }
     CShareData shm;
-    if (!shm.createSharedFile(fromUtf8(args[1]), static_cast<unsigned int>(size))) {
+    if (!shm.createSharedFile(nxtool::utf16(args[1]), static_cast<unsigned int>(size))) {
         std::fprintf(stderr, "nxtool shm: cannot create '%s' of %lu bytes\n", args[1].c_str(), size);
         return 1;
     }
@@ -106,7 +104,7 @@ int runWrite(const std::vector<std::string>& args) {
         return 2;
     CShareData shm;
     const unsigned int n = static_cast<unsigned int>(data.size());
-    if (!shm.openSharedFile(fromUtf8(args[1]), n)) {
+    if (!shm.openSharedFile(nxtool::utf16(args[1]), n)) {
         std::fprintf(stderr, "nxtool shm: no block '%s' of at least %u bytes\n", args[1].c_str(), n);
         return 1;
     }
@@ -120,7 +118,7 @@ int runRead(const std::vector<std::string>& args) {
         return 2;
     const unsigned long count = args.size() > 2 ? std::strtoul(args[2].c_str(), nullptr, 10) : 16;
     CShareData shm;
-    if (count == 0 || !shm.openSharedFile(fromUtf8(args[1]), static_cast<unsigned int>(count))) {
+    if (count == 0 || !shm.openSharedFile(nxtool::utf16(args[1]), static_cast<unsigned int>(count))) {
         std::fprintf(stderr, "nxtool shm: no block '%s' of at least %lu bytes\n", args[1].c_str(), count);
         return 1;
     }

@@ -9,15 +9,10 @@
 
 namespace {
 
-// UTF-16 to UTF-8 for the terminal, through the library's own conversion.
-std::string narrow(const std::u16string& s) {
-    return pubfunc::toNarrowString(s.c_str(), static_cast<int>(s.size()), 65001);
-}
-
 void printFacts() {
     pubfunc::initPubfunc();
-    const std::string name = narrow(pubfunc::getCPUName());
-    const std::string adapter = narrow(pubfunc::GetDisplayAdapterName());
+    const std::string name = nxtool::utf8(pubfunc::getCPUName());
+    const std::string adapter = nxtool::utf8(pubfunc::GetDisplayAdapterName());
     std::printf("processors         %d\n", GetCpuNumber());
     std::printf("processor          %s\n", name.empty() ? "(unknown)" : name.c_str());
     std::printf("speed              %lu MHz\n", pubfunc::GetCPUSpeed());

@@ -10,21 +10,6 @@
 
 namespace {
 
-std::u16string widen(const std::string& s) {
-    std::u16string out(static_cast<std::size_t>(CMarkup::UTF8To16(nullptr, s.data(), static_cast<int>(s.size()))), u'\0');
-    if (!out.empty())
-        CMarkup::UTF8To16(&out[0], s.data(), static_cast<int>(s.size()));
-    return out;
-}
-
-std::string narrow(const std::u16string& s) {
-    const int bytes = CMarkup::UTF16To8(nullptr, s.c_str(), 0);
-    std::string out(static_cast<std::size_t>(bytes) + 1, '\0');
-    CMarkup::UTF16To8(&out[0], s.c_str(), bytes + 1);
-    out.resize(static_cast<std::size_t>(bytes));
-    return out;
-}
-
 // Reads the element index for the tree listing.
 class TreeView : public CMarkup {
 public:
@@ -43,7 +28,7 @@ public:
                 deepest = depth;
             if (depth <= maxDepth && (maxLines == 0 || lines < maxLines)) {
                 line.assign(static_cast<std::size_t>(depth) * 2, ' ');
-                line += narrow(x_GetTagName(pos));
+                line += nxtool::utf8(x_GetTagName(pos));
                 line += "  @" + std::to_string(e.start) + " +" + std::to_string(e.length);
                 if (e.flags & ELEM_UNENDED)
                     line += "  (no end tag)";
@@ -96,7 +81,7 @@ bool goTo(CMarkup& doc, const std::string& path) {
         if (!first && !doc.IntoElem())
             return false;
         first = false;
-        const std::u16string name = widen(step);
+        const std::u16string name = nxtool::utf16(step);
         for (long i = 0; i < nth; ++i)
             if (!doc.FindElem(name))
                 return false;
@@ -105,13 +90,13 @@ bool goTo(CMarkup& doc, const std::string& path) {
 }
 
 bool load(CMarkup& doc, const std::string& file, bool quiet) {
-    const bool wellFormed = doc.Load(widen(file));
+    const bool wellFormed = doc.Load(nxtool::utf16(file));
     if (doc.GetDoc().empty() && !wellFormed) {
-        std::fprintf(stderr, "nxtool xml: %s: %s\n", file.c_str(), narrow(doc.GetError()).c_str());
+        std::fprintf(stderr, "nxtool xml: %s: %s\n", file.c_str(), nxtool::utf8(doc.GetError()).c_str());
         return false;
     }
     if (!quiet && !wellFormed)
-        std::fprintf(stderr, "warning: not well-formed: %s\n", narrow(doc.GetError()).c_str());
+        std::fprintf(stderr, "warning: not well-formed: %s\n", nxtool::utf8(doc.GetError()).c_str());
     return true;
 }
 
@@ -129,24 +114,24 @@ int show(const std::vector<std::string>& args) {
     }
     TreeView doc;
     const auto t0 = std::chrono::steady_clock::now();
-    const bool wellFormed = doc.Load(widen(file));
+    const bool wellFormed = doc.Load(nxtool::utf16(file));
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     if (doc.GetDoc().empty() && !wellFormed) {
-        std::fprintf(stderr, "nxtool xml: %s: %s\n", file.c_str(), narrow(doc.GetError()).c_str());
+        std::fprintf(stderr, "nxtool xml: %s: %s\n", file.c_str(), nxtool::utf8(doc.GetError()).c_str());
         return 1;
     }
     std::printf("%s: %zu UTF-16 units, loaded and parsed in %.1f ms\n", file.c_str(),
                 doc.GetDoc().size(), ms);
     std::printf("well-formed: %s\n", wellFormed ? "yes" : "no");
-    std::printf("report: %s\n", narrow(doc.GetError()).c_str());
+    std::printf("report: %s\n", nxtool::utf8(doc.GetError()).c_str());
     doc.print(maxDepth, maxLines);
     return wellFormed ? 0 : 2;
 }
 
 int saveTo(CMarkup& doc, const std::string& out) {
-    if (!doc.Save(widen(out))) {
-        std::fprintf(stderr, "nxtool xml: %s: %s\n", out.c_str(), narrow(doc.GetError()).c_str());
+    if (!doc.Save(nxtool::utf16(out))) {
+        std::fprintf(stderr, "nxtool xml: %s: %s\n", out.c_str(), nxtool::utf8(doc.GetError()).c_str());
         return 1;
     }
     return 0;
@@ -181,17 +166,17 @@ int runXml(const std::vector<std::string>& args) {
             rest.push_back(args[i]);
     }
     if (verb == "get") {
-        const std::u16string value = rest.empty() ? doc.GetData() : doc.GetAttrib(widen(rest[0]));
-        std::printf("%s\n", narrow(value).c_str());
+        const std::u16string value = rest.empty() ? doc.GetData() : doc.GetAttrib(nxtool::utf16(rest[0]));
+        std::printf("%s\n", nxtool::utf8(value).c_str());
         return 0;
     }
     bool ok = false;
     if (verb == "set" && rest.size() == 3 && rest[0] == "--attr")
-        ok = doc.SetAttrib(widen(rest[1]), widen(rest[2]));
+        ok = doc.SetAttrib(nxtool::utf16(rest[1]), nxtool::utf16(rest[2]));
     else if (verb == "set" && rest.size() == 2 && rest[0] == "--data")
-        ok = doc.SetData(widen(rest[1]));
+        ok = doc.SetData(nxtool::utf16(rest[1]));
     else if (verb == "add" && (rest.size() == 1 || rest.size() == 2))
-        ok = doc.AddChildElem(widen(rest[0]), rest.size() == 2 ? widen(rest[1]) : std::u16string());
+        ok = doc.AddChildElem(nxtool::utf16(rest[0]), rest.size() == 2 ? nxtool::utf16(rest[1]) : std::u16string());
     else if (verb == "remove" && rest.empty())
         ok = doc.RemoveElem();
     if (!ok) {
@@ -214,16 +199,16 @@ int demoXml() {
     CMarkup doc{MCD_CSTR(kSample)};
     std::printf("sample parsed: well-formed %s, encoding declared \"%s\"\n",
                 doc.IsWellFormed() ? "yes" : "no",
-                narrow(CMarkup::GetDeclaredEncoding(kSample)).c_str());
+                nxtool::utf8(CMarkup::GetDeclaredEncoding(kSample)).c_str());
     doc.FindElem(u"capture");
     doc.IntoElem();
     doc.FindElem(u"source");
-    std::printf("source: \"%s\" at %s fps\n", narrow(doc.GetData()).c_str(),
-                narrow(doc.GetAttrib(u"fps")).c_str());
+    std::printf("source: \"%s\" at %s fps\n", nxtool::utf8(doc.GetData()).c_str(),
+                nxtool::utf8(doc.GetAttrib(u"fps")).c_str());
     doc.FindElem(u"encoder");
     doc.FindChildElem(u"bitrate");
-    std::printf("encoder %s bitrate %s\n", narrow(doc.GetAttrib(u"codec")).c_str(),
-                narrow(doc.GetChildData()).c_str());
+    std::printf("encoder %s bitrate %s\n", nxtool::utf8(doc.GetAttrib(u"codec")).c_str(),
+                nxtool::utf8(doc.GetChildData()).c_str());
     doc.SetChildData(8000);
     doc.SetAttrib(u"preset", u"fast \"hq\"");
     doc.AddChildElem(u"keyint", 120);
@@ -231,9 +216,9 @@ int demoXml() {
     doc.FindElem(u"output");
     doc.RemoveElem();
     std::printf("after setting the bitrate, adding a preset and a child, removing output:\n%s",
-                narrow(doc.GetDoc()).c_str());
+                nxtool::utf8(doc.GetDoc()).c_str());
     CMarkup broken(MCD_CSTR(u"<a><b></a>"));
-    std::printf("a damaged text <a><b></a>: %s\n", narrow(broken.GetError()).c_str());
+    std::printf("a damaged text <a><b></a>: %s\n", nxtool::utf8(broken.GetError()).c_str());
     return 0;
 }
 

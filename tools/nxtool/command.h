@@ -37,6 +37,11 @@ struct DemoRegistration {
 /// True when args holds "--help" or "-h".
 bool wantsHelp(const std::vector<std::string>& args);
 
+/// UTF-8 (the terminal's and the command line's text) to UTF-16 and back, through the
+/// library's own conversion.
+std::u16string utf16(const std::string& text);
+std::string utf8(const std::u16string& text);
+
 /// The folder the demo writes its files into ("nxtool-demo" in the temporary folder), created
 /// on first use; empty when it cannot be created.
 std::string demoFolder();

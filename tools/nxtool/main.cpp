@@ -1,5 +1,6 @@
 // nxtool: dispatches to the registered commands.
 #include "command.h"
+#include "pubfunc/pubfunc.h"
 
 #include <filesystem>
 
@@ -21,6 +22,14 @@ std::vector<DemoSection>& demoSections() {
 bool wantsHelp(const std::vector<std::string>& args) {
     return std::any_of(args.begin(), args.end(),
                        [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
+
+std::u16string utf16(const std::string& text) {
+    return pubfunc::toWideString(text.data(), static_cast<int>(text.size()), 65001);
+}
+
+std::string utf8(const std::u16string& text) {
+    return pubfunc::toNarrowString(text.data(), static_cast<int>(text.size()), 65001);
 }
 
 std::string demoFolder() {
