@@ -1,5 +1,6 @@
 // The directory rule and the line encoder behind the logger.
 #include "log/log_file.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +22,8 @@ TEST(LogPaths, DirectoryPartPrefersTheLastBackslash) {
         {u"", u"", u""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(std::u16string(c.dir), TRK::logDirectoryPart(c.path));
-        EXPECT_EQ(std::u16string(c.name), TRK::logFileNamePart(c.path));
+        EXPECT_EQ(std::u16string(c.dir), TRK::logDirectoryPart(c.path)) << nxtest::narrow(c.path);
+        EXPECT_EQ(std::u16string(c.name), TRK::logFileNamePart(c.path)) << nxtest::narrow(c.path);
     }
 }
 
@@ -43,7 +44,7 @@ TEST(LogEncoding, Utf8ReplacesLoneSurrogatesAndKeepsPairs) {
     for (const Case& c : cases) {
         std::string out = "pre";
         TRK::appendUtf8(out, c.in.data(), c.in.size());
-        EXPECT_EQ("pre" + c.out, out);
+        EXPECT_EQ("pre" + c.out, out) << "row " << &c - cases;
     }
     // A pair cut in the middle by the unit count becomes a replacement character.
     const std::u16string pair = u"\U0001F600";

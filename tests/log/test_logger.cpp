@@ -1,45 +1,72 @@
-// Line format, levels, cuts, encoding and opening failures of a logger of its own.
+// The file logger: line format, levels, encoding, cuts, opening failures, rotation at opening,
+// the process-wide instance (seen from child processes) and many threads writing at once.
 #include "log/log.h"
-#include "log_test_util.h"
 #include "support/child_process.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
-
-namespace TRK {
-// Reaches the private marker table.
-struct TRKLoggerTestAccess {
-    static std::u16string marker(TRKLogger& l, int level) { return l.__GetLogLevel(level); }
-};
-}  // namespace TRK
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
-using logtest::body;
-using logtest::lines;
+namespace fs = std::filesystem;
 
-TEST(Logger, WritesOneStampedLinePerLevelAndDiscardsDebug) {
+// The file's text split after every CR LF; a tail without CR LF is the last element.
+std::vector<std::string> lines(const fs::path& path) {
+    const std::string all = nxtest::readFileBytes(path);
+    std::vector<std::string> out;
+    for (std::size_t p = 0, end; p < all.size(); p = end) {
+        const std::size_t e = all.find("\r\n", p);
+        end = e == std::string::npos ? all.size() : e + 2;
+        out.push_back(all.substr(p, end - p));
+    }
+    return out;
+}
+
+// The text after the process id's "] " of a line: the marker, the message and the line end.
+std::string body(const std::string& line) {
+    const std::size_t p = line.find("] ");
+    return p == std::string::npos ? std::string() : line.substr(p + 2);
+}
+
+TEST(Logger, WritesOneStampedUtf8LinePerLevelIntoItsFirstFileOnly) {
     nxtest::TempDir dir("log-format");
-    const std::u16string path = dir.file("app.log");
+    const fs::path nested = dir.path() / "a" / "b" / "c";  // created with its parents
+    const std::u16string path = (nested / "app.log").u16string(), other = dir.file("other.log");
     {
         TRK::TRKLogger logger;
-        ASSERT_TRUE(logger.InitLog(path));
+        ASSERT_TRUE(logger.InitLog(path.c_str()));
+        // A second opening is refused, and the first file stays in use.
+        EXPECT_FALSE(logger.InitLog(other));
+        EXPECT_FALSE(logger.InitLog(path));
         logger.LogInfo(u"started %d", 1);
         logger.LogWaring(u"disk %s", u"nearly full");
         logger.LogDebug(u"never %s", u"written");
         logger.LogError(u"code %08X", 0xBEEFu);
         logger.LogFatal(u"big %I64d", -1234567890123LL);
+        // u-umlaut, a CJK character, an emoji (surrogate pair) and a lone high surrogate.
+        logger.LogInfo(u"%s|%s", u"\u00FC\u4E2D\U0001F600", u"a\xD800z");
     }
+    EXPECT_TRUE(fs::is_directory(nested));
+    EXPECT_FALSE(fs::exists(other));
+    const std::string all = nxtest::readFileBytes(path);
+    EXPECT_NE("\xEF\xBB\xBF", all.substr(0, 3)) << "no byte order mark";
     const auto got = lines(path);
-    ASSERT_EQ(4u, got.size());
     const std::regex line(
         "(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
         "(0[1-9]|[12][0-9]|3[01]) ([01][0-9]|2[0-3]):[0-5][0-9]:[0-6][0-9] [0-9]{4}: "
         "(0|[1-9][0-9]{0,2}) \\[([0-9]+)\\] (:[a-z]+ .*)\r\n");
-    const char* expected[] = {":info started 1\r\n", ":warning disk nearly full\r\n",
-                              ":error code 0000BEEF\r\n", ":fatal big -1234567890123\r\n"};
+    const std::vector<std::string> expected = {
+        ":info started 1\r\n", ":warning disk nearly full\r\n", ":error code 0000BEEF\r\n",
+        ":fatal big -1234567890123\r\n",
+        ":info \xC3\xBC\xE4\xB8\xAD\xF0\x9F\x98\x80|a\xEF\xBF\xBDz\r\n"};
+    ASSERT_EQ(expected.size(), got.size());
     for (std::size_t i = 0; i < got.size(); ++i) {
         std::smatch m;
         ASSERT_TRUE(std::regex_match(got[i], m, line)) << got[i];
@@ -48,104 +75,45 @@ TEST(Logger, WritesOneStampedLinePerLevelAndDiscardsDebug) {
     }
 }
 
-TEST(Logger, MarkersFollowTheLevelTableWithInfoForUnknownLevels) {
-    TRK::TRKLogger l;
-    using A = TRK::TRKLoggerTestAccess;
-    EXPECT_EQ(u":info ", A::marker(l, 0));
-    EXPECT_EQ(u":warning ", A::marker(l, 1));
-    EXPECT_EQ(u":error ", A::marker(l, 2));
-    EXPECT_EQ(u":fatal ", A::marker(l, 3));
-    EXPECT_EQ(u":debug ", A::marker(l, 4));
-    EXPECT_EQ(u":info ", A::marker(l, 7));
-    EXPECT_EQ(u":info ", A::marker(l, -1));
-}
-
-TEST(Logger, StoresNonAsciiTextAsUtf8WithoutByteOrderMark) {
-    nxtest::TempDir dir("log-utf8");
-    const std::u16string path = dir.file("utf8.log");
-    {
-        TRK::TRKLogger logger;
-        ASSERT_TRUE(logger.InitLog(path));
-        // u-umlaut, a CJK character, an emoji (surrogate pair) and a lone high surrogate.
-        logger.LogInfo(u"%s|%s", u"\u00FC\u4E2D\U0001F600", u"a\xD800z");
-    }
-    const std::string all = nxtest::readFileBytes(std::filesystem::path(path));
-    ASSERT_GE(all.size(), 3u);
-    EXPECT_NE("\xEF\xBB\xBF", all.substr(0, 3));
-    EXPECT_EQ(":info \xC3\xBC\xE4\xB8\xAD\xF0\x9F\x98\x80|a\xEF\xBF\xBDz\r\n", body(all));
-}
-
 TEST(Logger, CutsLongMessagesAndTheirLineEnd) {
     nxtest::TempDir dir("log-cut");
     const std::u16string path = dir.file("cut.log");
-    const std::u16string longText(5000, u'x');
     {
         TRK::TRKLogger logger;
         ASSERT_TRUE(logger.InitLog(path));
-        logger.LogInfo(u"%s", longText.c_str());
+        logger.LogInfo(u"%s", std::u16string(5000, u'x').c_str());
         logger.LogInfo(u"next");
     }
-    const std::string all = nxtest::readFileBytes(std::filesystem::path(path));
     // The first line lost its CR LF: the second line's stamp follows its last 'x' directly.
-    const auto got = lines(path);
-    ASSERT_EQ(1u, got.size());
-    const std::size_t head = all.find("] ") + 2;   // stamp, ms and pid
+    const std::string all = nxtest::readFileBytes(path);
+    ASSERT_EQ(1u, lines(path).size());
+    const std::size_t head = all.find("] ") + 2;  // after stamp, ms and pid
     const std::size_t stampEnd = all.find(": ") + 1;
-    const std::size_t lineUnits = 4091;           // everything after the stamp's colon
     const std::size_t xs = all.find_first_not_of('x', head + 6) - (head + 6);
     EXPECT_EQ(":info ", all.substr(head, 6));
-    EXPECT_EQ(lineUnits - (head + 6 - stampEnd), xs);
+    EXPECT_EQ(4091 - (head + 6 - stampEnd), xs) << "4,091 units after the stamp's colon";
     EXPECT_EQ(":info next\r\n", all.substr(all.size() - 12));
-}
-
-TEST(Logger, SecondInitLogIsRefusedAndTheFirstFileStaysInUse) {
-    nxtest::TempDir dir("log-second");
-    const std::u16string first = dir.file("first.log");
-    const std::u16string second = dir.file("second.log");
-    {
-        TRK::TRKLogger logger;
-        ASSERT_TRUE(logger.InitLog(first.c_str()));
-        EXPECT_FALSE(logger.InitLog(second));
-        EXPECT_FALSE(logger.InitLog(first));
-        logger.LogInfo(u"still here");
-    }
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(second)));
-    const auto got = lines(first);
-    ASSERT_EQ(1u, got.size());
-    EXPECT_EQ(":info still here\r\n", body(got[0]));
-}
-
-TEST(Logger, CreatesMissingFoldersWithTheirParents) {
-    nxtest::TempDir dir("log-mkdir");
-    const std::filesystem::path nested = dir.path() / "a" / "b" / "c";
-    const std::u16string path = (nested / "deep.log").u16string();
-    TRK::TRKLogger logger;
-    ASSERT_TRUE(logger.InitLog(path));
-    logger.LogError(u"deep");
-    EXPECT_TRUE(std::filesystem::is_directory(nested));
-    EXPECT_EQ(1u, lines(path).size());
 }
 
 TEST(Logger, OpeningFailsWithoutUsableFolderAndLoggingStaysSilent) {
     nxtest::TempDir dir("log-fail");
     // A regular file where a parent folder should be: the folder cannot be created.
-    const std::filesystem::path blocker = dir.path() / "blocker";
-    { std::ofstream(blocker) << "file"; }
+    const fs::path blocker = dir.path() / "blocker";
+    std::ofstream(blocker) << "file";
     TRK::TRKLogger blocked;
-    EXPECT_FALSE(blocked.InitLog(((blocker / "sub") / "x.log").u16string()));
+    EXPECT_FALSE(blocked.InitLog((blocker / "sub" / "x.log").u16string()));
     blocked.LogFatal(u"dropped %d", 1);
 
     // No separator at all: the directory part is empty, which is never a folder.
     TRK::TRKLogger bare;
     EXPECT_FALSE(bare.InitLog(u"bare.log"));
-    EXPECT_FALSE(std::filesystem::exists("bare.log"));
+    EXPECT_FALSE(fs::exists("bare.log"));
 
     // A backslash wins over a later slash: only the part before it is checked or created, so
     // the folder after it is never made and the open fails.
     TRK::TRKLogger mixed;
-    const std::u16string mixedPath = dir.path().u16string() + u"\\made/x.log";
-    EXPECT_FALSE(mixed.InitLog(mixedPath));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "made"));
+    EXPECT_FALSE(mixed.InitLog(dir.path().u16string() + u"\\made/x.log"));
+    EXPECT_FALSE(fs::exists(dir.path() / "made"));
 
     // Null path and a path naming a folder.
     TRK::TRKLogger null;
@@ -157,14 +125,129 @@ TEST(Logger, OpeningFailsWithoutUsableFolderAndLoggingStaysSilent) {
 }
 
 TEST(Logger, KeepsRunningWhenTheDeviceIsFull) {
-    if (!std::filesystem::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full here";
     TRK::TRKLogger logger;
-    if (!logger.InitLog(u"/dev/full"))
-        GTEST_SKIP() << "/dev/full cannot be opened for appending here";
+    if (!fs::exists("/dev/full") || !logger.InitLog(u"/dev/full"))
+        GTEST_SKIP() << "no /dev/full to append to here";
     for (int i = 0; i < 1000; ++i)
         logger.LogError(u"lost line %d", i);
-    SUCCEED();
+}
+
+TEST(LogRotation, OnlyAFileAboveTheLimitMovesAsideThroughTwoGenerations) {
+    constexpr std::uintmax_t kLimit = 20971520;
+    nxtest::TempDir dir("log-rotation");
+    const fs::path log = dir.path() / "app.log", bk = dir.path() / "app.log.bk",
+                   bkbk = dir.path() / "app.log.bk.bk";
+    // The log as `size` bytes starting with `tag` (the rest is sparse zeroes).
+    const auto make = [&](const std::string& tag, std::uintmax_t size) {
+        std::ofstream(log, std::ios::binary) << tag;
+        fs::resize_file(log, size);
+    };
+    const auto logOnce = [&](const char16_t* text) {
+        TRK::TRKLogger logger;
+        EXPECT_TRUE(logger.InitLog(log.u16string()));
+        logger.LogInfo(u"%s", text);
+    };
+    const auto head = [](const fs::path& p) { return nxtest::readFileBytes(p).substr(0, 4); };
+
+    make("OLD!", kLimit);  // exactly the limit: appended to
+    logOnce(u"appended");
+    EXPECT_FALSE(fs::exists(bk));
+    const std::string all = nxtest::readFileBytes(log);
+    EXPECT_EQ("OLD!", all.substr(0, 4));
+    EXPECT_EQ(":info appended\r\n", all.substr(all.size() - 16));
+
+    make("GEN1", kLimit + 1);  // one byte more, no backups yet: only the move to ".bk"
+    logOnce(u"fresh one");
+    EXPECT_EQ(kLimit + 1, fs::file_size(bk));
+    EXPECT_EQ("GEN1", head(bk));
+    EXPECT_FALSE(fs::exists(bkbk));
+    EXPECT_EQ(1u, lines(log).size());
+
+    // Both backups exist: ".bk.bk" is dropped, ".bk" moves up, the log becomes ".bk".
+    make("GEN2", kLimit + 1);
+    std::ofstream(bkbk, std::ios::binary) << "ANCIENT";
+    logOnce(u"fresh two");
+    EXPECT_EQ("GEN2", head(bk));
+    EXPECT_EQ("GEN1", head(bkbk));
+    ASSERT_EQ(1u, lines(log).size());
+    EXPECT_EQ(":info fresh two\r\n", body(lines(log)[0]));
+
+    logOnce(u"third");  // a small log is left alone even with backups around
+    EXPECT_EQ(2u, lines(log).size());
+    EXPECT_EQ("GEN2", head(bk));
+}
+
+// Child: opens the instance, is refused a second path, logs and ends normally; the unload
+// clean-up closes the file.
+TEST(LoggerInstanceChild, OpensOnceAndLogs) {
+    if (!nxtest::isChildProcess())
+        return;
+    const std::u16string path = fs::path(nxtest::getEnv("NXTEST_LOG_PATH")).u16string();
+    TRK::TRKLogger* log = TRK::TRKLogger::Instance();
+    ASSERT_NE(nullptr, log);
+    EXPECT_EQ(log, TRK::TRKLogger::Instance());
+    log->LogInfo(u"before opening");
+    EXPECT_FALSE(log->isInstallHook());
+    log->SetInstallHook(true);
+    EXPECT_TRUE(TRK::TRKLogger::Instance()->isInstallHook());
+    ASSERT_TRUE(log->InitLog(path));
+    EXPECT_FALSE(log->InitLog(path + u".other"));
+    log->LogInfo(u"child %d", 1);
+    log->LogFatal(u"child %d", 2);
+}
+
+TEST(LoggerInstance, IsProcessWideOpensOnlyOnceAndDropsEverythingWhileNotOpened) {
+    // This process never opens the instance: every level is a silent no-op.
+    TRK::TRKLogger::Instance()->LogInfo(u"%s", u"nothing");
+    TRK::TRKLogger::Instance()->LogWaring(nullptr);
+
+    nxtest::TempDir dir("log-instance");
+    const fs::path log = dir.path() / "sub" / "instance.log";
+    ASSERT_EQ(0, nxtest::runSelf("LoggerInstanceChild.OpensOnceAndLogs",
+                                 {{"NXTEST_LOG_PATH", log.string()}}));
+    const auto got = lines(log);
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ(":info child 1\r\n", body(got[0]));
+    EXPECT_EQ(":fatal child 2\r\n", body(got[1]));
+    EXPECT_FALSE(fs::exists(log.string() + ".other"));
+}
+
+TEST(LogConcurrency, EightThreadsWriteEveryLineWholeAndNeverInterleaved) {
+    constexpr int kThreads = 8, kLines = 10000;
+    nxtest::TempDir dir("log-threads");
+    const std::u16string path = dir.file("threads.log");
+    {
+        TRK::TRKLogger logger;
+        ASSERT_TRUE(logger.InitLog(path));
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&logger, t] {
+                for (int i = 0; i < kLines; ++i)
+                    logger.LogInfo(u"thread %d line %05d %s", t, i, u"payload \u00E9\u00E8");
+            });
+        for (auto& th : threads)
+            th.join();
+    }
+    const auto got = lines(path);
+    ASSERT_EQ(static_cast<std::size_t>(kThreads * kLines), got.size());
+    // Each thread's lines appear whole, once, and in the order it wrote them.
+    std::vector<int> next(kThreads, 0);
+    const std::regex expected(":info thread ([0-7]) line ([0-9]{5}) payload \xC3\xA9\xC3\xA8\r\n");
+    int bad = 0;
+    for (const auto& line : got) {
+        std::smatch m;
+        const std::string b = body(line);
+        if (!std::regex_match(b, m, expected)) {
+            if (++bad < 5)
+                ADD_FAILURE() << "mangled line: " << line;
+            continue;
+        }
+        const int t = std::stoi(m[1].str()), i = std::stoi(m[2].str());
+        EXPECT_EQ(next[t], i) << "thread " << t;
+        next[t] = i + 1;
+    }
+    EXPECT_EQ(0, bad);
+    EXPECT_EQ(std::vector<int>(kThreads, kLines), next) << "every thread's last line arrived";
 }
 
 }  // namespace

@@ -1,16 +1,12 @@
 // CPUClock over an injected counter: conversions, the per-thread backward check and its log
 // lines, OSSleep's version rule and sleepToNS's two phases.
 #include "log/log.h"
+#include "support/temp_dir.h"
 #include "timing/timing.h"
 #include "timing/timing_internal.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,32 +21,11 @@ struct FakeClock {
 };
 FakeClock g_fake;
 
-nxtiming::ClockBackend fakeBackend() {
-    return {[] { return g_fake.ticks; }, [] { return g_fake.frequency; },
-            [](unsigned ms) {
-                g_fake.sleeps.push_back(ms);
-                g_fake.ticks += static_cast<std::int64_t>(ms) * g_fake.frequency / 1000;
-            },
-            [] { return g_fake.osVersion; }};
-}
-
-// The process-wide log file, opened once for this program.
+// The process-wide log's text; the log is opened once for this program.
 std::string logText() {
-    static const std::filesystem::path path = [] {
-        auto p = std::filesystem::temp_directory_path() /
-                 ("nxutil-clock-" + std::to_string(std::chrono::steady_clock::now()
-                                                       .time_since_epoch()
-                                                       .count()));
-        std::filesystem::create_directories(p);
-        p /= "clock.log";
-        const std::string s = p.string();
-        TRK::TRKLogger::Instance()->InitLog(std::u16string(s.begin(), s.end()));
-        return p;
-    }();
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
+    static nxtest::TempDir dir("clock-log");
+    static const bool opened = TRK::TRKLogger::Instance()->InitLog(dir.file("clock.log"));
+    return opened ? nxtest::readFileBytes(dir.path() / "clock.log") : std::string();
 }
 
 std::size_t count(const std::string& text, const std::string& what) {
@@ -65,7 +40,12 @@ protected:
     void SetUp() override {
         logText();
         g_fake = FakeClock{};
-        nxtiming::clockBackend() = fakeBackend();
+        nxtiming::clockBackend() = {[] { return g_fake.ticks; }, [] { return g_fake.frequency; },
+                                    [](unsigned ms) {
+                                        g_fake.sleeps.push_back(ms);
+                                        g_fake.ticks += std::int64_t{ms} * g_fake.frequency / 1000;
+                                    },
+                                    [] { return g_fake.osVersion; }};
         nxtiming::resetClock();
         CPUClock::initClockFreq();
     }
@@ -95,14 +75,16 @@ TEST_F(Clock, ConvertsTicksForTheStoredFrequency) {
 }
 
 TEST_F(Clock, CounterRunningBackwardsLogsOnceWithBothReadings) {
-    const std::string ns = "CPUClock::getQPCTimeNSGetQPCTimeNS: WTF, clock went backwards! ";
-    const std::string hns = "CPUClock::getQPCTime100NSGetQPCTime100NS: WTF, clock went backwards! ";
-    const std::string ms = "CPUClock::getQPCTimeMSGetQPCTimeMS: WTF, clock went backwards! ";
-    const std::size_t before = count(logText(), "WTF");
+    const auto line = [](const std::string& fn, const std::string& values) {
+        return ":info CPUClock::" + fn + "Get" + fn.substr(3) +
+               ": WTF, clock went backwards! " + values + "\r\n";
+    };
+    const std::size_t start = logText().size();  // only this test's lines are looked at
+    const auto added = [start] { return logText().substr(start); };
     g_fake.ticks = 5000;
     CPUClock::getQPCTimeNS();
     CPUClock::getQPCTimeNS();  // equal: no line
-    EXPECT_EQ(before, count(logText(), "WTF"));
+    EXPECT_EQ(0u, count(added(), "WTF"));
     g_fake.ticks = 4999;
     EXPECT_EQ(4999u, CPUClock::getQPCTimeNS()) << "the reading is still returned";
     g_fake.ticks = 4000;
@@ -110,68 +92,62 @@ TEST_F(Clock, CounterRunningBackwardsLogsOnceWithBothReadings) {
     g_fake.ticks = 3000;
     CPUClock::getQPCTimeMS();
     CPUClock::getQPCTimeMS();  // 3000 became the reference
-    const std::string text = logText();
-    EXPECT_EQ(before + 3, count(text, "WTF"));
-    EXPECT_EQ(1u, count(text, ":info " + ns + "4999 < 5000"));
-    EXPECT_EQ(1u, count(text, ":info " + hns + "4000 < 4999"));
-    EXPECT_EQ(1u, count(text, ":info " + ms + "3000 < 4000"));
+    const std::string text = added();
+    EXPECT_EQ(3u, count(text, "WTF"));
+    EXPECT_EQ(1u, count(text, line("getQPCTimeNS", "4999 < 5000")));
+    EXPECT_EQ(1u, count(text, line("getQPCTime100NS", "4000 < 4999")));
+    EXPECT_EQ(1u, count(text, line("getQPCTimeMS", "3000 < 4000")));
 
     // Another thread starts from zero: its first reading never logs, whatever this one read.
     g_fake.ticks = 100;
     std::thread([] { CPUClock::getQPCTimeNS(); }).join();
-    EXPECT_EQ(before + 3, count(logText(), "WTF"));
+    EXPECT_EQ(3u, count(added(), "WTF"));
 }
 
 TEST_F(Clock, OsSleepIsOneMillisecondShorterFromVersionCodeEight) {
-    g_fake.osVersion = 8;
-    CPUClock::OSSleep(0);
-    CPUClock::OSSleep(1);
-    CPUClock::OSSleep(20);
-    g_fake.osVersion = 7;
-    CPUClock::OSSleep(0);
-    CPUClock::OSSleep(1);
-    CPUClock::OSSleep(20);
+    for (int os : {8, 7}) {
+        g_fake.osVersion = os;
+        for (unsigned ms : {0u, 1u, 20u})
+            CPUClock::OSSleep(ms);
+    }
     EXPECT_EQ((std::vector<unsigned>{0, 0, 19, 0, 1, 20}), g_fake.sleeps);
 }
 
 TEST_F(Clock, SleepToNsSleepsWholeMillisecondsThenPolls) {
-    g_fake.ticks = 50000000;
-    EXPECT_FALSE(CPUClock::sleepToNS(50000000)) << "target reached";
-    EXPECT_FALSE(CPUClock::sleepToNS(1));
-    EXPECT_TRUE(g_fake.sleeps.empty());
-
-    // 1.5 ms: one whole millisecond is not worth a coarse sleep; 1 ms polls.
-    EXPECT_TRUE(CPUClock::sleepToNS(51500000));
-    EXPECT_EQ((std::vector<unsigned>{1, 1}), g_fake.sleeps);
-
-    // 20.5 ms: 20 at once (19 on version code 8), then polls.
-    g_fake.sleeps.clear();
-    EXPECT_TRUE(CPUClock::sleepToNS(g_fake.ticks + 20500000));
-    EXPECT_EQ((std::vector<unsigned>{20, 1}), g_fake.sleeps);
-    g_fake.sleeps.clear();
-    g_fake.osVersion = 8;
-    EXPECT_TRUE(CPUClock::sleepToNS(g_fake.ticks + 20500000));
-    EXPECT_EQ((std::vector<unsigned>{19, 1, 1}), g_fake.sleeps);
-}
-
-TEST_F(Clock, SleepToNsOfMoreThanTenSecondsLogsAndStillSleeps) {
-    const std::string line =
+    const std::string tooLong =
         ":error CPUClock::sleepToNSTried to sleep for 12 seconds, that can't be right! "
-        "Triggering breakpoint.";
-    const std::size_t before = count(logText(), line);
-    g_fake.ticks = 1000;
-    EXPECT_TRUE(CPUClock::sleepToNS(1000 + 12000000000ull));
-    EXPECT_EQ((std::vector<unsigned>{12000}), g_fake.sleeps);
-    EXPECT_EQ(before + 1, count(logText(), line));
+        "Triggering breakpoint.\r\n";
+    const std::size_t start = logText().size();
+    const struct {
+        unsigned long long target;  // from a counter at 50 ms
+        int os;
+        bool slept;
+        std::vector<unsigned> sleeps;
+    } cases[] = {
+        {50000000, 7, false, {}},  // reached
+        {1, 7, false, {}},         // passed
+        {51500000, 7, true, {1, 1}},  // one whole millisecond is not worth a coarse sleep
+        {70500000, 7, true, {20, 1}},
+        {70500000, 8, true, {19, 1, 1}},
+        {50000000 + 12000000000ull, 7, true, {12000}},  // logs, still sleeps
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "target " << c.target << " os " << c.os);
+        nxtiming::resetClock();  // rows start the counter afresh, not backwards
+        g_fake.ticks = 50000000;
+        g_fake.osVersion = c.os;
+        g_fake.sleeps.clear();
+        EXPECT_EQ(c.slept, CPUClock::sleepToNS(c.target));
+        EXPECT_EQ(c.sleeps, g_fake.sleeps);
+    }
+    EXPECT_EQ(1u, count(logText().substr(start), tooLong));
 }
 
 TEST(ClockLive, ReadingsAgreeAndSleepsReachTheirTarget) {
     CPUClock::initClockFreq();
     const unsigned long long ns = CPUClock::getQPCTimeNS();
-    const unsigned long long hns = CPUClock::getQPCTime100NS();
-    const unsigned long long ms = CPUClock::getQPCTimeMS();
-    EXPECT_GE(hns, ns / 100);
-    EXPECT_GE(ms, ns / 1000000);
+    EXPECT_GE(CPUClock::getQPCTime100NS(), ns / 100);
+    EXPECT_GE(CPUClock::getQPCTimeMS(), ns / 1000000);
     const unsigned long long target = CPUClock::getQPCTimeNS() + 3000000;
     EXPECT_TRUE(CPUClock::sleepToNS(target));
     EXPECT_GE(CPUClock::getQPCTimeNS(), target);
