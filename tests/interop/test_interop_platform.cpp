@@ -15,8 +15,11 @@
 #include <thread>
 
 using interoptest::u16;
+using interoptest::uniqueName;
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string killedBlockName(unsigned long pid) { return "nxtest.killed." + std::to_string(pid); }
 
@@ -34,18 +37,14 @@ TEST(ShmPlatform, ABlockGoesWithItsLastHolderWhenThatHolderIsKilled) {
         {"--gtest_filter=ShmHolderChild.DISABLED_HoldsUntilKilled", "--gtest_also_run_disabled_tests"});
     ASSERT_NE(nullptr, child);
     const std::u16string name = u16(killedBlockName(platform::childId(child)));
-    {
+    const bool opened = interoptest::waitFor([&] {
         CShareData shm;
-        const bool opened = interoptest::waitFor([&] {
-            return shm.openSharedFile(name, 16) && std::memcmp(shm.getSharedData(), "alive", 5) == 0;
-        });
-        if (!opened)
-            platform::childStop(child);
-        ASSERT_TRUE(opened);
-    }
+        return shm.openSharedFile(name, 16) && std::memcmp(shm.getSharedData(), "alive", 5) == 0;
+    });
     // Only the child holds it now; killing the child ends the block.
     platform::childStop(child);
-    EXPECT_TRUE(interoptest::goneSoon<CShareData>(name));
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(interoptest::waitFor([&] { return !CShareData().openSharedFile(name, 1); }));
     CShareData shm;
     ASSERT_TRUE(shm.createSharedFile(name, 16));
     EXPECT_EQ(0, std::memcmp(shm.getSharedData(), "\0\0\0\0\0", 5));
@@ -53,28 +52,20 @@ TEST(ShmPlatform, ABlockGoesWithItsLastHolderWhenThatHolderIsKilled) {
 
 #ifndef _WIN32
 TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
-    const struct {
-        const char16_t* name;
-        const char* system;
-    } cases[] = {
-        {u"cap.frame", "/nxshm.cap.frame"},
-        {u"Local\\cap.frame", "/nxshm.cap.frame"},
-        {u"Global\\cap.frame", "/nxshm.cap.frame"},
-        {u"Session\\1\\x", "/nxshm.Session\\1\\x"},
-        {u"a/b%c", "/nxshm.a%2Fb%25c"},
-        {u"a%2Fb", "/nxshm.a%252Fb"},
-        {u"tab\there", "/nxshm.tab%09here"},
-        {u"\u00e9t\u00e9", "/nxshm.\xC3\xA9t\xC3\xA9"},
+    const struct { const char16_t* name; const char* system; } cases[] = {
+        {u"cap.frame", "/nxshm.cap.frame"},        {u"Local\\cap.frame", "/nxshm.cap.frame"},
+        {u"Global\\cap.frame", "/nxshm.cap.frame"}, {u"Session\\1\\x", "/nxshm.Session\\1\\x"},
+        {u"a/b%c", "/nxshm.a%2Fb%25c"},            {u"a%2Fb", "/nxshm.a%252Fb"},
+        {u"tab\there", "/nxshm.tab%09here"},       {u"\u00e9t\u00e9", "/nxshm.\xC3\xA9t\xC3\xA9"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.system, platform::shmSystemName(c.name)) << c.system;
-
+    // Long names are cut to a system-sized name that still tells them apart.
     std::u16string longA(400, u'a'), longB = longA;
     longB.back() = u'b';
     const std::string a = platform::shmSystemName(longA);
-    const std::string b = platform::shmSystemName(longB);
     EXPECT_LE(a.size(), 256u);
-    EXPECT_NE(a, b);
+    EXPECT_NE(a, platform::shmSystemName(longB));
     EXPECT_EQ(0u, a.find("/nxshm.aaaa"));
     // The names reach the system: a long one and one with a slash work end to end.
     for (const std::u16string& name : {longB, std::u16string(u"nxtest/slash%")}) {
@@ -87,13 +78,13 @@ TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
 }
 #endif
 
-TEST(ShmPlatform, RefusesDegenerateRequests) {
-    EXPECT_EQ(nullptr, platform::shmOpen(u16(interoptest::uniqueName("none"))));
-    EXPECT_EQ(nullptr, platform::shmCreate(u16(interoptest::uniqueName("zero")), 0));
+TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
+    EXPECT_EQ(nullptr, platform::shmOpen(u16(uniqueName("none"))));
+    EXPECT_EQ(nullptr, platform::shmCreate(u16(uniqueName("zero")), 0));
     platform::shmUnmap(nullptr);
     platform::shmClose(nullptr);
     bool existed = true;
-    const std::u16string name = u16(interoptest::uniqueName("existed"));
+    const std::u16string name = u16(uniqueName("existed"));
     platform::ShmObject* first = platform::shmCreate(name, 8, &existed);
     ASSERT_NE(nullptr, first);
     EXPECT_FALSE(existed);
@@ -110,22 +101,19 @@ TEST(ShmPlatform, RefusesDegenerateRequests) {
 TEST(DlPlatform, NamesTheFilesOfLoadedModules) {
     const std::u16string exe = platform::executablePath();
     ASSERT_FALSE(exe.empty());
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(exe)));
+    EXPECT_TRUE(fs::exists(fs::path(exe)));
     EXPECT_EQ(exe, platform::modulePath(reinterpret_cast<const void*>(&killedBlockName)));
     EXPECT_TRUE(platform::modulePath(nullptr).empty());
-
     platform::Module* m = platform::dlLoad(interoptest::fixtureA());
     ASSERT_NE(nullptr, m);
-    typedef const void* (*AddressFn)();
-    AddressFn address = reinterpret_cast<AddressFn>(platform::dlSymbol(m, "nxfixture_address"));
+    auto address = reinterpret_cast<const void* (*)()>(platform::dlSymbol(m, "nxfixture_address"));
     ASSERT_NE(nullptr, address);
-    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(platform::modulePath(address())),
-                                            std::filesystem::path(NXTEST_FIXTURE_A)));
+    EXPECT_TRUE(fs::equivalent(fs::path(platform::modulePath(address())), fs::path(NXTEST_FIXTURE_A)));
     EXPECT_TRUE(platform::dlFree(m));
 }
 
 TEST(DlPlatform, AThousandLoadsAndMappingsLeaveNothingMapped) {
-    const std::u16string name = u16(interoptest::uniqueName("cycles"));
+    const std::u16string name = u16(uniqueName("cycles"));
     auto cycle = [&] {
         CDLLHelper a, adopted;
         a.LoadDll(interoptest::fixtureA());
@@ -142,11 +130,9 @@ TEST(DlPlatform, AThousandLoadsAndMappingsLeaveNothingMapped) {
     for (int i = 0; i < 1000; ++i)
         cycle();
     EXPECT_EQ(before, platform::mappedFileRegionCount());
-    CDLLHelper probe;
-    EXPECT_FALSE(probe.FindDll(interoptest::fixtureA()));
-    EXPECT_FALSE(probe.FindDll(interoptest::fixtureB()));
-    CShareData shm;
-    EXPECT_FALSE(shm.openSharedFile(name, 1));
+    EXPECT_FALSE(CDLLHelper().FindDll(interoptest::fixtureA()));
+    EXPECT_FALSE(CDLLHelper().FindDll(interoptest::fixtureB()));
+    EXPECT_FALSE(CShareData().openSharedFile(name, 1));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Captures the pool's misuse reports for the duration of a test.
+// Captures the pool's misuse reports for the duration of a test. The pool calls its handler
+// with its own lock held, so the captured list needs no lock of its own.
 #ifndef NXUTIL_TESTS_POOL_REPORTS_H
 #define NXUTIL_TESTS_POOL_REPORTS_H
 
@@ -6,42 +7,34 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 class PoolReports {
 public:
-    PoolReports() { m_previous = mp_set_report_handler(&PoolReports::capture); clear(); }
+    using List = std::vector<std::u16string>;
+    PoolReports() : m_previous(mp_set_report_handler(&PoolReports::capture)) { take(); }
     ~PoolReports() { mp_set_report_handler(m_previous); }
 
-    std::vector<std::u16string> take() {
-        std::lock_guard<std::mutex> g(mutex());
-        std::vector<std::u16string> out;
-        out.swap(messages());
-        return out;
-    }
-    void clear() { take(); }
+    /// The reports since the last call.
+    List take() { return std::exchange(messages(), {}); }
 
-    /// The text a report about `p` must carry, e.g. "mp_free - repeat free block 0x0804A00C!".
-    static std::u16string expected(const char* before, const void* p, const char* after) {
+    /// The one report about `p`, e.g. "mp_free - repeat free block 0x0804A00C!".
+    static List one(const char* before, const void* p, const char* after) {
         char hex[32];
         std::snprintf(hex, sizeof hex, "0x%08llX",
                       static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)));
-        std::string all = std::string(before) + hex + after;
-        return std::u16string(all.begin(), all.end());
+        const std::string all = std::string(before) + hex + after;
+        return {std::u16string(all.begin(), all.end())};
     }
 
 private:
-    static std::mutex& mutex() { static std::mutex m; return m; }
-    static std::vector<std::u16string>& messages() {
-        static std::vector<std::u16string> v;
-        return v;
+    static List& messages() {
+        static List list;
+        return list;
     }
-    static void capture(const char16_t* message) {
-        std::lock_guard<std::mutex> g(mutex());
-        messages().emplace_back(message);
-    }
+    static void capture(const char16_t* message) { messages().emplace_back(message); }
     NxPoolReportFn m_previous;
 };
 

@@ -1,11 +1,12 @@
-// Executable names and folders, the per-user folder tree, command-line switches and the user
-// configuration file.
+// Executable names and folders, the per-user folder tree, command-line switches, the user
+// configuration file, and the file helpers (existence, free space, whole reads, bitmaps).
 #include "pubfunc/pubfunc.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 
 namespace {
@@ -13,13 +14,12 @@ namespace {
 namespace fs = std::filesystem;
 
 const char16_t kSep = fs::path::preferred_separator;
+const bool kPosix = kSep == u'/';
 
 std::u16string sep(std::initializer_list<const char16_t*> parts) {
     std::u16string out;
-    for (const char16_t* p : parts) {
-        out += kSep;
-        out += p;
-    }
+    for (const char16_t* p : parts)
+        out += kSep + std::u16string(p);
     return out;
 }
 
@@ -40,71 +40,59 @@ protected:
         nxtest::setEnv("XDG_CONFIG_HOME", "");
         nxtest::setEnv("XDG_DOCUMENTS_DIR", "");
     }
-    bool posixFolders() const { return kSep == u'/'; }
 };
 
-TEST(ExeNames, OnlyTheLastDotStartsTheExtension) {
-    const std::u16string name = pubfunc::getExeName();
+TEST(ExeNames, OnlyTheLastDotStartsTheExtensionAndFoldersHoldTheModules) {
     // This program is built as "pubfunc.paths.tests" (".exe" added on Windows).
-    if (endsWith(name, u".exe")) {
-        EXPECT_EQ(u"pubfunc.paths.tests.exe", name);
-        EXPECT_EQ(u"pubfunc.paths.tests", pubfunc::getExeNameWithoutExt());
-    } else {
-        EXPECT_EQ(u"pubfunc.paths.tests", name);
-        EXPECT_EQ(u"pubfunc.paths", pubfunc::getExeNameWithoutExt());
-    }
-}
+    const std::u16string name = pubfunc::getExeName();
+    const bool exe = endsWith(name, u".exe");
+    EXPECT_EQ(exe ? u"pubfunc.paths.tests.exe" : u"pubfunc.paths.tests", name);
+    EXPECT_EQ(exe ? u"pubfunc.paths.tests" : u"pubfunc.paths", pubfunc::getExeNameWithoutExt());
 
-TEST(ExeNames, ExePathNamesTheFolderOfTheProgramOrOfTheLibrary) {
     const std::u16string exeDir = pubfunc::getExePath(pubfunc::moduleExe);
-    EXPECT_TRUE(fs::exists(fs::path(exeDir) / fs::path(pubfunc::getExeName())));
+    EXPECT_TRUE(fs::exists(fs::path(exeDir) / fs::path(name)));
     EXPECT_EQ(exeDir, pubfunc::getExePath(static_cast<pubfunc::moduleType>(7)));
     EXPECT_FALSE(endsWith(exeDir, std::u16string(1, kSep)));
-
     const fs::path selfDir = pubfunc::getExePath(pubfunc::moduleSelf);
     bool found = false;
     for (const auto& e : fs::directory_iterator(selfDir)) {
         const std::string n = e.path().filename().string();
-        found = found || n.rfind("libnxutil.so", 0) == 0 || n == "nxutil.dll";
+        found |= n.rfind("libnxutil.so", 0) == 0 || n == "nxutil.dll";
     }
     EXPECT_TRUE(found) << selfDir.string();
 }
 
-TEST_F(UserFolders, TreeIsBuiltUnderApplicationDataAndCreatedOnTheWay) {
+TEST_F(UserFolders, TreeIsBuiltUnderApplicationDataAndFoldersAreCreatedOnTheWay) {
     const std::u16string product = pubfunc::getNxAppDataPath();
     ASSERT_TRUE(endsWith(product, sep({u"talven", u"qx"})));
-    if (posixFolders()) {
+    if (kPosix) {
         EXPECT_EQ((dir.path() / "config" / "talven" / "qx").u16string(), product);
         EXPECT_TRUE(fs::is_directory(dir.path() / "config"));  // A itself is created
     }
-    const std::u16string client = pubfunc::getUserConfigSavePath();
-    EXPECT_EQ(product + sep({u"business", u"lumacast"}), client);
-    EXPECT_TRUE(fs::is_directory(fs::path(client)));
-    EXPECT_EQ(client + sep({u"user.ini"}), pubfunc::getUserConfigSavePathFile());
-    EXPECT_EQ(client + sep({u"kobaingame.cfg"}), pubfunc::getUIConfigureFileName());
-    EXPECT_EQ(client + sep({u"main.ini"}), pubfunc::getMainConfigureFileName());
-    if (posixFolders()) {  // the file itself is not created
-        EXPECT_FALSE(fs::exists(fs::path(pubfunc::getMainConfigureFileName())));
+    const std::u16string client = product + sep({u"business", u"lumacast"});
+    const std::u16string log = product + sep({u"log", u"grab_engine", u"grabber.log"});
+    const struct {
+        std::u16string got, want;
+        bool folder;  // a folder is created; for a file only its folder is
+    } cases[] = {
+        {pubfunc::getUserConfigSavePath(), client, true},
+        {pubfunc::getUserConfigSavePathFile(), client + sep({u"user.ini"}), false},
+        {pubfunc::getUIConfigureFileName(), client + sep({u"kobaingame.cfg"}), false},
+        {pubfunc::getMainConfigureFileName(), client + sep({u"main.ini"}), false},
+        {pubfunc::getCacheDirPath(), client + sep({u"cache"}), true},
+        {pubfunc::getLogFileDir(u"grabber"), log, false},
+    };
+    for (const auto& c : cases) {
+        const fs::path p(c.got);
+        EXPECT_EQ(c.want, c.got);
+        EXPECT_TRUE(fs::is_directory(c.folder ? p : p.parent_path())) << p.string();
+        EXPECT_TRUE(c.folder || !kPosix || !fs::exists(p)) << p.string();  // Windows: real profile
     }
-
-    const std::u16string cache = pubfunc::getCacheDirPath();
-    EXPECT_EQ(client + sep({u"cache"}), cache);
-    EXPECT_TRUE(fs::is_directory(fs::path(cache)));
-
-    const std::u16string log = pubfunc::getLogFileDir(u"grabber");
-    EXPECT_EQ(product + sep({u"log", u"grab_engine", u"grabber.log"}), log);
-    EXPECT_TRUE(fs::is_directory(fs::path(log).parent_path()));
-    EXPECT_FALSE(fs::exists(fs::path(log)));
-}
-
-TEST_F(UserFolders, VideoFolderIsCreatedUnderDocuments) {
     std::u16string folder = u"unchanged";
     pubfunc::getDefaultVideoRecordSaveFolder(folder);
-    ASSERT_TRUE(endsWith(folder, sep({u"My QX", u"Game Record"})));
+    EXPECT_TRUE(endsWith(folder, sep({u"My QX", u"Game Record"})));
     EXPECT_TRUE(fs::is_directory(fs::path(folder)));
-    if (posixFolders()) {
-        EXPECT_EQ((dir.path() / "docs" / "My QX" / "Game Record").u16string(), folder);
-    }
+    EXPECT_TRUE(!kPosix || folder == (dir.path() / "docs" / "My QX" / "Game Record").u16string());
 }
 
 TEST(CommandLine, SwitchValuesRunToTheNextQuote) {
@@ -117,48 +105,103 @@ TEST(CommandLine, SwitchValuesRunToTheNextQuote) {
     EXPECT_EQ(u"a", pubfunc::getQXPathFromCmdLine(u"-qxpt \"a\" -qxpt \"b\""));
     EXPECT_EQ(u"", pubfunc::getQXPathFromCmdLine(u"-QXPT \"a\""));
     EXPECT_EQ(u"", pubfunc::getQXPathFromCmdLine(u"-qxpt a"));  // blank and quote required
-    EXPECT_EQ(u"", pubfunc::getGrabEnginePathFromCmdLine(u""));
     EXPECT_EQ(u"", pubfunc::getGrabEnginePathFromCmdLine(u"-engine \"\""));
 }
 
 TEST_F(UserFolders, ConfigurationRoundTripsAndSurvivesHandEdits) {
-    // On Windows the file lives in the real profile: start from none.
+    auto get = [](const char16_t* s, const char16_t* k, const std::u16string& def = u"") {
+        return pubfunc::getUserConfigString(s, k, def);
+    };
+    const fs::path ini = pubfunc::getUserConfigSavePathFile();
     std::error_code ec;
-    fs::remove(fs::path(pubfunc::getUserConfigSavePathFile()), ec);
-    EXPECT_EQ(u"fallback", pubfunc::getUserConfigString(u"video", u"fps", u"fallback"));
+    fs::remove(ini, ec);  // on Windows the file lives in the real profile: start from none
+    EXPECT_EQ(u"fallback", get(u"video", u"fps", u"fallback"));
     pubfunc::setUserConfigString(u"video", u"fps", u"60");
     pubfunc::setUserConfigString(u"video", u"codec", u"h264");
     pubfunc::setUserConfigString(u"audio", u"device", u"");
-    EXPECT_EQ(u"60", pubfunc::getUserConfigString(u"video", u"fps", u"x"));
-    EXPECT_EQ(u"60", pubfunc::getUserConfigString(u"VIDEO", u"FPS", u"x"));  // any case
-    EXPECT_EQ(u"", pubfunc::getUserConfigString(u"audio", u"device", u"x"));   // empty entry
-    EXPECT_EQ(u"x", pubfunc::getUserConfigString(u"audio", u"volume", u"x"));
-
+    EXPECT_EQ(u"60", get(u"VIDEO", u"FPS", u"x"));   // any case
+    EXPECT_EQ(u"", get(u"audio", u"device", u"x"));  // empty entry
+    EXPECT_EQ(u"x", get(u"audio", u"volume", u"x"));
     // Long values and defaults are cut to 1023 units.
     const std::u16string big(2000, u'v');
     pubfunc::setUserConfigString(u"video", u"big", big);
-    EXPECT_EQ(big.substr(0, 1023), pubfunc::getUserConfigString(u"video", u"big", u""));
-    EXPECT_EQ(big.substr(0, 1023), pubfunc::getUserConfigString(u"none", u"none", big));
+    EXPECT_EQ(big.substr(0, 1023), get(u"video", u"big"));
+    EXPECT_EQ(big.substr(0, 1023), get(u"none", u"none", big));
 
-    // Someone edits the file by hand: changes a value, adds a key and a comment.
-    const fs::path ini = pubfunc::getUserConfigSavePathFile();
-    {
-        std::ofstream out(ini, std::ios::app | std::ios::binary);
-        out << "; added by hand\n[manual]\nkey = hand made \n";
-    }
-    EXPECT_EQ(u"hand made", pubfunc::getUserConfigString(u"manual", u"key", u""));
+    // Someone edits the file by hand: adds a comment and a key with blanks around its value.
+    std::ofstream(ini, std::ios::app | std::ios::binary)
+        << "; added by hand\n[manual]\nkey = hand made \n";
+    EXPECT_EQ(u"hand made", get(u"manual", u"key"));
     pubfunc::setUserConfigString(u"video", u"fps", u"30");
     // Windows keeps an ANSI file ANSI, so only the POSIX store round-trips every character.
-    const std::u16string other = posixFolders() ? u"\u00FC\u4E2D" : u"\u00FC";
+    const std::u16string other = kPosix ? u"\u00FC\u4E2D" : u"\u00FC";
     pubfunc::setUserConfigString(u"manual", u"other", other);
-    EXPECT_EQ(u"30", pubfunc::getUserConfigString(u"video", u"fps", u""));
-    EXPECT_EQ(u"h264", pubfunc::getUserConfigString(u"video", u"codec", u""));
-    EXPECT_EQ(u"hand made", pubfunc::getUserConfigString(u"manual", u"key", u""));
-    EXPECT_EQ(other, pubfunc::getUserConfigString(u"manual", u"other", u""));
-    if (posixFolders()) {
-        const std::string text = nxtest::readFileBytes(ini);
-        EXPECT_NE(std::string::npos, text.find("; added by hand\n"));
-    }
+    EXPECT_EQ(u"30", get(u"video", u"fps"));
+    EXPECT_EQ(u"h264", get(u"video", u"codec"));
+    EXPECT_EQ(u"hand made", get(u"manual", u"key"));
+    EXPECT_EQ(other, get(u"manual", u"other"));
+    EXPECT_TRUE(!kPosix || nxtest::readFileBytes(ini).find("; added by hand\n") != std::string::npos);
+}
+
+TEST(Files, ExistenceFreeSpaceAndWholeFileReads) {
+    nxtest::TempDir dir("pubfunc-files");
+    const fs::path empty = dir.path() / "empty", data = dir.path() / "data.bin";
+    std::ofstream(empty, std::ios::binary).flush();
+    EXPECT_TRUE(pubfunc::isFileExist(empty.u16string()));
+    EXPECT_TRUE(pubfunc::isFileExist(dir.path().u16string()));  // folders count
+    EXPECT_FALSE(pubfunc::isFileExist((dir.path() / "missing").u16string()));
+    EXPECT_FALSE(pubfunc::isFileExist(u""));
+    EXPECT_GT(pubfunc::getDiskFreeSpace(dir.path().u16string()), 0);
+    EXPECT_EQ(0, pubfunc::getDiskFreeSpace(u"\x01:\\nowhere"));
+    EXPECT_EQ(0, pubfunc::getDiskFreeSpace(u""));
+
+    // A failed read and an empty file leave the vector as it was.
+    const std::vector<char> keep = {'k', 'e', 'e', 'p'};
+    std::vector<char> bytes = keep;
+    EXPECT_FALSE(pubfunc::loadBinaryFile((dir.path() / "missing").u16string(), bytes));
+    EXPECT_FALSE(pubfunc::loadBinaryFile(u"", bytes));
+    EXPECT_TRUE(pubfunc::loadBinaryFile(empty.u16string(), bytes));
+    EXPECT_EQ(keep, bytes);
+    std::string content(70000, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 7);
+    std::ofstream(data, std::ios::binary) << content;
+    EXPECT_TRUE(pubfunc::loadBinaryFile(data.u16string(), bytes));
+    EXPECT_EQ(content, std::string(bytes.begin(), bytes.end()));
+}
+
+// `n` little-endian bytes of `v`.
+std::string le(std::uint32_t v, int n = 4) {
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += static_cast<char>(v >> 8 * i);
+    return s;
+}
+
+TEST(Files, SaveAsBmpWritesTheHeadersAndKeepsALongerFilesTail) {
+    nxtest::TempDir dir("pubfunc-bmp");
+    const fs::path bmp = dir.path() / "frame.bmp", old = dir.path() / "old.bmp";
+    // "BM", file size (pixel bytes + 54), both reserved words, data offset, info size, width,
+    // height negated (top row first), one plane, the low 16 bits of the bit count, zeros.
+    auto header = [](std::uint32_t size, std::uint32_t w, std::uint32_t negH, std::uint32_t bits) {
+        return "BM" + le(size) + le(0) + le(54) + le(40) + le(w) + le(negH) + le(1, 2) +
+               le(bits, 2) + std::string(24, '\0');
+    };
+    const std::string pixels = "\x01\x02\x03\x04\x05\x06";
+    ASSERT_TRUE(pubfunc::saveAsBMP(pixels.data(), 6, 640, 480, 24, bmp.u16string().c_str()));
+    EXPECT_EQ(header(60, 640, static_cast<std::uint32_t>(-480), 24) + pixels,
+              nxtest::readFileBytes(bmp));
+
+    // Over a longer file: new headers and data from offset 0, the old tail stays.
+    std::ofstream(old, std::ios::binary) << std::string(100, 'Z');
+    ASSERT_TRUE(pubfunc::saveAsBMP("\xAA\xBB", 2, 1, 1, 0x12340010, old.u16string().c_str()));
+    EXPECT_EQ(header(56, 1, 0xFFFFFFFFu, 0x10) + "\xAA\xBB" + std::string(44, 'Z'),
+              nxtest::readFileBytes(old));
+
+    // A file that cannot be created.
+    const fs::path bad = dir.path() / "no" / "such" / "x.bmp";
+    EXPECT_FALSE(pubfunc::saveAsBMP(pixels.data(), 6, 2, 1, 24, bad.u16string().c_str()));
+    EXPECT_FALSE(pubfunc::saveAsBMP(pixels.data(), 6, 2, 1, 24, nullptr));
 }
 
 }  // namespace

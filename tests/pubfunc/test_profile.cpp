@@ -1,17 +1,25 @@
-// The private-profile store on real files, and two processes writing one file at once.
+// The private-profile store on real files and with two processes writing one file at once, and
+// the frame-rate counters on an injected millisecond clock, read back from the process log.
+#include "log/log.h"
 #include "platform/file.h"
 #include "platform/profile.h"
+#include "pubfunc/pubfunc.h"
+#include "pubfunc/pubfunc_internal.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
+
+const bool kPosixStore = platform::kPathSeparator == u'/';
 
 std::u16string read(const fs::path& file, const std::u16string& section, const std::u16string& key,
                     const char16_t* def = u"<default>", std::size_t capacity = 1024) {
@@ -28,9 +36,9 @@ bool write(const fs::path& file, const std::u16string& section, const std::u16st
                                         value.c_str());
 }
 
-bool posixStore() { return platform::kPathSeparator == u'/'; }
+std::u16string u16(const std::string& s) { return fs::path(s).u16string(); }
 
-TEST(Profile, WritesReadBackAndCutsAtTheCapacity) {
+TEST(Profile, WritesReadBackCutsAtTheCapacityAndKeepsHandWrittenContent) {
     nxtest::TempDir dir("profile-basic");
     const fs::path ini = dir.path() / "user.ini";
     EXPECT_EQ(u"<default>", read(ini, u"s", u"k"));
@@ -41,35 +49,28 @@ TEST(Profile, WritesReadBackAndCutsAtTheCapacity) {
     ASSERT_TRUE(write(ini, u"t", u"k", u""));
     EXPECT_EQ(u"v2", read(ini, u"s", u"k"));
     EXPECT_EQ(u"", read(ini, u"t", u"k"));
-    EXPECT_EQ(u"v2"[0], read(ini, u"s", u"k", u"", 2)[0]);
-    EXPECT_EQ(1u, read(ini, u"s", u"k", u"", 2).size());
+    EXPECT_EQ(u"v", read(ini, u"s", u"k", u"", 2));
     EXPECT_EQ(u"de", read(ini, u"s", u"none", u"default", 3));
-    if (posixStore()) {
-        // Nothing but the file and its lock file is left behind.
-        std::size_t entries = 0;
-        for (const auto& e : fs::directory_iterator(dir.path()))
-            entries += e.path().filename() == "user.ini" || e.path().filename() == "user.ini.lock" ? 1 : 100;
-        EXPECT_EQ(2u, entries);
-    }
     // A file in a folder that does not exist cannot be written.
     EXPECT_FALSE(write(dir.path() / "missing" / "x.ini", u"s", u"k", u"v"));
-}
+    if (!kPosixStore)
+        return;  // the system's profile functions own the rest
+    // Nothing but the file and its lock file is left behind.
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"user.ini", "user.ini.lock"}), names);
 
-TEST(Profile, KeepsHandWrittenContentOfDamagedFiles) {
-    if (!posixStore())
-        GTEST_SKIP() << "the system's profile functions own this behaviour";
-    nxtest::TempDir dir("profile-damaged");
-    const fs::path ini = dir.path() / "bad.ini";
-    const std::string original = std::string("garbage \xFF\xFE\n; note\n[s]\nk=1\n\n") +
-                                 std::string(200000, 'x') + "\n[s]\nj=2";
-    { std::ofstream(ini, std::ios::binary) << original; }
-    EXPECT_EQ(u"2", read(ini, u"s", u"j"));
-    ASSERT_TRUE(write(ini, u"s", u"new", u"3"));
-    ASSERT_TRUE(write(ini, u"s", u"j", u"22"));
-    const std::string now = nxtest::readFileBytes(ini);
-    EXPECT_EQ(std::string("garbage \xFF\xFE\n; note\n[s]\nk=1\nnew=3\n\n") +
-                  std::string(200000, 'x') + "\n[s]\nj=22",
-              now);
+    // Hand-written content of a damaged file is kept byte for byte.
+    const fs::path bad = dir.path() / "bad.ini";
+    const std::string head = "garbage \xFF\xFE\n; note\n[s]\nk=1\n";
+    const std::string tail = "\n" + std::string(200000, 'x') + "\n[s]\nj=";
+    std::ofstream(bad, std::ios::binary) << head << tail << "2";
+    EXPECT_EQ(u"2", read(bad, u"s", u"j"));
+    ASSERT_TRUE(write(bad, u"s", u"new", u"3"));
+    ASSERT_TRUE(write(bad, u"s", u"j", u"22"));
+    EXPECT_EQ(head + "new=3\n" + tail + "22", nxtest::readFileBytes(bad));
 }
 
 // Child: writes 60 keys of its own and a shared one into the file named by NXTEST_INI.
@@ -77,35 +78,91 @@ TEST(ProfileChild, WritesItsKeys) {
     if (!nxtest::isChildProcess())
         return;
     const fs::path ini = nxtest::getEnv("NXTEST_INI");
-    const std::string who = nxtest::getEnv("NXTEST_WRITER");
-    const std::u16string prefix = fs::path(who).u16string();
+    const std::u16string prefix = u16(nxtest::getEnv("NXTEST_WRITER"));
     for (int i = 0; i < 60; ++i) {
-        const std::u16string n = fs::path(std::to_string(i)).u16string();
+        const std::u16string n = u16(std::to_string(i));
         ASSERT_TRUE(write(ini, u"race", prefix + n, n));
         ASSERT_TRUE(write(ini, u"shared", u"last", prefix + n));
     }
 }
 
 TEST(Profile, TwoProcessesWritingAtOnceLoseNoEntry) {
-    if (!posixStore())
+    if (!kPosixStore)
         GTEST_SKIP() << "concurrent writers are serialised only as far as the system does it";
     nxtest::TempDir dir("profile-race");
     const fs::path ini = dir.path() / "race.ini";
-    { std::ofstream(ini, std::ios::binary) << "; shared by two writers\n"; }
-    const long long a = nxtest::startSelf("ProfileChild.WritesItsKeys",
-                                          {{"NXTEST_INI", ini.string()}, {"NXTEST_WRITER", "a"}});
-    const long long b = nxtest::startSelf("ProfileChild.WritesItsKeys",
-                                          {{"NXTEST_INI", ini.string()}, {"NXTEST_WRITER", "b"}});
-    EXPECT_EQ(0, nxtest::waitChild(a));
-    EXPECT_EQ(0, nxtest::waitChild(b));
-    for (const char16_t* who : {u"a", u"b"})
-        for (int i = 0; i < 60; ++i) {
-            const std::u16string n = fs::path(std::to_string(i)).u16string();
-            EXPECT_EQ(n, read(ini, u"race", who + n)) << i;
-        }
+    std::ofstream(ini, std::ios::binary) << "; shared by two writers\n";
+    long long child[2];
+    for (int w = 0; w < 2; ++w)
+        child[w] = nxtest::startSelf("ProfileChild.WritesItsKeys",
+                                     {{"NXTEST_INI", ini.string()}, {"NXTEST_WRITER", w ? "b" : "a"}});
+    for (long long c : child)
+        EXPECT_EQ(0, nxtest::waitChild(c));
+    for (const std::string who : {"a", "b"})
+        for (int i = 0; i < 60; ++i)
+            EXPECT_EQ(u16(std::to_string(i)), read(ini, u"race", u16(who + std::to_string(i))))
+                << who << i;
     const std::u16string last = read(ini, u"shared", u"last");
     EXPECT_TRUE(last == u"a59" || last == u"b59");
     EXPECT_EQ(0u, nxtest::readFileBytes(ini).find("; shared by two writers\n"));
+}
+
+unsigned int g_now = 0;
+unsigned int fakeTicks() { return g_now; }
+
+TEST(FrameRate, StagesLogOnlyAfterMoreThanTheirIntervalAndCountSeparately) {
+    using Lines = std::vector<std::string>;
+    const std::string fps = ":info pubfunc::_updatePublishFPS  ";
+    nxtest::TempDir dir("pubfunc-fps");
+    ASSERT_TRUE(TRK::TRKLogger::Instance()->InitLog(dir.file("fps.log")));
+    nxpubfunc::setTickSource(fakeTicks);
+    std::size_t seen = 0;
+    auto newLines = [&] {  // the bodies (marker onwards) of the lines logged since the last call
+        const std::string all = nxtest::readFileBytes(dir.path() / "fps.log");
+        Lines out;
+        for (std::size_t p = seen, e; p < all.size(); p = e + 2) {
+            e = all.find("\r\n", p);
+            const std::string l = all.substr(p, e - p);
+            out.push_back(l.substr(l.find("] ") + 2));
+        }
+        seen = all.size();
+        return out;
+    };
+    // Capture, 60 s: the first call only starts the interval, and 60000 ms is not more than it.
+    for (int i = 0; i <= 600; ++i) {
+        g_now = 5000 + 100 * i;
+        pubfunc::updatePublishCaptureFPS(u"cap");
+    }
+    EXPECT_EQ(Lines{}, newLines());
+    g_now += 100;
+    pubfunc::updatePublishCaptureFPS(u"cap");
+    EXPECT_EQ(Lines{fps + "cap AVG_FPS : 10 FPS : 601"}, newLines());
+    // The next interval starts at the tick read after logging, with the count back at 0.
+    g_now += 60001;
+    pubfunc::updatePublishCaptureFPS(u"cap");
+    EXPECT_EQ(Lines{fps + "cap AVG_FPS : 0 FPS : 1"}, newLines());
+
+    // The encoder stages: 8 s, averaged over a pause; an empty name stays empty.
+    g_now = 1;
+    pubfunc::updateBeforeEncodeFPS(u"enc");
+    pubfunc::updateAfterEncodeFPS(u"");
+    g_now = 8001;
+    pubfunc::updateBeforeEncodeFPS(u"enc");
+    EXPECT_EQ(Lines{}, newLines());
+    g_now = 1 + 600000;  // ten minutes later
+    pubfunc::updateBeforeEncodeFPS(u"enc");
+    pubfunc::updateAfterEncodeFPS(u"");
+    EXPECT_EQ((Lines{fps + "enc AVG_FPS : 0 FPS : 2", fps + " AVG_FPS : 0 FPS : 1"}), newLines());
+
+    // Send, 60 s, across a wrap of the tick count; the idle capture stage does not log with it.
+    nxpubfunc::resetFrameCounters();
+    for (unsigned i = 0; i <= 3001; ++i) {
+        g_now = 0xFFFFF000u + 20u * i;
+        pubfunc::updatePublishSendFPS(u"send");
+    }
+    pubfunc::updatePublishCaptureFPS(u"cap");
+    EXPECT_EQ(Lines{fps + "send AVG_FPS : 50 FPS : 3001"}, newLines());
+    nxpubfunc::setTickSource(nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
-// Code-page conversion, URL encoding, hexadecimal text, random bounds, splitting and case.
+// Code-page conversion, URL encoding, hexadecimal text, random bounds, splitting, case, the
+// key table and the hotkey texts.
 #include "pubfunc/pubfunc.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +9,7 @@
 
 namespace {
 
-TEST(Strings, ToWideStringCountsTheTerminatorOnlyWhenAsked) {
+TEST(Strings, ConversionsCountTheTerminatorOnlyWhenAsked) {
     EXPECT_EQ(u"abc", pubfunc::toWideString("abc", -1, 65001));
     EXPECT_EQ(std::u16string(u"abc\0", 4), pubfunc::toWideString("abc", 4, 65001));
     EXPECT_EQ(u"ab", pubfunc::toWideString("abc", 2, 65001));
@@ -16,107 +18,133 @@ TEST(Strings, ToWideStringCountsTheTerminatorOnlyWhenAsked) {
     EXPECT_EQ(u"", pubfunc::toWideString(nullptr, -1, 65001));
     EXPECT_EQ(u"", pubfunc::toWideString("abc", -2, 65001));
     EXPECT_EQ(u"", pubfunc::toWideString("abc", 0, 65001));
-    EXPECT_EQ(u"", pubfunc::toWideString("", -1, 65001));
-}
 
-TEST(Strings, ToNarrowStringMirrorsToWideString) {
-    EXPECT_EQ("abc", pubfunc::toNarrowString(u"abc", -1, 65001));
     EXPECT_EQ(std::string("ab\0", 3), pubfunc::toNarrowString(u"ab", 3, 65001));
     EXPECT_EQ("\xE4\xB8\xAD", pubfunc::toNarrowString(u"\u4E2D", -1, 65001));
     EXPECT_EQ("", pubfunc::toNarrowString(nullptr, -1, 65001));
     EXPECT_EQ("", pubfunc::toNarrowString(u"abc", -5, 65001));
-    const std::u16string round = pubfunc::toWideString(
-        pubfunc::toNarrowString(u"gr\u00FC\u00DFe \U0001F3AE", -1, 65001).c_str(), -1, 65001);
-    EXPECT_EQ(u"gr\u00FC\u00DFe \U0001F3AE", round);
+    const std::u16string text = u"gr\u00FC\u00DFe \U0001F3AE";
+    EXPECT_EQ(text, pubfunc::toWideString(pubfunc::toNarrowString(text.c_str(), -1, 65001).c_str(),
+                                          -1, 65001));
 }
 
 TEST(Strings, UrlEncodingKeepsOnlyLettersDigitsAndDots) {
-    EXPECT_EQ("a%20b.c", pubfunc::URLEncode2(std::string("a b.c")));
     EXPECT_EQ("%2D%5F%7E%2F%3F%3D%26", pubfunc::URLEncode2(std::string("-_~/?=&")));
-    EXPECT_EQ("AZaz09", pubfunc::URLEncode2(std::string("AZaz09")));
+    EXPECT_EQ("AZaz09%20b.c", pubfunc::URLEncode2(std::string("AZaz09 b.c")));
     EXPECT_EQ("%FF%80", pubfunc::URLEncode2(std::string("\xFF\x80")));
     EXPECT_EQ("ab", pubfunc::URLEncode2(std::string("ab\0cd", 5)));  // stops at the zero
     EXPECT_EQ("", pubfunc::URLEncode2(std::string()));
-    EXPECT_EQ("%C3%BC", pubfunc::URLEncode2(std::u16string(u"\u00FC")));
-    EXPECT_EQ("x%20%E4%B8%AD", pubfunc::URLEncode2(std::u16string(u"x \u4E2D")));
+    EXPECT_EQ("x%20%E4%B8%AD%C3%BC", pubfunc::URLEncode2(std::u16string(u"x \u4E2D\u00FC")));
 }
 
 TEST(Strings, HashStringIsLowerCaseHexOfEveryByte) {
-    EXPECT_EQ("0fa0", pubfunc::getHashString("\x0F\xA0", 2));
-    EXPECT_EQ("", pubfunc::getHashString("abc", 0));
     EXPECT_EQ("", pubfunc::getHashString("abc", -3));
     EXPECT_EQ("", pubfunc::getHashString(nullptr, 4));
-    // Longer inputs than a digest are encoded whole.
-    std::string bytes(40, '\0');
-    for (int i = 0; i < 40; ++i)
-        bytes[i] = static_cast<char>(i * 13);
-    const std::string hex = pubfunc::getHashString(bytes.data(), 40);
-    ASSERT_EQ(80u, hex.size());
-    EXPECT_EQ("000d1a27", hex.substr(0, 8));
-    EXPECT_EQ("fb", hex.substr(78));  // 39 * 13 = 507, low byte 0xFB
+    std::string in, hex;  // from no byte to more than a digest: every byte is encoded
+    for (int n = 0; n <= 20; ++n, in += "\x0F\xA0", hex += "0fa0")
+        EXPECT_EQ(hex, pubfunc::getHashString(in.data(), static_cast<int>(in.size()))) << n;
 }
 
 TEST(Strings, RandomNumbersStayWithinTheirBounds) {
     EXPECT_EQ(5u, pubfunc::GetRandomNum(5, 5));
     EXPECT_EQ(3u, pubfunc::GetRandomNum(9, 3));
-    for (int i = 0; i < 200; ++i) {
-        const unsigned small = pubfunc::GetRandomNum(1, 100);
-        EXPECT_GE(small, 1u);
-        EXPECT_LE(small, 100u);
-        const unsigned wide = pubfunc::GetRandomNum(1000, 5000000);
-        EXPECT_GE(wide, 1000u);
-        EXPECT_LE(wide, 5000000u);
-        const unsigned full = pubfunc::GetRandomNum(0xFFFFFF00u, 0xFFFFFFFFu);
-        EXPECT_GE(full, 0xFFFFFF00u);
-        const unsigned all = pubfunc::GetRandomNum(0, 0xFFFFFFFFu);
-        (void)all;  // every value is in range; the call must simply not trap
-    }
-    // Reseeded with the current second: two calls within one second agree.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        const std::time_t before = std::time(nullptr);
-        const unsigned a = pubfunc::GetRandomNum(1, 100);
-        const unsigned b = pubfunc::GetRandomNum(1, 100);
-        if (std::time(nullptr) == before) {
-            EXPECT_EQ(a, b);
-            break;
+    const unsigned bounds[][2] = {
+        {1, 100}, {1000, 5000000}, {0xFFFFFF00u, 0xFFFFFFFFu}, {0, 0xFFFFFFFFu}};
+    for (int i = 0; i < 200; ++i)
+        for (const auto& b : bounds) {
+            const unsigned v = pubfunc::GetRandomNum(b[0], b[1]);
+            EXPECT_TRUE(v >= b[0] && v <= b[1]) << v << " outside [" << b[0] << ", " << b[1] << "]";
         }
+    // Reseeded with the current second: two calls within one second agree.
+    bool same = false, sameSecond = false;
+    for (int attempt = 0; attempt < 5 && !sameSecond; ++attempt) {
+        const std::time_t before = std::time(nullptr);
+        same = pubfunc::GetRandomNum(1, 100) == pubfunc::GetRandomNum(1, 100);
+        sameSecond = std::time(nullptr) == before;
     }
+    EXPECT_TRUE(same || !sameSecond);
 }
 
 TEST(Strings, SplitKeepsEmptyPiecesAndAppends) {
-    struct Case {
-        std::u16string text, sep;
-        std::vector<std::u16string> pieces;
-    } cases[] = {
-        {u"a,,b,", u",", {u"a", u"", u"b", u""}},
-        {u",a", u",", {u"", u"a"}},
-        {u"", u",", {u""}},
-        {u"abc", u",", {u"abc"}},
-        {u"a::b::::c", u"::", {u"a", u"b", u"", u"c"}},
+    using Pieces = std::vector<std::u16string>;
+    const struct { std::u16string text, sep; Pieces pieces; } cases[] = {
+        {u"a,,b,", u",", {u"a", u"", u"b", u""}}, {u",a", u",", {u"", u"a"}}, {u"", u",", {u""}},
+        {u"abc", u",", {u"abc"}}, {u"a::b::::c", u"::", {u"a", u"b", u"", u"c"}},
         {u"a:b", u"", {u"a:b"}},
     };
-    for (const Case& c : cases) {
-        std::vector<std::u16string> out;
+    for (const auto& c : cases) {
+        Pieces out = {u"old"}, want = out;  // pieces are appended
+        want.insert(want.end(), c.pieces.begin(), c.pieces.end());
         pubfunc::splitString(c.text, c.sep, out);
-        EXPECT_EQ(c.pieces, out);
+        EXPECT_EQ(want, out) << nxtest::narrow(c.text);
     }
-    std::vector<std::u16string> kept = {u"old"};
-    pubfunc::splitString(u"x;y", u";", kept);
-    EXPECT_EQ((std::vector<std::u16string>{u"old", u"x", u"y"}), kept);
 }
 
 TEST(Strings, CaseMappingIsUnitByUnit) {
-    std::u16string s = u"MiXeD 123 _-";
+    // No single-unit capital for the sharp s; surrogate halves are left alone.
+    std::u16string s = u"MiXeD 123 _-\u00DF\U0001F600";
     pubfunc::ToLower(s);
-    EXPECT_EQ(u"mixed 123 _-", s);
+    EXPECT_EQ(u"mixed 123 _-\u00DF\U0001F600", s);
     pubfunc::ToUpper(s);
-    EXPECT_EQ(u"MIXED 123 _-", s);
-    std::u16string sharp = u"stra\u00DFe";
-    pubfunc::ToUpper(sharp);
-    EXPECT_EQ(u"STRA\u00DFE", sharp);  // no single-unit capital for the sharp s
-    std::u16string pair = u"\U0001F600";
-    pubfunc::ToLower(pair);
-    EXPECT_EQ(u"\U0001F600", pair);
+    EXPECT_EQ(u"MIXED 123 _-\u00DF\U0001F600", s);
+}
+
+int dik(int vk) {
+    int code = -1;
+    return CKeyExchange::VK2DIK(vk, code) ? code : -1;
+}
+
+TEST(KeyTable, MapsVirtualKeysToDirectInputCodesAndNames) {
+    const int cases[][2] = {{0x10, 0x2A}, {0xA1, 0x36}, {0x11, 0x1D}, {0xA3, 0x9D}, {0x12, 0x38},
+                            {0xA5, 0xB8}, {0x5B, 0xDB}, {0x5C, 0xDC}, {0x6A, 0x37}, {0x0D, 0x1C},
+                            {0x1B, 0x01}, {0x30, 0x0B}, {0xBB, 0x0D}, {0xBD, 0x0C}, {0x7A, 0x57},
+                            {0x7E, 0x66}, {0x6E, 0x53}, {0xE2, 0x56}, {0x5F, 0xDF}, {0x2C, 0xB7}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c[1], dik(c[0])) << std::hex << c[0];
+    int untouched = 77;
+    EXPECT_FALSE(CKeyExchange::VK2DIK(0x6F, untouched));  // keypad divide has no row
+    EXPECT_EQ(77, untouched);
+    int rows = 0;  // exactly 107 virtual keys have a row
+    for (int vk = -1; vk < 0x10000; ++vk)
+        rows += dik(vk) >= 0;
+    EXPECT_EQ(107, rows);
+    const std::pair<int, const char16_t*> names[] = {
+        {0x21, u"Prior"}, {0x22, u"Next"},  {0xDC, u"\\"}, {0xDE, u"Apostrophe"},
+        {0xA1, u"Shift"}, {0x6D, u"-"},     {0x6F, u"?"},  // no row: unchanged
+    };
+    for (const auto& n : names) {
+        std::u16string name = u"?";
+        CKeyExchange::VKKeyToString_S(n.first, name);
+        EXPECT_EQ(n.second, name) << std::hex << n.first;
+    }
+    auto combine = [](int a, int b, int c) {
+        std::u16string t = u"stale";
+        CKeyExchange::GetKeysCombineDesc(a, b, c, t);
+        return t;
+    };
+    EXPECT_EQ(u"Ctrl + Alt + A", combine(0x11, 0x12, 0x41));
+    EXPECT_EQ(u" + A", combine(0, 0x41, 0));
+    EXPECT_EQ(u"Ctrl + ", combine(0x11, 0x6F, 0));
+    EXPECT_EQ(u"", combine(0, 0, 0));
+    EXPECT_EQ(u"Win + Space + F15", combine(0x5B, 0x20, 0x7E));
+}
+
+TEST(Hotkeys, TextJoinsModifiersAndKeyWithPlusSigns) {
+    const unsigned shift = 1u << 16, ctrl = 2u << 16, alt = 4u << 16;
+    const char16_t* none = u"\u65E0";
+    const struct { unsigned value; const char16_t* text; } cases[] = {
+        {ctrl | shift | 0x74, u"Ctrl+Shift+F5"}, {alt | shift | ctrl | 0x41, u"Ctrl+Alt+Shift+A"},
+        {alt | 0x20, u"Alt"}, {0x20, none}, {0, none},      // Space is no key
+        {ctrl | alt | 0x2E, none}, {shift | 0x08, none},    // Delete or Backspace clear everything
+        {ctrl | 13, u"Ctrl+"}, {0x7C, none}, {0x6C, none},  // no names: Enter, F13, separator
+        {0x21, u"PageUp"}, {0x22, u"PageDown"}, {0x14, u"Caps Lock"}, {0x90, u"Num Lock"},
+        {0x60, u"Num0"}, {0x69, u"Num9"}, {0x6A, u"Num*"}, {alt | 0x6F, u"Alt+Num/"},
+        {0x70, u"F1"}, {0x7B, u"F12"}, {0xC0, u"`"}, {0xDC, u"\\"}, {0xDE, u"'"},
+        {shift | 0x39, u"Shift+9"}, {(0xFFF8u << 16) | 0x5A, u"Z"},  // unused high bits are ignored
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::u16string(c.text), pubfunc::changeHotkeyValueToString(c.value))
+            << std::hex << c.value;
 }
 
 }  // namespace

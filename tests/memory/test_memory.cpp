@@ -1,0 +1,270 @@
+// The memory subsystem in a process shared by its tests: NxAtomicInt edges, the recursive
+// lock's ownership rules across threads, and the pool's size classes, reuse, misuse reports,
+// realloc, switch and runtime heap fallbacks, and four threads churning it with mixed sizes,
+// realloc chains and content checks (run under the sanitizers in CI).
+#include "memory/memory.h"
+#include "pool_reports.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+// Runs `body` on four threads at once and waits for them.
+template <typename F>
+void onFourThreads(F body) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back(body);
+    for (auto& t : threads)
+        t.join();
+}
+
+TEST(NxAtomicInt, RefIsFalseOnlyWhenReachingZeroAndDerefReturnsTheNewValue) {
+    const struct { int start; bool ref; } cases[] = {
+        {-1, false}, {0, true}, {-2, true}, {0x7FFFFFFE, true}};
+    for (const auto& c : cases) {
+        NxAtomicInt n(c.start);
+        EXPECT_EQ(c.ref, n.ref()) << c.start;
+        EXPECT_EQ(c.start + 1, static_cast<int>(n)) << c.start;
+        EXPECT_EQ(c.start, n.deref()) << c.start;
+    }
+    NxAtomicInt a(7), b(3);
+    b = a;
+    a.ref();
+    EXPECT_FALSE(b != 7);  // a copy of the value, not a share of the counter
+    EXPECT_TRUE(b != 8);
+}
+
+TEST(NxAtomicInt, ConcurrentRefAndDerefBalance) {
+    NxAtomicInt counter(1);
+    std::atomic<int> sawZero{0};
+    onFourThreads([&] {
+        for (int i = 0; i < 100000; ++i) {
+            counter.ref();
+            if (counter.deref() == 0)
+                sawZero.fetch_add(1);
+        }
+    });
+    EXPECT_EQ(1, static_cast<int>(counter));
+    EXPECT_EQ(0, sawZero.load());  // the permanent reference keeps the count above zero
+}
+
+TEST(NxCriticalSection, OwnerRelocksAndOthersWaitForTheLastUnlock) {
+    NxCriticalSection cs;
+    auto otherTry = [&cs] {
+        bool got = false;
+        std::thread([&] {
+            if ((got = cs.tryLock()))
+                cs.unlock();
+        }).join();
+        return got;
+    };
+    cs.lock();
+    EXPECT_TRUE(cs.tryLock());  // recursive: the owner gets it again
+    {
+        NxCSLocker outer(&cs), inner(&cs);  // nested lockers do not block either
+    }
+    EXPECT_FALSE(otherTry());
+    cs.unlock();
+    EXPECT_FALSE(otherTry());  // still held once
+    cs.unlock();
+    EXPECT_TRUE(otherTry());
+}
+
+TEST(NxCriticalSection, SerialisesThreads) {
+    NxCriticalSection cs;
+    long counter = 0;  // deliberately plain: the lock alone protects it
+    onFourThreads([&] {
+        for (int i = 0; i < 50000; ++i) {
+            NxCSLocker guard(&cs);
+            ++counter;
+            if (i % 2) {
+                NxCSLocker again(&cs);  // the owner nests without blocking
+                ++counter;
+            }
+        }
+    });
+    EXPECT_EQ(300000, counter);
+}
+
+TEST(Pool, RequestSizesMapToTheirClassBlockSizes) {
+    unsigned previous = 0;
+    for (unsigned block : {8, 16, 24, 32, 48, 64, 80, 96, 128, 160, 192, 224, 256}) {
+        // The smallest, a middle and the largest request of the class.
+        for (unsigned request : {previous + 1, (previous + block + 1) / 2, block}) {
+            void* p = mp_alloc(request);
+            ASSERT_NE(nullptr, p) << "request " << request;
+            EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(p) % 4) << "request " << request;
+            EXPECT_EQ(static_cast<int>(block), mp_size(p)) << "request " << request;
+            std::memset(p, 0x5A, block);  // the whole block is usable
+            mp_free(p);
+        }
+        previous = block;
+    }
+}
+
+TEST(Pool, NullLargeAndForeignBlocksGoThroughTheRuntimeHeap) {
+    mp_free(nullptr);
+    EXPECT_EQ(0, mp_size(nullptr));
+    void* p = mp_realloc(nullptr, 10);  // as mp_alloc
+    void* zero = mp_alloc(0);           // counts as 1
+    EXPECT_EQ(16, mp_size(p));
+    EXPECT_EQ(8, mp_size(zero));
+    mp_free(p);
+    mp_free(zero);
+    void* large = mp_alloc(257);
+    ASSERT_NE(nullptr, large);
+    EXPECT_GE(mp_size(large), 257);
+    std::memset(large, 1, 257);
+    mp_free(large);  // handed back to the heap: a sanitizer would catch a wrong route
+    void* heap = std::malloc(40);
+    ASSERT_NE(nullptr, heap);
+    std::memset(heap, 7, 40);
+    EXPECT_GE(mp_size(heap), 40);
+    void* grown = mp_realloc(heap, 100);  // stays with the heap even though 100 fits a class
+    ASSERT_NE(nullptr, grown);
+    EXPECT_EQ(7, static_cast<unsigned char*>(grown)[39]);
+    std::free(grown);  // legal only because the block never left the runtime heap
+}
+
+TEST(Pool, ReleasedBlocksAreReusedLastInFirstOutAndARepeatedReleaseIsReported) {
+    PoolReports reports;
+    void* a = mp_alloc(100);
+    void* b = mp_alloc(100);
+    mp_free(a);
+    mp_free(b);
+    mp_free(a);  // already free: reported, free list unchanged
+    EXPECT_EQ(PoolReports::one("mp_free - repeat free block ", a, "!"), reports.take());
+    EXPECT_EQ(b, mp_alloc(97));  // any request of the class
+    EXPECT_EQ(a, mp_alloc(128));
+    mp_free(a);
+    mp_free(b);
+    EXPECT_TRUE(reports.take().empty());
+}
+
+TEST(Pool, DamagedGuardsAreReportedAndRepaired) {
+    PoolReports reports;
+    // Damaged while in use (class 2, 24-byte block; the guard word right behind it): the
+    // release reports it and still takes the block back.
+    auto* p = static_cast<unsigned char*>(mp_alloc(20));
+    ASSERT_EQ(24, mp_size(p));
+    p[24] = p[25] = 0;
+    mp_free(p);
+    EXPECT_EQ(PoolReports::one("mp_free - detect block ", p, " corrupt!"), reports.take());
+    EXPECT_EQ(p, mp_alloc(24));  // repaired: handed out again without a report
+    EXPECT_TRUE(reports.take().empty());
+    mp_free(p);
+    // Damaged by a write after release (64-byte block): reported when handed out again.
+    auto* q = static_cast<unsigned char*>(mp_alloc(60));
+    mp_free(q);
+    q[64] = 0x11;
+    EXPECT_EQ(q, mp_alloc(60));
+    EXPECT_EQ(PoolReports::one("mp_alloc - detect block ", q, " corrupt!"), reports.take());
+    mp_free(q);  // the guard was rewritten when the block was handed out
+    EXPECT_TRUE(reports.take().empty());
+}
+
+TEST(Pool, ReallocStaysInPlaceUntilTheBlockIsTooSmall) {
+    PoolReports reports;
+    auto* p = static_cast<unsigned char*>(mp_alloc(20));  // 24-byte block
+    for (int i = 0; i < 24; ++i)
+        p[i] = static_cast<unsigned char>(i + 1);
+    EXPECT_EQ(p, mp_realloc(p, 24));
+    EXPECT_EQ(p, mp_realloc(p, 0));  // shrinking never moves or changes class
+    EXPECT_EQ(24, mp_size(p));
+    auto* q = static_cast<unsigned char*>(mp_realloc(p, 25));
+    ASSERT_NE(p, q);
+    EXPECT_EQ(32, mp_size(q));
+    EXPECT_EQ(p, mp_alloc(24));  // the old block went back on its free list
+    mp_free(p);
+    auto* big = static_cast<unsigned char*>(mp_realloc(q, 1000));  // leaves the pool
+    ASSERT_NE(nullptr, big);
+    EXPECT_GE(mp_size(big), 1000);
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(i + 1, big[i]) << "byte " << i;
+    mp_free(big);
+    EXPECT_TRUE(reports.take().empty());
+}
+
+TEST(Pool, SwitchedOffItBehavesAsTheRuntimeHeap) {
+    void* pooled = mp_alloc(16);
+    mp_enable(false);
+    void* p = mp_alloc(16);
+    ASSERT_NE(nullptr, p);
+    EXPECT_GE(mp_size(p), 16);
+    p = mp_realloc(p, 300);
+    ASSERT_NE(nullptr, p);
+    mp_free(p);
+    void* fromNull = mp_realloc(nullptr, 5);
+    ASSERT_NE(nullptr, fromNull);
+    std::free(fromNull);  // the switched-off pool hands out runtime heap blocks
+    mp_enable(true);
+    mp_free(pooled);  // blocks from before the switch still go home
+}
+
+namespace {
+
+struct Live {
+    unsigned char* p;
+    unsigned size;
+    unsigned char fill;
+    // Whether the first `n` bytes (all by default) still hold the fill.
+    bool intact(unsigned n = ~0u) const {
+        for (unsigned i = 0; i < size && i < n; ++i)
+            if (p[i] != fill)
+                return false;
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST(PoolStress, FourThreadsKeepEveryBlockIntact) {
+    PoolReports reports;
+    std::atomic<int> damaged{0}, failed{0};
+    std::atomic<unsigned> seed{1234};
+    onFourThreads([&] {
+        std::mt19937 rng(seed++);
+        std::vector<Live> live;
+        for (int step = 0; step < 60000; ++step) {
+            const unsigned action = rng() % 8;
+            if (live.size() >= 64 && action >= 5) {  // release one
+                const std::size_t i = rng() % live.size();
+                damaged += !live[i].intact() || mp_size(live[i].p) < static_cast<int>(live[i].size);
+                mp_free(live[i].p);
+                live[i] = live.back();
+                live.pop_back();
+                continue;
+            }
+            // A new block (mp_alloc) or a realloc chain that grows or shrinks one a few times.
+            const bool fresh = live.size() < 64 || action < 3;
+            if (fresh)
+                live.push_back(Live{nullptr, 0, 0});
+            Live& b = fresh ? live.back() : live[rng() % live.size()];
+            for (int hop = 0; hop < (fresh ? 1 : 3); ++hop) {
+                const unsigned size = rng() % 321;
+                damaged += !b.intact();
+                auto* q = static_cast<unsigned char*>(fresh ? mp_alloc(size) : mp_realloc(b.p, size));
+                if (!q) { ++failed; break; }
+                b.p = q;
+                damaged += !b.intact(size);  // the kept bytes moved along
+                b.size = size;
+                b.fill = static_cast<unsigned char>(rng());
+                std::memset(b.p, b.fill, b.size);
+            }
+        }
+        for (const Live& b : live) {
+            damaged += !b.intact();
+            mp_free(b.p);
+        }
+    });
+    EXPECT_EQ(0, damaged.load());
+    EXPECT_EQ(0, failed.load());
+    EXPECT_TRUE(reports.take().empty());
+}
