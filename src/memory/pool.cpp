@@ -223,6 +223,16 @@ const ChunkRecord* chunkOf(const PoolState* s, const void* p) {
     return &rec;
 }
 
+// While the pool is switched off, blocks it handed out before still come back to it: a host
+// that switches it off with blocks live never gives one of them to the runtime heap.
+bool pooledWhileOff(const void* ptr) {
+    PoolState* s = g_state.load(std::memory_order_acquire);
+    if (!ptr || !s || s->chunkCount.load(std::memory_order_acquire) == 0)
+        return false;
+    NxCSLocker guard(s->lock);
+    return chunkOf(s, ptr) != nullptr;
+}
+
 }  // namespace
 
 // ---- entry points ---------------------------------------------------------------------------
@@ -265,7 +275,7 @@ void* mp_alloc(unsigned int size) {
 void mp_free(void* ptr) {
     if (!ptr)
         return;
-    if (!g_enabled.load(std::memory_order_relaxed)) {
+    if (!g_enabled.load(std::memory_order_relaxed) && !pooledWhileOff(ptr)) {
         std::free(ptr);
         return;
     }
@@ -295,7 +305,7 @@ void mp_free(void* ptr) {
 int mp_size(const void* ptr) {
     if (!ptr)
         return 0;
-    if (!g_enabled.load(std::memory_order_relaxed))
+    if (!g_enabled.load(std::memory_order_relaxed) && !pooledWhileOff(ptr))
         return static_cast<int>(platform::heapBlockSize(ptr));
     PoolState* s = state();
     {
@@ -307,7 +317,7 @@ int mp_size(const void* ptr) {
 }
 
 void* mp_realloc(void* ptr, unsigned int size) {
-    if (!g_enabled.load(std::memory_order_relaxed))
+    if (!g_enabled.load(std::memory_order_relaxed) && !pooledWhileOff(ptr))
         return std::realloc(ptr, size);
     PoolState* s = state();
     if (!ptr)

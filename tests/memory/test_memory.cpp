@@ -194,7 +194,20 @@ TEST(Pool, ReallocStaysInPlaceUntilTheBlockIsTooSmall) {
 
 TEST(Pool, SwitchedOffItBehavesAsTheRuntimeHeap) {
     void* pooled = mp_alloc(16);
+    // Pool blocks from before the switch are still recognised: sized, grown out of the pool and
+    // released to it, never handed to the runtime heap (which would corrupt it).
+    void* early[3] = {mp_alloc(20), mp_alloc(20), mp_alloc(20)};
     mp_enable(false);
+    EXPECT_EQ(24, mp_size(early[0]));
+    EXPECT_EQ(early[1], mp_realloc(early[1], 24));  // fits: stays in place
+    std::memset(early[2], 0x5A, 24);
+    void* grown = mp_realloc(early[2], 100);  // moves to the runtime heap, copying the block
+    ASSERT_NE(nullptr, grown);
+    const std::vector<unsigned char> copied(24, 0x5A);
+    EXPECT_EQ(0, std::memcmp(grown, copied.data(), copied.size()));
+    std::free(grown);
+    mp_free(early[0]);
+    mp_free(early[1]);
     void* p = mp_alloc(16);
     ASSERT_NE(nullptr, p);
     EXPECT_GE(mp_size(p), 16);
@@ -205,6 +218,12 @@ TEST(Pool, SwitchedOffItBehavesAsTheRuntimeHeap) {
     ASSERT_NE(nullptr, fromNull);
     std::free(fromNull);  // the switched-off pool hands out runtime heap blocks
     mp_enable(true);
+    // The three blocks went back to their class, last in first out.
+    EXPECT_EQ(early[1], mp_alloc(20));
+    EXPECT_EQ(early[0], mp_alloc(20));
+    EXPECT_EQ(early[2], mp_alloc(20));
+    for (void* b : early)
+        mp_free(b);
     mp_free(pooled);  // blocks from before the switch still go home
 }
 
