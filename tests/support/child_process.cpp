@@ -65,37 +65,57 @@ void restoreEnv(const std::vector<std::pair<std::string, std::string>>& old) {
 
 }  // namespace
 
-long long startSelf(const std::string& filter,
-                    const std::vector<std::pair<std::string, std::string>>& env) {
-    const auto old = exportEnv(env);
-    long long child = 0;
+std::string selfExePath() {
 #ifdef _WIN32
     wchar_t exe[32768];
     const DWORD len = GetModuleFileNameW(nullptr, exe, 32768);
-    if (len > 0 && len < 32768) {
-        std::wstring cmd = L"\"" + std::wstring(exe) + L"\" \"--gtest_filter=" + widen(filter) + L"\"";
-        STARTUPINFOW si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        if (CreateProcessW(exe, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-            CloseHandle(pi.hThread);
-            child = reinterpret_cast<long long>(pi.hProcess);
-        }
-    }
+    if (len == 0 || len >= 32768)
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, exe, static_cast<int>(len), nullptr, 0, nullptr,
+                                      nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, exe, static_cast<int>(len), &out[0], n, nullptr, nullptr);
+    return out;
 #else
     char exe[4096];
     const ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (len > 0) {
-        exe[len] = 0;
-        std::string flag = "--gtest_filter=" + filter;
-        char* argv[] = {exe, &flag[0], nullptr};
-        pid_t pid = 0;
-        if (posix_spawn(&pid, exe, nullptr, nullptr, argv, environ) == 0)
-            child = pid;
+    return len > 0 ? std::string(exe, static_cast<std::size_t>(len)) : std::string();
+#endif
+}
+
+long long startProgram(const std::string& program, const std::string& filter,
+                       const std::vector<std::pair<std::string, std::string>>& env) {
+    if (program.empty())
+        return 0;
+    const auto old = exportEnv(env);
+    long long child = 0;
+#ifdef _WIN32
+    const std::wstring exe = widen(program);
+    std::wstring cmd = L"\"" + exe + L"\" \"--gtest_filter=" + widen(filter) + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+        CloseHandle(pi.hThread);
+        child = reinterpret_cast<long long>(pi.hProcess);
     }
+#else
+    std::string exe = program;
+    std::string flag = "--gtest_filter=" + filter;
+    char* argv[] = {&exe[0], &flag[0], nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, environ) == 0)
+        child = pid;
 #endif
     restoreEnv(old);
     return child;
+}
+
+long long startSelf(const std::string& filter,
+                    const std::vector<std::pair<std::string, std::string>>& env) {
+    return startProgram(selfExePath(), filter, env);
 }
 
 int waitChild(long long child) {

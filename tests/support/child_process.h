@@ -22,6 +22,14 @@ long long startSelf(const std::string& filter,
 /// Waits for a child of startSelf and returns its exit code (-1 on failure).
 int waitChild(long long child);
 
+/// The full path of this test program.
+std::string selfExePath();
+
+/// Starts `program` (a copy of this test program under another name, say) the way startSelf
+/// starts this one; pair with waitChild. Returns 0 on failure.
+long long startProgram(const std::string& program, const std::string& filter,
+                       const std::vector<std::pair<std::string, std::string>>& env = {});
+
 /// True inside a program started by runSelf/startSelf; child-only tests return at once
 /// otherwise.
 bool isChildProcess();

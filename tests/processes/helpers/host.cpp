@@ -1,8 +1,13 @@
-// Host-system helpers of the process and window tests: spawning a program, environment
-// variables, and the private Xvfb server.
+// Host-system helpers of the process and window tests: helper processes and the private Xvfb
+// server.
 #include "processes/helpers/host.h"
 
-#include <cstdlib>
+#include "support/child_process.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -15,121 +20,78 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
 #endif
 
 namespace nxproc {
 
-namespace {
+namespace fs = std::filesystem;
 
-#ifdef _WIN32
-std::wstring widen(const std::string& s) {
-    std::wstring out(s.size() + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &out[0], static_cast<int>(out.size()));
-    out.resize(n > 0 ? n - 1 : 0);
-    return out;
+std::u16string selfName() {
+    const std::string name = fs::path(nxtest::selfExePath()).filename().string();
+    return std::u16string(name.begin(), name.end());
 }
 
-std::string narrow(const std::wstring& s) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(n > 0 ? n - 1 : 0);
-    return out;
-}
-#else
-int waitExit(pid_t pid) {
-    int status = 0;
-    pid_t r;
-    do {
-        r = waitpid(pid, &status, 0);
-    } while (r < 0 && errno == EINTR);
-    if (r < 0 || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-#endif
-
-std::string getEnvVar(const std::string& name) {
-    const char* v = std::getenv(name.c_str());
-    return v ? v : "";
+std::u16string upper(std::u16string s) {
+    for (char16_t& c : s)
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - u'a' + u'A');
+    return s;
 }
 
-}  // namespace
-
-void setEnvVar(const std::string& name, const std::string& value) {
-#ifdef _WIN32
-    SetEnvironmentVariableW(widen(name).c_str(), value.empty() ? nullptr : widen(value).c_str());
-    _putenv_s(name.c_str(), value.c_str());
-#else
-    if (value.empty())
-        unsetenv(name.c_str());
-    else
-        setenv(name.c_str(), value.c_str(), 1);
-#endif
+Helper::Helper(const std::string& filter, std::vector<std::pair<std::string, std::string>> env)
+    : m_dir("helper") {
+    env.emplace_back("NX_READY_FILE", (m_dir.path() / "ready").string());
+    env.emplace_back("NX_STOP_FILE", (m_dir.path() / "stop").string());
+    m_child = nxtest::startSelf(filter, env);
 }
 
-std::string selfExePath() {
-#ifdef _WIN32
-    std::wstring buf(32768, L'\0');
-    const DWORD n = GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
-    buf.resize(n < buf.size() ? n : 0);
-    return narrow(buf);
-#else
-    char buf[4096];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-#endif
-}
-
-int runProgram(const std::string& program, const std::string& filter,
-               const std::vector<std::pair<std::string, std::string>>& env) {
-    // The child inherits this process's environment with the additions, which are taken
-    // back afterwards.
-    std::vector<std::pair<std::string, std::string>> all = env;
-    all.emplace_back("NXTEST_CHILD", "1");
-    std::vector<std::pair<std::string, std::string>> old;
-    for (const auto& kv : all) {
-        old.emplace_back(kv.first, getEnvVar(kv.first));
-        setEnvVar(kv.first, kv.second);
+std::string Helper::waitReady() {
+    // The file may show up before its text can be read (a rename under Wine): read until the
+    // line is whole.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (m_child != 0 && std::chrono::steady_clock::now() < deadline) {
+        const std::string text = nxtest::readFileBytes(m_dir.path() / "ready");
+        if (!text.empty() && text.back() == '\n')
+            return text.substr(0, text.size() - 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    int code = -1;
-    const std::string flag = "--gtest_filter=" + filter;
-#ifdef _WIN32
-    std::wstring cmd = L"\"" + widen(program) + L"\" \"" + widen(flag) + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (CreateProcessW(widen(program).c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
-                       nullptr, &si, &pi)) {
-        CloseHandle(pi.hThread);
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        DWORD exitCode = 0;
-        if (GetExitCodeProcess(pi.hProcess, &exitCode))
-            code = static_cast<int>(exitCode);
-        CloseHandle(pi.hProcess);
-    }
-#else
-    std::string path = program;
-    std::string arg = flag;
-    char* argv[] = {&path[0], &arg[0], nullptr};
-    pid_t pid = 0;
-    if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) == 0)
-        code = waitExit(pid);
-#endif
-    for (const auto& kv : old)
-        setEnvVar(kv.first, kv.second);
-    return code;
+    return {};
 }
 
-bool windowsAreX11() {
-#ifdef _WIN32
-    return false;
-#else
-    return true;
-#endif
+bool Helper::stop() {
+    if (!m_exitCode) {
+        std::ofstream(m_dir.path() / "stop").put('x');
+        m_exitCode = nxtest::waitChild(m_child);
+    }
+    return *m_exitCode == 0;
+}
+
+void reportReady(const std::string& line) {
+    // Written under another name, then renamed, so the reader never sees half a line.
+    const std::string path = nxtest::getEnv("NX_READY_FILE");
+    std::ofstream(path + ".part") << line << '\n';
+    std::error_code ec;
+    fs::rename(path + ".part", path, ec);
+}
+
+void waitUntilStopped(const std::function<void()>& pump) {
+    const std::string stop = nxtest::getEnv("NX_STOP_FILE");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    std::error_code ec;
+    while (!fs::exists(stop, ec) && std::chrono::steady_clock::now() < deadline) {
+        if (pump)
+            pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string windowLine(std::initializer_list<unsigned long long> ids) {
+    std::string line = std::to_string(nxtest::selfProcessId());
+    for (unsigned long long id : ids)
+        line += ' ' + std::to_string(id);
+    return line;
 }
 
 bool DisplayServer::start(std::string* why) {
@@ -140,8 +102,7 @@ bool DisplayServer::start(std::string* why) {
     const HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPED, 0, 0, 10, 10,
                                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!probe) {
-        if (why)
-            *why = "no window can be created (Wine without a display driver?)";
+        *why = "no window can be created (Wine without a display driver?)";
         return false;
     }
     DestroyWindow(probe);
@@ -152,12 +113,11 @@ bool DisplayServer::start(std::string* why) {
     // -displayfd once it accepts connections.
     int fds[2];
     if (pipe(fds) != 0) {
-        if (why)
-            *why = "pipe failed";
+        *why = "pipe failed";
         return false;
     }
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    std::string fdText = std::to_string(fds[1]);
+    const std::string fdText = std::to_string(fds[1]);
     const char* args[] = {"Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp",
                           "-screen", "0", "320x240x24", nullptr};
     posix_spawn_file_actions_t actions;
@@ -170,30 +130,24 @@ bool DisplayServer::start(std::string* why) {
     close(fds[1]);
     if (rc != 0) {
         close(fds[0]);
-        if (why)
-            *why = "Xvfb could not be started (is the xvfb package installed?)";
+        *why = "Xvfb could not be started (is the xvfb package installed?)";
         return false;
     }
     m_pid = pid;
     std::string number;
-    for (;;) {
+    for (char c = 0;;) {
         pollfd p = {fds[0], POLLIN, 0};
         const int ready = poll(&p, 1, 30000);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
-            break;
-        char c = 0;
-        const ssize_t n = read(fds[0], &c, 1);
-        if (n <= 0 || c == '\n')
+        if (ready <= 0 || read(fds[0], &c, 1) <= 0 || c == '\n')
             break;
         number += c;
     }
     close(fds[0]);
     if (number.empty()) {
         stop();
-        if (why)
-            *why = "Xvfb did not report a display (is the xvfb package installed?)";
+        *why = "Xvfb did not report a display (is the xvfb package installed?)";
         return false;
     }
     m_display = ":" + number;
@@ -206,7 +160,7 @@ void DisplayServer::stop() {
 #ifndef _WIN32
     if (m_pid > 0) {
         kill(static_cast<pid_t>(m_pid), SIGTERM);
-        waitExit(static_cast<pid_t>(m_pid));
+        nxtest::waitChild(m_pid);
     }
 #endif
     m_pid = 0;

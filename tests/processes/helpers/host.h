@@ -1,28 +1,46 @@
-// What the process and window tests need from the host system beyond the library: starting a
-// copy of the test program under another name, environment variables, a private X server and
-// a helper process that owns windows. The only test files of these suites that talk to the OS.
+// What the process and window tests need beyond tests/support: helper processes (copies of this
+// test program) that report when they are ready and run until stopped, a private X server, and
+// the helper body that owns windows.
 #ifndef NXUTIL_TESTS_PROCESSES_HOST_H
 #define NXUTIL_TESTS_PROCESSES_HOST_H
 
+#include "support/temp_dir.h"
+
+#include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace nxproc {
 
-/// The full path of the running test program.
-std::string selfExePath();
+/// The test program's file name (ASCII), and a text with its ASCII letters upper-cased.
+std::u16string selfName();
+std::u16string upper(std::u16string s);
 
-/// Runs `program` with "--gtest_filter=<filter>", NXTEST_CHILD=1 and `env` added to its
-/// environment; waits and returns its exit code (-1 when it could not be started).
-int runProgram(const std::string& program, const std::string& filter,
-               const std::vector<std::pair<std::string, std::string>>& env);
+/// A copy of this program running the child-only test `filter`, which calls reportReady and
+/// then waitUntilStopped; it is stopped on destruction.
+class Helper {
+public:
+    explicit Helper(const std::string& filter,
+                    std::vector<std::pair<std::string, std::string>> env = {});
+    ~Helper() { stop(); }
+    /// The line the helper reported; empty when it did not within a minute.
+    std::string waitReady();
+    /// Tells the helper to end and waits for it; whether it exited with 0.
+    bool stop();
 
-/// Sets an environment variable of this process; an empty value removes it.
-void setEnvVar(const std::string& name, const std::string& value);
+private:
+    nxtest::TempDir m_dir;
+    long long m_child = 0;
+    std::optional<int> m_exitCode;
+};
 
-/// Whether windows are X11 windows here (POSIX) rather than the platform's own (Windows).
-bool windowsAreX11();
+/// Helper side: hands `line` to the waiting test, whole.
+void reportReady(const std::string& line);
+/// Helper side: calls `pump` every 20 ms until the test says stop (at most two minutes).
+void waitUntilStopped(const std::function<void()>& pump = {});
 
 /// The window system for the window tests: a private X server (Xvfb) on POSIX, on a display
 /// number that it picks itself among the free ones; the session's own desktop on Windows.
@@ -34,14 +52,11 @@ public:
     DisplayServer& operator=(const DisplayServer&) = delete;
 
     /// Starts the server and waits until it accepts clients; false with the reason in `why`
-    /// when there is none (no Xvfb installed, it failed to start). Always true on Windows.
+    /// when there is none (no Xvfb installed, it failed to start).
     bool start(std::string* why);
-    /// Ends the server; nothing when it is not running.
     void stop();
-    /// Whether start succeeded and stop has not been called.
     bool running() const { return m_running; }
-    /// The DISPLAY value of the running X server (":N"); empty on Windows.
-    const std::string& display() const { return m_display; }
+    const std::string& display() const { return m_display; }  // ":N"; empty on Windows
 
 private:
     long long m_pid = 0;
@@ -49,16 +64,24 @@ private:
     std::string m_display;
 };
 
-/// Helper-process body: creates windows owned by this process (on X11: connects to DISPLAY
-/// and puts this process's id in _NET_WM_PID of each window), writes "pid main hidden hiddenParent orphanChild grandchild" (window ids,
-/// decimal) to `idsFile`, then keeps the windows until `stopFile` exists (at most a minute).
+#ifdef _WIN32
+constexpr bool kX11Windows = false;
+#else
+constexpr bool kX11Windows = true;
+#endif
+
+/// Helper body: creates windows owned by this process (on X11 on DISPLAY, with this process's
+/// id in _NET_WM_PID), reports "pid main hidden hiddenParent orphanChild grandchild" (window
+/// ids, decimal) and keeps them until stopped.
 ///   full:       "nx main window" mapped, with a mapped child that has a mapped child
-///               (grandchild); "nx hidden window" unmapped; an unmapped parent with a mapped
-///               child (orphanChild).
+///               (grandchild); "nx hidden window" unmapped; an unmapped parent "nx hidden
+///               parent" with a mapped child (orphanChild).
 ///   hiddenOnly: only "nx hidden window", unmapped (the other ids are 0).
 /// The hidden windows lie above the main window in stacking order. Returns 0 on success,
-/// nonzero when the display cannot be reached or no window system is available.
-int runWindowHelper(const std::string& idsFile, const std::string& stopFile, bool hiddenOnly);
+/// nonzero when the display cannot be reached or there is no window system.
+int runWindowHelper(bool hiddenOnly);
+/// The reported line: this process's id, then the window ids.
+std::string windowLine(std::initializer_list<unsigned long long> ids);
 
 }  // namespace nxproc
 

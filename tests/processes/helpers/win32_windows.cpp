@@ -8,10 +8,7 @@
 #include <windows.h>
 #include <imm.h>
 
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 
 namespace nxproc {
 
@@ -31,7 +28,7 @@ void raise(HWND w) {
 
 }  // namespace
 
-int runWindowHelper(const std::string& idsFile, const std::string& stopFile, bool hiddenOnly) {
+int runWindowHelper(bool hiddenOnly) {
     // Without input methods the process owns no "Default IME" top-level windows: the windows
     // below are all it has.
     ImmDisableIME(static_cast<DWORD>(-1));
@@ -43,8 +40,7 @@ int runWindowHelper(const std::string& idsFile, const std::string& stopFile, boo
         return 2;
     const DWORD top = WS_OVERLAPPEDWINDOW;
     const DWORD child = WS_CHILD | WS_VISIBLE;
-    HWND main = nullptr, hidden = nullptr, hiddenParent = nullptr, orphanChild = nullptr,
-         grandchild = nullptr;
+    HWND main = nullptr, hiddenParent = nullptr, orphanChild = nullptr, grandchild = nullptr;
     if (!hiddenOnly) {
         main = makeWindow(nullptr, L"nx main window", top, 0, 0);
         const HWND inner = makeWindow(main, nullptr, child, 5, 5);
@@ -53,35 +49,23 @@ int runWindowHelper(const std::string& idsFile, const std::string& stopFile, boo
         hiddenParent = makeWindow(nullptr, L"nx hidden parent", top, 120, 0);
         orphanChild = makeWindow(hiddenParent, nullptr, child, 5, 5);
     }
-    hidden = makeWindow(nullptr, L"nx hidden window", top, 0, 100);
+    const HWND hidden = makeWindow(nullptr, L"nx hidden window", top, 0, 100);
     if (!hidden || (!hiddenOnly && (!main || !grandchild || !orphanChild)))
         return 3;
     raise(hiddenParent);
     raise(hidden);
-
-    const std::string partial = idsFile + ".part";
-    {
-        std::ofstream out(partial);
-        out << GetCurrentProcessId() << ' ' << id(main) << ' ' << id(hidden) << ' '
-            << id(hiddenParent) << ' ' << id(orphanChild) << ' ' << id(grandchild) << '\n';
-    }
-    std::error_code ec;
-    std::filesystem::rename(partial, idsFile, ec);
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (!std::filesystem::exists(stopFile, ec) && std::chrono::steady_clock::now() < deadline) {
+    reportReady(
+        windowLine({id(main), id(hidden), id(hiddenParent), id(orphanChild), id(grandchild)}));
+    waitUntilStopped([] {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    if (main)
-        DestroyWindow(main);
-    if (hiddenParent)
-        DestroyWindow(hiddenParent);
-    DestroyWindow(hidden);
+    });
+    for (HWND w : {main, hiddenParent, hidden})
+        if (w)
+            DestroyWindow(w);
     return 0;
 }
 
