@@ -1,0 +1,552 @@
+// NxByteArray (with NxByteRef), NxString and NxTextCodec through the shared library, as a host
+// uses them. The fast paths (searches, inline appends) are checked against plain models.
+#include "text/text.h"
+
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <functional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+
+namespace {
+
+std::string str(const NxByteArray& a) { return std::string(a.constData(), static_cast<std::size_t>(a.size())); }
+std::u16string str(const NxString& s) { return std::u16string(s.constString(), static_cast<std::size_t>(s.size())); }
+// The content, or "<null>" for a null value: both states in one comparable text.
+std::string show(const NxByteArray& a) { return a.isNull() ? "<null>" : str(a); }
+std::u16string show(const NxString& s) { return s.isNull() ? u"<null>" : str(s); }
+
+// The record header precedes the data; its layout is part of the exported interface.
+const NxByteArray::Data* recordOf(const NxByteArray& a) {
+    return reinterpret_cast<const NxByteArray::Data*>(a.constData() - offsetof(NxByteArray::Data, array));
+}
+const NxString::Data* recordOf(const NxString& s) {
+    return reinterpret_cast<const NxString::Data*>(reinterpret_cast<const char*>(s.constString()) -
+                                                   offsetof(NxString::Data, array));
+}
+int refs(const NxByteArray& a) { return static_cast<int>(recordOf(a)->ref); }
+int refs(const NxString& s) { return static_cast<int>(recordOf(s)->ref); }
+
+// A table row: an expression's text, its value and the value expected. Rows are evaluated in
+// order, so a row may edit what the previous one left.
+template <typename T> struct Row { const char* expr; T got, want; };
+#define ROW(expr, want) {#expr, expr, want}
+#define SHOW(expr, want) {#expr, show(expr), want}
+template <typename T, std::size_t N>
+void expectRows(const Row<T> (&rows)[N]) {
+    for (const Row<T>& r : rows)
+        EXPECT_EQ(r.got, r.want) << r.expr;
+}
+
+TEST(NxByteArray, ConstructionAndAssignmentGiveNullEmptyOrBytes) {
+    const Row<std::string> rows[] = {
+        SHOW(NxByteArray(), "<null>"), SHOW(NxByteArray(""), ""), SHOW(NxByteArray(nullptr, 5), "<null>"),
+        SHOW(NxByteArray(static_cast<const char*>(nullptr)), "<null>"), SHOW(NxByteArray("abc", -1), "abc"),
+        SHOW(NxByteArray("\0ab", 3), std::string("\0ab", 3)), SHOW(NxByteArray('x', 3), "xxx"),
+        SHOW(NxByteArray('x', 0), ""), SHOW(NxByteArray('x', -4), ""),
+        SHOW(NxByteArray("xyz") = "", "<null>"),   // an empty string assigned leaves null
+        SHOW(NxByteArray("xyz") = static_cast<const char*>(nullptr), "<null>"),
+    };
+    expectRows(rows);
+    EXPECT_EQ(NxByteArray("abc", -1).constData()[3], 0);
+    NxByteArray a("abc");
+    a.resize(0);
+    EXPECT_EQ(a.constData(), NxByteArray::shared_empty.array);
+    a = "xyz";
+    a.clear();
+    EXPECT_EQ(a.constData(), NxByteArray::shared_null.array);
+    {
+        NxByteArray many[16];
+        EXPECT_GE(static_cast<int>(NxByteArray::shared_null.ref), 17);
+    }
+    EXPECT_GE(static_cast<int>(NxByteArray::shared_null.ref), 1);   // the permanent reference stays
+}
+
+TEST(NxByteArray, CopiesShareARecordUntilOneIsWritten) {
+    NxByteArray a("hello"), b(a), c;
+    c = a;
+    EXPECT_EQ(b.constData(), a.constData());
+    EXPECT_EQ(refs(a), 3);
+    b.append('!');
+    char* w = c.data();   // detaches: the record is shared with a
+    EXPECT_NE(w, a.constData());
+    w[0] = 'J';
+    c.data()[1] = 'E';   // a sole owner writes in place
+    EXPECT_EQ(c.constData(), w);
+    NxByteArray& alias = c;
+    c = alias;
+    EXPECT_EQ(str(a) + "|" + str(b) + "|" + str(c), "hello|hello!|JEllo");
+    EXPECT_EQ(refs(a), 1);
+    // clone() detaches its own array first, then returns a record of its own.
+    NxByteArray s("shared"), t(s), u = t.clone();
+    EXPECT_NE(t.constData(), s.constData());
+    EXPECT_NE(u.constData(), t.constData());
+    u.data()[0] = 'S';
+    EXPECT_EQ(str(s) + "|" + str(t) + "|" + str(u), "shared|shared|Shared");
+    NxByteArray null, null2;
+    EXPECT_EQ(show(NxByteArray("").clone()) + show(null.clone()), "<null><null>");
+    null2.data();
+    EXPECT_EQ(show(null) + "|" + show(null2), "|");   // both detached into allocated empty arrays
+
+    // The index proxy detaches, grows the array when written beyond the end (not when read)
+    // and compares bytes as signed.
+    NxByteArray x("ab"), shared(x);
+    x[5] = 'z';
+    EXPECT_EQ(static_cast<char>(x[10]), 0);
+    EXPECT_EQ(x.size(), 6);
+    EXPECT_EQ(std::string(x.constData() + 5, 2) + str(shared), std::string("z\0ab", 4));
+    NxByteArray y(x);
+    y[0u] = x[1];
+    EXPECT_EQ(std::string(y.constData(), 2) + x.constData()[0], "bba");
+    NxByteArray signedBytes("\x80\x7F", 2);
+    EXPECT_TRUE(signedBytes[0] < '\x7F' && signedBytes[0] <= '\x80' && signedBytes[0] == '\x80');
+    EXPECT_TRUE(signedBytes[1] > '\x80' && signedBytes[1] >= '\x7F' && signedBytes[0] != '\x7F');
+}
+
+TEST(NxByteArray, GrowthResizeAndSqueeze) {
+    const int growth[][2] = {{1, 17}, {12, 12}, {44, 108}, {45, 109}, {108, 108}, {4076, 8172}};
+    for (const auto& g : growth) {
+        NxByteArray a;
+        a.append(std::string(static_cast<std::size_t>(g[0]), 'x').c_str(), g[0]);
+        EXPECT_EQ(recordOf(a)->alloc, g[1]) << g[0];
+    }
+    // A detached copy and a squeezed array have their size as capacity; a clone has headroom.
+    NxByteArray a("abc"), b(a), null;
+    b.data();
+    EXPECT_EQ(recordOf(b)->alloc, 3);
+    EXPECT_EQ(recordOf(a.clone())->alloc, 19);
+    a.resize(2);
+    a.resize(5);
+    a.squeeze();
+    EXPECT_EQ(recordOf(a)->alloc, 5);
+    EXPECT_EQ(std::string(a.constData(), 2) + a.constData()[5], std::string("ab\0", 3));
+    null.resize(4);
+    EXPECT_EQ(null.size(), 4);
+    EXPECT_EQ(null.constData()[4], 0);
+}
+
+TEST(NxByteArray, EditingClampsPadsAndSharesWhereItCan) {
+    NxByteArray c("abc"), d("world");
+    const Row<std::string> rows[] = {
+        SHOW(NxByteArray("ab").insert(5, 'x'), "ab   x"), SHOW(NxByteArray("abc").remove(1, 10), "a"),
+        SHOW(c.remove(-1, 1).remove(1, 0).remove(3, 1), "abc"), SHOW(c.remove(1, 1), "ac"), SHOW(c.remove(0, 2), ""),
+        SHOW(NxByteArray("x").append(NxByteArray()), "x"),
+        SHOW(d.prepend("hello ").append("!").append(static_cast<const char*>(nullptr)).append("xyz", 0),
+             "hello world!"),
+        SHOW(d.insert(0, "<").insert(13, ">", 1).insert(-1, "never").insert(2, "", 0), "<hello world!>"),
+        SHOW(d.prepend('[') += ']', "[<hello world!>]"), SHOW(d += NxByteArray(".."), "[<hello world!>].."),
+        SHOW(d += "..", "[<hello world!>]...."),
+    };
+    expectRows(rows);
+    EXPECT_EQ(NxByteArray("ab").insert(5, 'x').constData()[6], 0);
+    // Appending or prepending to a null or shared-empty array shares the other record.
+    NxByteArray src("shared"), n, e("x");
+    e.resize(0);
+    EXPECT_EQ(n.append(src).constData(), src.constData());
+    EXPECT_EQ(e.prepend(src).constData(), src.constData());
+    // Sources inside the array itself survive the reallocation.
+    NxByteArray self("abcdefgh"), twice("xy");
+    self.append(self);
+    self.insert(2, self.constData(), 4);
+    self.prepend(self.constData() + 18, 2);
+    EXPECT_EQ(str(self), "ghababcdcdefghabcdefgh");
+    EXPECT_EQ(str(twice.insert(1, twice)), "xxyy");
+}
+
+TEST(NxByteArray, ExtractsAndSearchesClampTheirRange) {
+    const NxByteArray abc("abc"), s("abcb"), aba("aba"), abab("abab");
+    NxByteArray empty("x");
+    empty.resize(0);
+    const Row<std::string> extracts[] = {
+        SHOW(NxByteArray().left(5), "<null>"), SHOW(abc.left(0), ""), SHOW(abc.left(-3), ""), SHOW(abc.left(2), "ab"),
+        SHOW(abc.right(2), "bc"), SHOW(abc.right(-1), ""), SHOW(abc.mid(3, -1), "<null>"), SHOW(abc.mid(-1, 2), "a"),
+        SHOW(abc.mid(-5, 2), ""), SHOW(abc.mid(1), "bc"), SHOW(abc.mid(1, 10), "bc"),
+        SHOW(abc.mid(INT_MIN, INT_MAX), ""), SHOW(empty.mid(0, 1), "<null>"),
+    };
+    expectRows(extracts);
+    for (const NxByteArray& whole : {abc.left(10), abc.mid(0, 3), abc.mid(0, INT_MAX)})
+        EXPECT_EQ(whole.constData(), abc.constData());   // the whole range shares the record
+    const Row<int> searches[] = {
+        ROW(s.indexOf('b', -1), 3), ROW(s.indexOf('b', -100), 1), ROW(s.indexOf('b', 4), -1),
+        ROW(s.indexOf("cb", 1), 2), ROW(s.indexOf("cb", 3), -1), ROW(s.indexOf("", 4), 4), ROW(s.indexOf("", 5), -1),
+        ROW(s.indexOf(static_cast<const char*>(nullptr)), -1), ROW(aba.lastIndexOf('a', 10), 2),
+        ROW(aba.lastIndexOf('a', -2), 0), ROW(aba.lastIndexOf('a', -4), -1), ROW(aba.lastIndexOf('\0', 3), 3),
+        ROW(abab.lastIndexOf("ab", -1), 2), ROW(abab.lastIndexOf("ab", 1), 0), ROW(abab.lastIndexOf("ab", 5), -1),
+        ROW(abab.lastIndexOf("b", -1), 3), ROW(abab.lastIndexOf("", -1), 4), ROW(abab.lastIndexOf("", 1), 1),
+    };
+    expectRows(searches);
+    const Row<bool> tests[] = {
+        ROW(s.contains('c'), true), ROW(s.contains("bb"), false), ROW(s.endsWith(NxByteArray("cb")), true),
+        ROW(s.endsWith(s), true), ROW(s.endsWith(NxByteArray()), true), ROW(s.endsWith("abcbb"), false),
+        ROW(NxByteArray("b").endsWith(NxByteArray("cb")), false), ROW(s.endsWith("b"), true),
+        ROW(s.endsWith(static_cast<const char*>(nullptr)), true), ROW(s.endsWith('b'), true),
+        ROW(NxByteArray().endsWith('\0'), false),
+    };
+    expectRows(tests);
+}
+
+// The rolling hash must find exactly what a plain backwards scan finds, with signed bytes,
+// needles longer than 32 bytes (whose leaving term wraps to 0) and every start.
+TEST(NxByteArray, RollingHashSearchAgreesWithAPlainScan) {
+    std::mt19937 rng(3);
+    auto randomBytes = [&](std::size_t n) {
+        std::string out;
+        while (out.size() < n)
+            out.push_back("ab\x80\xFF"[rng() % 4]);
+        return out;
+    };
+    for (int round = 0; round < 300; ++round) {
+        const std::string hay = randomBytes(rng() % 120);
+        const std::size_t nlen = 2 + rng() % 40;
+        const std::string needle =
+            !hay.empty() && rng() % 2 ? hay.substr(rng() % hay.size(), nlen) : randomBytes(nlen);
+        if (needle.size() < 2)
+            continue;
+        const int len = static_cast<int>(hay.size()), delta = len - static_cast<int>(needle.size());
+        const NxByteArray a(hay.data(), len), n(needle.data(), static_cast<int>(needle.size()));
+        for (int from = -3; from <= len + 2; ++from) {
+            int expected = -1;
+            if (delta >= 0 && from <= len) {
+                std::size_t r = hay.rfind(needle, static_cast<std::size_t>(from < 0 || from > delta ? delta : from));
+                expected = r == std::string::npos ? -1 : static_cast<int>(r);
+            }
+            ASSERT_EQ(a.lastIndexOf(n, from), expected) << "round " << round << " from " << from;
+        }
+    }
+}
+
+TEST(NxByteArray, HexConversion) {
+    // fromHex reads right to left, skips other characters, and an odd count leaves the first
+    // byte one digit.
+    const Row<std::string> rows[] = {
+        SHOW(NxByteArray("\x00\xFF", 2).toHex(), "00ff"), SHOW(NxByteArray().toHex(), ""),
+        SHOW(NxByteArray::fromHex("616263"), "abc"), SHOW(NxByteArray::fromHex("abc"), "\x0A\xBC"),
+        SHOW(NxByteArray::fromHex("a b"), "\xAB"), SHOW(NxByteArray::fromHex("0G1"), "\x01"),
+        SHOW(NxByteArray::fromHex("FFfe"), "\xFF\xFE"), SHOW(NxByteArray::fromHex("0"), std::string("\0", 1)),
+        SHOW(NxByteArray::fromHex("00:11:22"), std::string("\x00\x11\x22", 3)),
+    };
+    expectRows(rows);
+    EXPECT_EQ(str(NxByteArray::fromHex("")) + str(NxByteArray::fromHex("xyz")), "");
+    std::string all;
+    for (int i = 0; i < 256; ++i)
+        all.push_back(static_cast<char>(i));
+    EXPECT_EQ(str(NxByteArray::fromHex(NxByteArray(all.data(), 256).toHex())), all);
+}
+
+// Sums and indexes past INT_MAX once overflowed a signed int; they must throw and leave the
+// array unchanged.
+TEST(NxByteArray, LengthsBeyondTheSignedRangeAreRefused) {
+    NxByteArray a("abc");
+    char dummy = 'x';
+    EXPECT_THROW(a.append(&dummy, INT_MAX), std::length_error);
+    EXPECT_THROW(a.insert(INT_MAX, &dummy, 1), std::length_error);
+    EXPECT_THROW(a.insert(1, &dummy, INT_MAX - 1), std::length_error);
+    EXPECT_THROW(a.prepend(&dummy, INT_MAX - 1), std::length_error);
+    EXPECT_THROW(a[INT_MAX] = 'x', std::length_error);
+    EXPECT_EQ(str(a), "abc");
+    EXPECT_EQ(str(a.remove(1, INT_MAX)), "a");
+}
+
+TEST(NxString, ConstructionGivesNullEmptyOrUnits) {
+    const Row<std::u16string> rows[] = {
+        SHOW(NxString(), u"<null>"), SHOW(NxString(u""), u""), SHOW(NxString(u'x'), u"x"),
+        SHOW(NxString(static_cast<const char16_t*>(nullptr)), u"<null>"), SHOW(NxString(u"abcdef", 3), u"abc"),
+        SHOW(NxString(u"abc", -1), u"abc"), SHOW(NxString("plain text", 5), u"plain"),   // ASCII in any ANSI page
+        SHOW(NxString::fromAscii("plain"), u"plain"), SHOW(NxString::fromUtf8("\xE4\xB8\xAD", -1), u"\u4E2D"),
+        SHOW(NxString::fromUtf8("a\xFF" "b"), u"a\uFFFDb"), SHOW(NxString::fromUtf8("", 0), u""),
+        SHOW(NxString::fromUtf8(nullptr), u"<null>"),
+        SHOW(NxString::fromWCharArray(u"w\0x", 3), std::u16string(u"w\0x", 3)),
+    };
+    expectRows(rows);
+    EXPECT_EQ(NxString(u"abcdef", 3).constString()[3], 0);
+    NxString empty(u""), a(u"abc"), b(u"xyz");
+    EXPECT_NE(empty.constString(), NxString(u"").constString());   // each has its own record
+    a.resize(0);
+    b.resize(-5);
+    EXPECT_EQ(show(a), u"");
+    EXPECT_EQ(a.constString(), b.constString());   // the shared empty record
+    a.clear();
+    EXPECT_EQ(a.constString(), NxString().constString());
+}
+
+TEST(NxString, EveryWriteDetachesASharedCopy) {
+    const NxString original(u"hello");
+    const std::pair<std::function<void(NxString&)>, std::u16string> writes[] = {
+        {[](NxString& s) { s.append(u'!'); }, u"hello!"}, {[](NxString& s) { s.append(u"?"); }, u"hello?"},
+        {[](NxString& s) { s.at(0) = u'J'; }, u"Jello"}, {[](NxString& s) { s.insert(0, u'>'); }, u">hello"},
+        {[](NxString& s) { s.remove(0, 1); }, u"ello"}, {[](NxString& s) { s.resize(2); }, u"he"},
+    };
+    for (const auto& w : writes) {
+        NxString copy(original);
+        EXPECT_EQ(refs(original), 2);
+        w.first(copy);
+        EXPECT_EQ(str(copy), w.second);
+        EXPECT_EQ(str(original), u"hello") << nxtest::narrow(w.second);
+        EXPECT_EQ(refs(original), 1) << nxtest::narrow(w.second);
+    }
+    // Case mapping returns a copy and changes neither sharer.
+    NxString upper(u"MiXeD"), other(upper);
+    EXPECT_EQ(str(upper.toLower()) + str(upper.toUpper()), u"mixedMIXED");
+    EXPECT_EQ(str(upper) + str(other), u"MiXeDMiXeD");
+}
+
+// The capacity rule: t = 2n + 20 rounded past a 16/64/4096 block whose bit is then cleared,
+// capacity (t - 20) / 2, never below n.
+int ruleCapacity(int n) {
+    const int t = 2 * n + 20, block = t < 64 ? 16 : t < 4096 ? 64 : 4096;
+    return std::max(n, (((t + block) & ~block) - 20) / 2);
+}
+
+// Appends of units and of short strings (the inline paths) keep the content and a capacity that
+// follows the rule step by step (the heap block under it may be larger).
+TEST(NxString, AppendsFollowTheCapacityRule) {
+    for (const auto& g : {std::make_pair(1, 9), std::make_pair(6, 6), std::make_pair(22, 54)}) {
+        NxString t(u"");
+        t.append(NxString(std::u16string(static_cast<std::size_t>(g.first), u'x').c_str()));
+        EXPECT_EQ(recordOf(t)->alloc, g.second) << g.first;
+    }
+    NxString s(u"");
+    std::u16string mirror;
+    int capacity = recordOf(s)->alloc;
+    const char16_t* const words[] = {u"a", u"bc", u"def ", u"", u"0123456789abcdefghijklmnopqrstuvwxyz"};
+    std::mt19937 rng(9);
+    for (int i = 0; i < 20000; ++i) {
+        const char16_t unit[] = {static_cast<char16_t>(u'A' + i % 26), 0};
+        const char16_t* w = rng() % 2 ? unit : words[rng() % 5];
+        w == unit ? s.append(unit[0]) : s.append(w);
+        mirror += w;
+        if (static_cast<int>(mirror.size()) > capacity)
+            capacity = ruleCapacity(static_cast<int>(mirror.size()));
+        ASSERT_EQ(recordOf(s)->alloc, capacity) << "after " << i;
+    }
+    EXPECT_EQ(str(s), mirror);
+    EXPECT_EQ(s.constString()[s.size()], 0);
+    const char16_t* p = s.constString();
+    s.resize(2);   // shrinking never reallocates
+    EXPECT_EQ(s.constString(), p);
+    EXPECT_EQ(s.constString()[2], 0);
+    // The string's own tail appended through a pointer, then the string doubled by itself.
+    NxString t(u"abcdef");
+    EXPECT_EQ(str(t.append(t.constString() + 3)), u"abcdefdef");
+    for (int i = 0; i < 12; ++i)
+        t.append(t.constString());
+    EXPECT_EQ(t.size(), 9 << 12);
+    EXPECT_EQ(str(t.right(9)), u"abcdefdef");
+}
+
+TEST(NxString, ComparesUnitByUnitThenBySize) {
+    struct Case { const char16_t *a, *b; int compare, noCase; };
+    const Case cases[] = {
+        {u"ab", u"abc", -1, -1}, {u"b", u"abc", 1, 1}, {u"ABC", u"abc", u'A' - u'a', 0}, {u"", u"", 0, 0},
+        {u"\uFFFF", u"a", 0xFFFF - u'a', 0xFFFF - u'a'}, {u"abc", u"ab", 1, 1},
+        {u"Straße", u"STRASSE", u't' - u'T', u'\u00DF' - u's'},
+    };
+    for (const Case& c : cases) {
+        const NxString a(c.a), b(c.b);
+        const bool less = c.compare < 0;
+        EXPECT_EQ(std::make_tuple(a.compare(b), a.compareNoCase(b), a < b, a >= b, b > a, b <= a),
+                  std::make_tuple(c.compare, c.noCase, less, !less, less, !less))
+            << nxtest::narrow(c.a) << " vs " << nxtest::narrow(c.b);
+    }
+    const NxString s(u"text");
+    EXPECT_TRUE(s == NxString(u"text") && s == u"text" && s == "text");
+    EXPECT_TRUE(s != u"tex" && s != "texts" && s != static_cast<const char*>(nullptr));
+    EXPECT_TRUE(NxString() == static_cast<const char16_t*>(nullptr));
+}
+
+TEST(NxString, ExtractsClampAndSearchesSeeTheTextUpToItsFirstZero) {
+    const NxString abc(u"abc"), s(u"abcabc"), e(u""), z(u"ab\0cd", 5);
+    const Row<std::u16string> extracts[] = {
+        SHOW(abc.left(2), u"ab"), SHOW(abc.right(2), u"bc"), SHOW(abc.left(0), u""), SHOW(abc.mid(3, -1), u"<null>"),
+        SHOW(NxString().mid(0), u"<null>"), SHOW(abc.mid(-5, 2), u""), SHOW(abc.mid(1, 10), u"bc"),
+        SHOW(abc.mid(-1, 2), u"a"), SHOW(abc.mid(INT_MIN, INT_MAX), u""), SHOW(abc.mid(1, INT_MAX), u"bc"),
+    };
+    expectRows(extracts);
+    for (const NxString& whole : {abc.left(-1), abc.right(9), abc.mid(0, 3)})
+        EXPECT_EQ(whole.constString(), abc.constString());   // the whole range shares the record
+    const Row<int> searches[] = {
+        ROW(s.indexOf(u'c', 6), -1), ROW(s.indexOf(u'\0'), 6), ROW(s.indexOf(NxString(u""), 3), 3),
+        ROW(e.indexOf(NxString(u"")), -1), ROW(s.lastIndexOf(u'a'), 3), ROW(s.lastIndexOf(u'a', -4), 0),
+        ROW(s.lastIndexOf(u'a', -7), -1), ROW(s.lastIndexOf(NxString(u"bc")), 4),
+        ROW(s.lastIndexOf(NxString(u"bc"), 3), 1), ROW(s.lastIndexOf(NxString(u"c")), 5),
+        ROW(s.lastIndexOf(NxString(u""), 6), 6), ROW(s.lastIndexOf(NxString(u""), 2), 2),
+        ROW(s.lastIndexOf(NxString(u"ab"), 6), -1), ROW(s.lastIndexOf(NxString(u"abcabcx")), -1),
+        ROW(z.indexOf(u'c'), -1), ROW(z.indexOf(NxString(u"cd")), -1), ROW(z.indexOf(u'\0'), 2),
+        ROW(z.lastIndexOf(u'c'), 3),   // the backwards searches use the size
+    };
+    expectRows(searches);
+    const Row<bool> tests[] = {
+        ROW(s.contains(u'b'), true), ROW(s.contains(NxString(u"cab")), true), ROW(s.contains(NxString(u"cc")), false),
+        ROW(e.startsWith(u'\0'), true), ROW(e.startsWith(u'a'), false), ROW(s.startsWith(u'a'), true),
+        ROW(s.endsWith(u'c'), true), ROW(s.startsWith(NxString(u"abca")), true),
+        ROW(s.endsWith(NxString(u"cabc")), true), ROW(s.endsWith(NxString(u"abcabcabc")), false),
+        ROW(NxString().startsWith(NxString()), true), ROW(NxString().startsWith(e), false),
+        ROW(e.endsWith(e), true), ROW(e.endsWith(NxString()), true),   // a null s is empty too
+    };
+    expectRows(tests);
+}
+
+// The vectorised search against std::u16string::find on the text up to its first zero, for
+// random haystacks with embedded zeros, every start and needles of one to twenty units.
+TEST(NxString, IndexOfAgreesWithTheStandardSearch) {
+    std::mt19937 rng(11);
+    auto randomUnits = [&](std::size_t n) {
+        std::u16string out;
+        while (out.size() < n)
+            out.push_back(u"ab\uFFFFc"[rng() % 4]);
+        return out;
+    };
+    auto at = [](int from, std::size_t r) { return r == std::u16string::npos ? -1 : from + static_cast<int>(r); };
+    for (int round = 0; round < 400; ++round) {
+        std::u16string hay = randomUnits(rng() % 90);
+        const std::size_t len = hay.size();
+        if (len > 0 && rng() % 3 == 0)
+            hay[rng() % len] = 0;
+        const std::u16string needle = len > 0 && rng() % 2 ? hay.substr(rng() % len, 1 + rng() % 20)
+                                                           : randomUnits(1 + rng() % 6);
+        const NxString s(hay.data(), static_cast<int>(len)), n(needle.data(), static_cast<int>(needle.size()));
+        for (int from = 0; from < static_cast<int>(len); ++from) {
+            const std::u16string rest = hay.substr(static_cast<std::size_t>(from));
+            const std::u16string visible = rest.substr(0, rest.find(u'\0'));
+            ASSERT_EQ(s.indexOf(n, from), at(from, visible.find(needle.substr(0, needle.find(u'\0')))))
+                << "round " << round << " from " << from;
+            // A zero unit is found at the end of the visible text.
+            ASSERT_EQ(s.indexOf(needle[0], from), at(from, needle[0] ? visible.find(needle[0]) : visible.size()))
+                << "round " << round << " from " << from;
+        }
+    }
+}
+
+// The text after replace(); a result left in the old record is marked, since replace always
+// makes a new one.
+std::u16string replaced(const char16_t* text, const NxString& before, const char16_t* after) {
+    NxString t(text);
+    const char16_t* old = t.constString();
+    t.replace(before, NxString(after));
+    return show(t) + (t.constString() == old ? u" (same record)" : u"");
+}
+
+TEST(NxString, EditingClampsPadsAndReplaces) {
+    NxString b(u"ab"), c(u"abc"), d, h(u"abc");
+    const Row<std::u16string> rows[] = {
+        SHOW(NxString(u"ab").insert(5, u'x'), u"ab   x"), SHOW(b.insert(-1, u'x').insert(-10, u'y'), u"axb"),
+        SHOW(b.insert(1, u"12", 2).insert(-1, u"zz", 2).insert(1, u"", 0).insert(7, NxString(u"!")), u"a12xb  !"),
+        SHOW(b.insert(0, b.constString() + 1, 2), u"12a12xb  !"),   // from its own storage
+        SHOW(c.remove(-1, 1).remove(1, 0).remove(5, 1).remove(-5, 1), u"ab"), SHOW(c.remove(0, 1), u"b"),
+        SHOW(c.remove(0, 10), u""), SHOW(d.append(NxString()), u"<null>"), SHOW(d.append(NxString(u"")), u""),
+        SHOW(d.append(u'h').append(u"el").append("lo").append(static_cast<const char*>(nullptr)), u"hello"),
+        SHOW(d += NxString(u" "), u"hello "), SHOW(d += u'w', u"hello w"), SHOW(d += u"or", u"hello wor"),
+        SHOW(d += "ld", u"hello world"), SHOW(d.append(d), u"hello worldhello world"),
+        {"banana: a -> xy", replaced(u"banana", NxString(u"a"), u"xy"), u"bxynxynxy"},
+        {"aaaa: aa -> b", replaced(u"aaaa", NxString(u"aa"), u"b"), u"bb"},
+        {"no match", replaced(u"abc", NxString(u"zz"), u"y"), u"abc"},
+        {"null before", replaced(u"abc", NxString(), u"y"), u"abc"},
+        SHOW(h.replace(h, NxString(u"<>")), u"<>"),   // before is the string itself
+        SHOW(NxString().replace(NxString(u"x"), NxString(u"y")), u""),
+        SHOW(NxString(u"One one ONE").replaceNoCase(NxString(u"one"), NxString(u"1")), u"1 1 1"),
+    };
+    expectRows(rows);
+    EXPECT_EQ(NxString(u"ab").insert(5, u'x').constString()[6], 0);
+}
+
+TEST(NxString, NumbersAndIntegerParsing) {
+    const Row<std::u16string> numbers[] = {
+        SHOW(NxString::number(255, 16), u"ff"), SHOW(NxString::number(-5), u"-5"),
+        SHOW(NxString::number(-1, 16), u"ffffffff"), SHOW(NxString::number(INT_MIN, 10), u"-2147483648"),
+        SHOW(NxString::number(35, 36), u"z"), SHOW(NxString::number(-1, 2), std::u16string(32, u'1')),
+        SHOW(NxString::number(5, 1), u""), SHOW(NxString::number(5, 37), u""),
+    };
+    expectRows(numbers);
+    struct Parse { const char16_t* text; int value; bool ok; };
+    const Parse parses[] = {
+        {u"123", 123, true}, {u"-1", 0, false}, {u" 1", 0, false}, {u"", 0, true}, {u"007", 7, true},
+        {u"1a", 0, false}, {u"2147483647", INT_MAX, true}, {u"99999999999", INT_MAX, true},
+    };
+    for (const Parse& p : parses) {
+        bool ok = !p.ok;   // written whatever it held
+        const int value = NxString(p.text).toInt32(&ok);
+        EXPECT_EQ(std::make_pair(value, ok), std::make_pair(p.value, p.ok)) << nxtest::narrow(p.text);
+    }
+    EXPECT_EQ(NxString(u"42").toUInt32(), 42u);
+    EXPECT_EQ(NxString().toInt32(), 0);
+}
+
+// Sums and positions past INT_MAX once overflowed a signed int; they must throw and leave the
+// string unchanged.
+TEST(NxString, LengthsBeyondTheRangeAreRefused) {
+    NxString s(u"abc");
+    EXPECT_THROW(s.insert(INT_MAX, u"x", 1), std::length_error);
+    EXPECT_THROW(s.insert(INT_MAX - 1, u'x'), std::length_error);
+    EXPECT_THROW(s.insert(INT_MAX, u'x'), std::length_error);
+    EXPECT_THROW(s.resize(INT_MAX), std::length_error);
+    EXPECT_EQ(str(s), u"abc");
+    EXPECT_EQ(str(s.remove(1, INT_MAX)), u"a");
+}
+
+TEST(NxTextCodec, NullEmptyTerminatedAndInvalidInput) {
+    for (int e : {0, 2, 4, -1}) {
+        NxTextCodec codec(static_cast<NxTextCodec::Encoding>(e));
+        EXPECT_EQ(show(codec.toUnicode("abc", 3)), u"<null>") << e;
+        EXPECT_EQ(show(codec.fromUnicode(u"abc", 3)), "<null>") << e;
+    }
+    NxTextCodec codec(NxTextCodec::Ansi);
+    codec = NxTextCodec(NxTextCodec::Utf8);
+    int state = 12345;   // ignored
+    const NxByteArray cap = NxString(u"caf\u00E9").toCap();
+    const Row<std::u16string> decoded[] = {
+        SHOW(codec.toUnicode("abc", 0), u"<null>"), SHOW(codec.toUnicode(nullptr, 3), u""),   // failed: not null
+        SHOW(codec.toUnicode("ab\xC3\xA9", -1, &state), std::u16string(u"ab\u00E9\0", 4)),
+        SHOW(codec.toUnicode("ab\xFF" "c", 4), u"ab"), SHOW(codec.toUnicode("ab\xE2\x82", 4), u"ab"),
+        SHOW(codec.toUnicode("\xE2\x82\xAC\xED\xA0\x80", 6), u"\u20AC"), SHOW(codec.toUnicode("\xFF", 1), u""),
+        SHOW(codec.toUnicode("ab\xFF", -1), u""),   // with -1 nothing is decoded
+        SHOW(NxString::fromAscii(cap.constData(), cap.size()), u"caf\u00E9"),   // the ANSI page holds é
+    };
+    expectRows(decoded);
+    EXPECT_EQ(state, 12345);
+    const Row<std::string> encoded[] = {
+        SHOW(codec.fromUnicode(u"abc", 0), "<null>"), SHOW(codec.fromUnicode(nullptr, 3), ""),
+        SHOW(codec.fromUnicode(u"ab", -1), std::string("ab\0", 3)),
+        SHOW(codec.fromUnicode(u"\0x", 2), std::string("\0x", 2)), SHOW(NxString(u"").toUtf8(), "<null>"),
+        SHOW(NxString(u"caf\u00E9 \u4E2D").toUtf8(), "caf\xC3\xA9 \xE4\xB8\xAD"), SHOW(NxString().toCap(), "<null>"),
+        SHOW(codec.fromUnicode(u"x\xD800y", 3), "x\xEF\xBF\xBDy"),   // a lone surrogate
+    };
+    expectRows(encoded);
+
+    // A bad byte at every position of a long mixed text, across the local buffer's end: the text
+    // before the character holding it is kept.
+    std::string text;
+    while (text.size() < 13000)
+        text += "abc \xE4\xB8\xAD\xE6\x96\x87 \xC3\xA9 \xF0\x9F\x98\x80 ";
+    for (std::size_t pos = 0; pos < text.size(); pos += pos < 200 || pos > 12200 ? 1 : 97) {
+        std::string bad = text;
+        bad[pos] = '\xFF';
+        std::size_t start = pos;
+        while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+            --start;
+        const std::u16string expected = start == 0 ? u"" : str(codec.toUnicode(text.data(), static_cast<int>(start)));
+        ASSERT_EQ(str(codec.toUnicode(bad.data(), static_cast<int>(bad.size()))), expected) << "at " << pos;
+    }
+}
+
+TEST(NxTextCodec, LongTextGoesThroughTheHeapBuffer) {
+    NxTextCodec codec(NxTextCodec::Utf8);
+    for (std::size_t units : {4095u, 4096u, 4097u, 10000u}) {
+        std::u16string text;
+        for (std::size_t i = 0; i < units; ++i)
+            text.push_back(i % 3 == 0 ? u'a' : i % 3 == 1 ? u'\u00E9' : u'\u4E2D');
+        const NxByteArray utf8 = codec.fromUnicode(text.data(), static_cast<int>(text.size()));
+        EXPECT_EQ(static_cast<std::size_t>(utf8.size()), units / 3 * 6 + (units % 3 >= 1) + (units % 3 == 2) * 2);
+        EXPECT_EQ(str(codec.toUnicode(utf8.constData(), utf8.size())), text) << units;
+        EXPECT_EQ(str(NxString::fromUtf8(utf8.constData(), utf8.size())), text) << units;
+        EXPECT_EQ(str(NxString(text.c_str()).toUtf8()), str(utf8)) << units;
+    }
+}
+
+}  // namespace
