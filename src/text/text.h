@@ -134,7 +134,9 @@ public:
     /// last byte) holding c, or -1.
     int lastIndexOf(char c, int from = -1) const;
     /// Last position at or before `from` (negative: the last possible one) where the needle
-    /// starts, or -1.  "abab".lastIndexOf("ab", -1) => 2, ("ab", 1) => 0.
+    /// starts, or -1.  "abab".lastIndexOf("ab", -1) => 2, ("ab", 1) => 0. A one-byte needle is
+    /// searched as the char overload (a from above the size is clamped); for a longer one a
+    /// from above the size gives -1.
     int lastIndexOf(const char* str, int from = -1) const;
     int lastIndexOf(const NxByteArray& ba, int from = -1) const;
     bool contains(char c) const { return indexOf(c, 0) != -1; }
@@ -288,9 +290,11 @@ public:
     bool operator<=(const NxString& other) const { return other.compare(*this) >= 0; }
 
     // Searches see the string up to its first zero unit.
-    /// First position at or after `from` holding c (c = 0 finds the end), or -1.
+    /// First position at or after `from` holding c, or -1; -1 also when from is at or beyond
+    /// the size. Searching for 0 from inside the string finds the end (the size).
     int indexOf(char16_t c, int from = 0) const;
-    /// First position at or after `from` where s starts (empty s: from), or -1.
+    /// First position at or after `from` where s starts (an empty s: from), or -1; -1 also on
+    /// an empty string and when from is at or beyond the size.
     int indexOf(const NxString& s, int from = 0) const;
     /// Last position at or before `from` (negative: counted from the end) holding c, or -1.
     int lastIndexOf(char16_t c, int from = -1) const;
