@@ -15,97 +15,71 @@ namespace nxtest {
 class MarkupInspector : public CMarkup {
 public:
     using CMarkup::CMarkup;
-    using CMarkup::ElemPos;
-    using CMarkup::NodePos;
-    using CMarkup::TokenPos;
-    using CMarkup::x_AllocPosArray;
-    using CMarkup::x_FindAttrib;
-    using CMarkup::x_FindName;
     using CMarkup::x_GetPath;
-    using CMarkup::x_GetToken;
-    using CMarkup::x_ParseNode;
-    using CMarkup::x_CheckSavedPos;
-    using CMarkup::x_AddElem;
 
     ElemPos& Elem(int i) const { return ELEM(i); }
     const PosArray& Positions() const { return positions; }
-    const SavedPosMap& SavedPositions() const { return savedPositions; }
-    int ParentPos() const { return parentPos; }
     int MainPos() const { return mainPos; }
     int ChildPos() const { return childPos; }
     int FreePos() const { return freePos; }
-    int NodeOffset() const { return nodeOffset; }
     int NodeLength() const { return nodeLength; }
 
     /// An empty string when the index agrees with the text, else the first inconsistency.
     std::string CheckIndex() const {
-        char buf[200];
         const int textLen = static_cast<int>(docText.size());
         if (positions.GetSize() < freePos || freePos < 1)
             return "record count below freePos";
         const ElemPos& root = ELEM(0);
-        if (root.start != 0 || root.StartTagLen() != 0 || root.EndTagLen() != 0 ||
-            root.length != textLen)
+        if (root.start || root.StartTagLen() || root.EndTagLen() || root.length != textLen)
             return "virtual root does not span the text";
         std::vector<char> seen(static_cast<std::size_t>(freePos), 0);
-        // Depth-first over the tree with an explicit stack of parents.
-        std::vector<int> stack{0};
+        std::vector<int> stack{0};  // depth-first, with an explicit stack of parents
         while (!stack.empty()) {
             const int parent = stack.back();
             stack.pop_back();
             const ElemPos& p = ELEM(parent);
-            const int contentStart = parent ? p.StartContent() : 0;
-            const int contentEnd = parent ? p.start + p.length - p.EndTagLen() : textLen;
             const int first = p.child;
-            if (!first)
-                continue;
-            int prev = ELEM(first).prev;  // the last child
-            int last = 0;
-            int prevEnd = contentStart;
+            const int contentEnd = parent ? p.StartAfter() - p.EndTagLen() : textLen;
+            int prevEnd = parent ? p.StartContent() : 0, prev = 0, last = 0;
             for (int i = first; i; i = ELEM(i).next) {
                 if (i < 1 || i >= freePos)
                     return "link out of range";
                 if (seen[i]++)
                     return "record reached twice";
                 const ElemPos& e = ELEM(i);
-                std::snprintf(buf, sizeof buf, "record %d (start %d length %d tags %d/%d): ", i,
-                              e.start, e.length, e.StartTagLen(), e.EndTagLen());
-                const std::string at = buf;
-                if (e.flags & ELEM_DELETED)
-                    return at + "released record is linked";
-                if (e.parent != parent)
-                    return at + "parent link";
-                if (((e.flags & ELEM_FIRST) != 0) != (i == first))
-                    return at + "first-child flag";
-                if (i != first && e.prev != prev)
-                    return at + "prev link";
-                const int expectLevel = parent ? (p.Level() + 1) & 0xFFFF : p.Level();
-                if (parent && e.Level() != expectLevel)
-                    return at + "level";
-                if (e.StartTagLen() < 2 || e.EndTagLen() < 0 ||
-                    e.StartTagLen() + e.EndTagLen() > e.length)
-                    return at + "tag lengths";
-                if (e.start < prevEnd || e.start + e.length > contentEnd)
-                    return at + "outside its parent's content or before its previous sibling";
-                if (docText[e.start] != u'<' || docText[e.start + e.StartTagLen() - 1] != u'>')
-                    return at + "start tag does not match the text";
-                if (e.EndTagLen() &&
-                    (docText[e.start + e.length - e.EndTagLen()] != u'<' ||
-                     docText[e.start + e.length - 1] != u'>'))
-                    return at + "end tag does not match the text";
-                prevEnd = e.start + e.length;
-                prev = i;
-                last = i;
+                const int end = e.StartAfter(), endTag = e.EndTagLen();
+                // In this order, so that the text is read only inside its bounds.
+                const char* problem =
+                    (e.flags & ELEM_DELETED) ? "released record is linked"
+                    : e.parent != parent ? "parent link"
+                    : ((e.flags & ELEM_FIRST) != 0) != (i == first) ? "first-child flag"
+                    : (i != first && e.prev != prev) ? "prev link"
+                    : (parent && e.Level() != ((p.Level() + 1) & 0xFFFF)) ? "level"
+                    : (e.StartTagLen() < 2 || endTag < 0 || e.StartTagLen() + endTag > e.length)
+                        ? "tag lengths"
+                    : (e.start < prevEnd || end > contentEnd)
+                        ? "outside its parent's content or before its previous sibling"
+                    : (docText[e.start] != u'<' || docText[e.start + e.StartTagLen() - 1] != u'>')
+                        ? "start tag does not match the text"
+                    : (endTag && (docText[end - endTag] != u'<' || docText[end - 1] != u'>'))
+                        ? "end tag does not match the text"
+                        : nullptr;
+                if (problem) {
+                    char buf[200];
+                    std::snprintf(buf, sizeof buf, "record %d (start %d length %d tags %d/%d): %s",
+                                  i, e.start, e.length, e.StartTagLen(), endTag, problem);
+                    return buf;
+                }
+                prevEnd = end;
+                prev = last = i;
                 stack.push_back(i);
             }
-            if (ELEM(first).prev != last)
+            if (first && ELEM(first).prev != last)  // the first child's prev names the last one
                 return "first child's prev does not name the last child";
         }
         for (int i = 1; i < freePos; ++i)
-            if (!seen[i] && ELEM(i).flags != ELEM_DELETED) {
-                std::snprintf(buf, sizeof buf, "record %d neither linked nor released", i);
-                return buf;
-            }
+            if (!seen[i] && ELEM(i).flags != ELEM_DELETED)
+                return "record " + std::to_string(i) + " neither linked nor released";
         if (mainPos && (mainPos >= freePos || ELEM(mainPos).parent != parentPos))
             return "main position is not a child of the parent position";
         if (childPos && (childPos >= freePos || ELEM(childPos).parent != mainPos))
@@ -113,16 +87,10 @@ public:
         return std::string();
     }
 
-    /// The element tree as text: name@start+length[startTagLen/endTagLen]{children}, with "!"
-    /// after unended elements.
-    std::string Structure() const {
+    /// The element tree under `parent` as text: name@start+length[startTagLen/endTagLen]
+    /// {children}, with "!" after unended elements.
+    std::string Structure(int parent = 0) const {
         std::string out;
-        appendChildren(0, out);
-        return out;
-    }
-
-private:
-    void appendChildren(int parent, std::string& out) const {
         for (int i = ELEM(parent).child; i; i = ELEM(i).next) {
             const ElemPos& e = ELEM(i);
             TokenPos token(docText.c_str(), docFlags);
@@ -133,14 +101,9 @@ private:
             char buf[80];
             std::snprintf(buf, sizeof buf, "@%d+%d[%d/%d]%s", e.start, e.length, e.StartTagLen(),
                           e.EndTagLen(), (e.flags & ELEM_UNENDED) ? "!" : "");
-            out += buf;
-            if (e.child) {
-                out += '{';
-                appendChildren(i, out);
-                out += '}';
-            }
-            out += ' ';
+            out += buf + (e.child ? "{" + Structure(i) + "}" : "") + " ";
         }
+        return out;
     }
 };
 

@@ -17,9 +17,9 @@ const char16_t* const kNames[] = {u"a", u"b", u"item", u"x:y", u"c_1"};
 const char16_t* const kData[] = {u"", u"x", u"a b", u"1<2", u"&amp;", u"q\"t'", u"]]>", u"\u00e9\u4e2d"};
 const char16_t* const kContent[] = {u"", u"text", u"<p/>", u"<p a='1'>t</p><q/>", u"<!--c-->x"};
 
-class Walker {
-public:
-    explicit Walker(unsigned seed) : rng(seed) {}
+struct Walker {
+    std::mt19937 rng;
+    int unended = 0;  // element names without end tags handed out
 
     template <typename T, std::size_t N>
     T pick(T (&items)[N]) {
@@ -114,32 +114,26 @@ public:
         default: doc.RestorePos(pick(kNames)); return "RestorePos";
         }
     }
-
-private:
-    std::mt19937 rng;
-    int unended = 0;
 };
 
 }  // namespace
 
 TEST(XmlEditSequences, KeepTheIndexEqualToAFreshParse) {
-    int steps = 0;
     for (unsigned seed = 1; seed <= 3000; ++seed) {
-        Walker walk(seed);
+        Walker walk{std::mt19937(seed)};
         MarkupInspector doc;
         doc.SetDoc(walk.document());
         ASSERT_EQ(doc.CheckIndex(), "") << "seed " << seed;
-        for (int i = 0; i < 25; ++i, ++steps) {
+        for (int i = 0; i < 25; ++i) {
             const std::u16string before = doc.GetDoc();
             const char* op = walk.step(doc);
-            const std::string problem = doc.CheckIndex();
-            ASSERT_EQ(problem, "") << "seed " << seed << " step " << i << " " << op << "\nbefore: "
-                                   << narrow(before) << "\nafter:  " << narrow(doc.GetDoc());
-            MarkupInspector fresh(MCD_CSTR(doc.GetDoc()));
-            ASSERT_EQ(fresh.Structure(), doc.Structure())
-                << "seed " << seed << " step " << i << " " << op << "\nbefore: " << narrow(before)
-                << "\nafter:  " << narrow(doc.GetDoc());
+            const auto where = [&] {
+                return "seed " + std::to_string(seed) + " step " + std::to_string(i) + " " + op +
+                       "\nbefore: " + narrow(before) + "\nafter:  " + narrow(doc.GetDoc());
+            };
+            ASSERT_EQ(doc.CheckIndex(), "") << where();
+            const MarkupInspector fresh(MCD_CSTR(doc.GetDoc()));
+            ASSERT_EQ(fresh.Structure(), doc.Structure()) << where();
         }
     }
-    EXPECT_EQ(steps, 75000);
 }

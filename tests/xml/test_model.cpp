@@ -1,5 +1,6 @@
-// The document model: construction and copy, growth of the segmented record array, saved
-// positions and their buckets, and the offset walk after text edits.
+// The document model and its cursor: construction and copy, documents over more than one
+// segment of records, element and node finds, the queries at the main and child positions, and
+// saved positions with their buckets.
 #include "markup_check.h"
 #include "support/test_support.h"
 
@@ -10,26 +11,12 @@ using nxtest::narrow;
 
 namespace {
 
-// Exposes the record-array growth and the link and walk operations.
+// Counts the used entries of a saved-position bucket.
 class ModelProbe : public MarkupInspector {
 public:
     using MarkupInspector::MarkupInspector;
-    void SetFreePos(int n) { freePos = n; }
-    using CMarkup::x_Adjust;
-    using CMarkup::x_DocChange;
-    using CMarkup::x_GetFreePos;
-    using CMarkup::x_LinkElem;
-    using CMarkup::x_UnlinkElem;
-    int BucketSize(int bucket) const {
-        const SavedPosEntry* b = savedPositions.table ? savedPositions.table[bucket] : nullptr;
-        if (!b)
-            return 0;
-        int n = 0;
-        while (!(b[n].entryFlags & SAVED_LAST))
-            ++n;
-        return n + 1;
-    }
-    int BucketUsed(int bucket) const {
+    int BucketUsed(const char16_t* name) const {
+        const int bucket = SavedPosMap::Hash(name);
         const SavedPosEntry* b = savedPositions.table ? savedPositions.table[bucket] : nullptr;
         int n = 0;
         for (; b && (b[n].entryFlags & SAVED_USED); ++n)
@@ -41,191 +28,251 @@ public:
 
 }  // namespace
 
-TEST(XmlModel, StartsEmptyAndParsesOnConstruction) {
+TEST(XmlModel, StartsEmptyAndCopiesAreIndependent) {
     CMarkup empty;
-    EXPECT_EQ(empty.GetDoc(), u"");
     EXPECT_EQ(narrow(empty.GetError()), "Empty document");
     EXPECT_FALSE(empty.IsWellFormed());
-    EXPECT_EQ(empty.GetNodeType(), 0);
+    EXPECT_FALSE(empty.FindElem() || empty.FindChildElem() || empty.FindNode());
 
-    CMarkup doc(MCD_CSTR(u"<r><a/></r>"));
-    EXPECT_TRUE(doc.IsWellFormed());
-    EXPECT_EQ(doc.GetDocFlags(), 0);
-    std::u16string text = u"<x/>";
-    CMarkup fromString{MCD_CSTR(text)};
-    EXPECT_TRUE(fromString.IsWellFormed());
-    EXPECT_FALSE(doc.SetDoc(static_cast<const char16_t*>(nullptr)));
-    EXPECT_EQ(doc.GetDoc(), u"");
+    MarkupInspector source(MCD_CSTR(u"<r><a/></r>"));
+    source.SavePos(u"p");
+    MarkupInspector copy(source);
+    EXPECT_EQ(copy.Structure(), source.Structure());
+    ASSERT_TRUE(copy.FindElem() && copy.IntoElem() && copy.FindElem());
+    ASSERT_TRUE(copy.SetAttrib(u"k", u"v"));
+    EXPECT_EQ(narrow(copy.GetDoc()), "<r><a k=\"v\"/></r>");
+    EXPECT_EQ(narrow(source.GetDoc()), "<r><a/></r>");
+    EXPECT_EQ(source.Structure(), "r@0+11[3/4]{a@3+4[4/0] } ");
+    MarkupInspector& self = copy;
+    copy = self;  // self-assignment changes nothing
+    EXPECT_EQ(copy.CheckIndex(), "");
+    EXPECT_TRUE(copy.RestorePos(u"p"));
+    EXPECT_EQ(copy.GetTagName(), u"");
+    EXPECT_FALSE(copy.SetDoc(static_cast<const char16_t*>(nullptr)));  // null empties the text
+    EXPECT_EQ(copy.GetDoc(), u"");
 }
 
-TEST(XmlModel, GrowsTheRecordArrayOneSegmentAtATime) {
-    ModelProbe doc;
-    ASSERT_TRUE(doc.x_AllocPosArray(65530));
-    EXPECT_EQ(doc.Positions().GetSize(), 65530);
-    EXPECT_EQ(doc.Positions().SegsUsed(), 1);
-    doc.Elem(65529).start = 42;
-    ASSERT_TRUE(doc.x_AllocPosArray(200000));
-    EXPECT_EQ(doc.Positions().GetSize(), 131072);
-    EXPECT_EQ(doc.Positions().SegsUsed(), 2);
-    EXPECT_EQ(doc.Elem(65529).start, 42);  // kept when segment 0 was completed
-    doc.Elem(131071).start = 7;            // the last record of the new segment is usable
-    ASSERT_TRUE(doc.x_AllocPosArray(100));
-    EXPECT_EQ(doc.Positions().GetSize(), 131072);
-
-    // Handing out indexes grows by half of the records in use.
-    doc.SetFreePos(131072);
-    EXPECT_EQ(doc.x_GetFreePos(), 131072);
-    EXPECT_EQ(doc.Positions().GetSize(), 196608);
-}
-
-TEST(XmlModel, ParsesDocumentsWithMoreThanOneSegmentOfElements) {
-    std::u16string text = u"<r>";
+TEST(XmlModel, ParsesAndCopiesDocumentsWithMoreThanOneSegmentOfElements) {
     const int count = 150000;
+    std::u16string text = u"<r>";
     for (int i = 0; i < count; ++i)
         text += u"<e/>";
-    text += u"</r>";
     MarkupInspector doc;
-    ASSERT_TRUE(doc.SetDoc(text));
-    EXPECT_EQ(doc.FreePos(), count + 2);
-    EXPECT_GE(doc.Positions().SegsUsed(), 3);
+    ASSERT_TRUE(doc.SetDoc(text + u"</r>"));
+    ASSERT_GE(doc.Positions().SegsUsed(), 3);
     EXPECT_EQ(doc.CheckIndex(), "");
     const int r = doc.Elem(0).child;
-    const int last = doc.Elem(doc.Elem(r).child).prev;
-    EXPECT_EQ(doc.Elem(last).start, 3 + 4 * (count - 1));
-
-    // A copy holds exactly the records handed out.
-    MarkupInspector copy(doc);
+    EXPECT_EQ(doc.Elem(doc.Elem(doc.Elem(r).child).prev).start, 3 + 4 * (count - 1));
+    MarkupInspector copy(doc);  // holds exactly the records handed out
     EXPECT_EQ(copy.Positions().GetSize(), count + 2);
     EXPECT_EQ(copy.CheckIndex(), "");
 }
 
-TEST(XmlModel, SavesAndRestoresNamedPositions) {
-    MarkupInspector doc;
-    ASSERT_TRUE(doc.SetDoc(u"<r><a><b/></a><c/></r>"));
-    const int r = doc.Elem(0).child;
-    const int a = doc.Elem(r).child;
-    const int b = doc.Elem(a).child;
-    const int c = doc.Elem(a).next;
+TEST(XmlNavigate, FindsElementsBySiblingOrderAndName) {
+    CMarkup doc(MCD_CSTR(u"<r><a/><b/><a x='1'/></r>"));
+    EXPECT_TRUE(doc.FindElem());
+    EXPECT_FALSE(doc.FindElem());  // the root has no sibling
+    EXPECT_EQ(narrow(doc.GetTagName()), "r");
+    EXPECT_TRUE(doc.IntoElem() && doc.FindElem(u"a") && doc.GetAttrib(u"x").empty());
+    EXPECT_TRUE(doc.FindElem(u"a"));
+    EXPECT_FALSE(doc.FindElem(u"a"));
+    EXPECT_EQ(doc.GetAttrib(u"x"), u"1");  // the position stayed on the second a
+    doc.ResetMainPos();
+    EXPECT_TRUE(doc.FindElem(u"a[3]") && doc.FindElem(u"b/c"));  // the rest of a path is ignored
+    EXPECT_EQ(narrow(doc.GetTagName()), "b");
+    EXPECT_TRUE(doc.OutOfElem());
+    EXPECT_FALSE(doc.OutOfElem());
+    EXPECT_EQ(narrow(doc.GetTagName()), "r");
+    doc.ResetPos();
+    EXPECT_EQ(doc.GetTagName(), u"");
+    EXPECT_FALSE(doc.IntoElem());
 
+    // A name matches whole, what may follow it in a path (" =/[]") aside; case only when asked.
+    const struct {
+        const char16_t* name;
+        int flags;
+        bool found;
+    } names[] = {{u"item", 0, true},     {u"item[2]", 0, true}, {u"item/x", 0, true},
+                 {u"item x", 0, true},   {u"items", 0, false},  {u"ite", 0, false},
+                 {u"ITEM", 0, false},    {u"ITEM", CMarkup::DOC_IGNORE_CASE, true}};
+    for (const auto& n : names) {
+        CMarkup item(n.flags);
+        item.SetDoc(u"<item/>");
+        EXPECT_EQ(item.FindElem(n.name), n.found) << narrow(n.name) << " flags " << n.flags;
+    }
+}
+
+TEST(XmlNavigate, FindsChildElementsFromTheRoot) {
+    MarkupInspector doc(MCD_CSTR(u"<r><a>1</a><b>2</b></r>"));
+    EXPECT_TRUE(doc.FindChildElem(u"b"));  // moves to the root first
+    EXPECT_FALSE(doc.FindChildElem(u"a"));
+    EXPECT_EQ(narrow(doc.GetTagName() + u"/" + doc.GetChildTagName() + u"=" + doc.GetChildData()),
+              "r/b=2");
+    doc.ResetChildPos();
+    EXPECT_TRUE(doc.FindChildElem() && doc.IntoElem());
+    EXPECT_EQ(narrow(doc.GetData()), "1");
+    EXPECT_EQ(doc.CheckIndex(), "");
+}
+
+TEST(XmlNavigate, ReadsDataAttributesAndContent) {
+    struct Case {
+        const char16_t* doc;
+        const char* data;
+    } cases[] = {
+        {u"<a>x &amp; y</a>", "x & y"}, {u"<a>1<!--c-->2<![CDATA[<3>]]></a>", "12<3>"},
+        {u"<a><b/></a>", ""}, {u"<a/>", ""}, {u"<a> <?p?> t </a>", " t "},
+    };
+    for (const Case& c : cases) {
+        CMarkup doc(MCD_CSTR(c.doc));
+        ASSERT_TRUE(doc.FindElem());
+        EXPECT_EQ(narrow(doc.GetData()), c.data) << narrow(c.doc);
+    }
+    // Attribute names match exactly; values are unescaped, a bare name is its own value.
+    CMarkup doc(MCD_CSTR(u"<a id='7' Name = \"x&lt;y\" bare other=v/w>in<b/>side</a>"));
+    ASSERT_TRUE(doc.FindElem());
+    const struct {
+        const char16_t* name;
+        const char* value;
+    } attribs[] = {
+        {u"id", "7"}, {u"Name", "x<y"}, {u"name", ""}, {u"bare", "bare"}, {u"other", "v/w"}};
+    for (const auto& a : attribs)
+        EXPECT_EQ(narrow(doc.GetAttrib(a.name)), a.value) << narrow(a.name);
+    const char* names[] = {"id", "Name", "bare", "other", ""};
+    for (int n = 0; n < 5; ++n)
+        EXPECT_EQ(narrow(doc.GetAttribName(n)), names[n]) << n;
+    EXPECT_EQ(narrow(doc.GetElemContent()), "in<b/>side");
+    EXPECT_EQ(doc.GetAttrib(MCD_CSTR()), u"");
+    EXPECT_EQ(doc.GetChildAttrib(u"id"), u"");
+}
+
+TEST(XmlNavigate, StepsThroughNodesOfEveryTypeOrOfTheTypesAsked) {
+    CMarkup doc(MCD_CSTR(u"<?xml version='1.0'?><!DOCTYPE r><r>a<x/>b<!--1--><y><!--in--></y>"
+                         u"<![CDATA[d]]></z><?p q?><!x></r>"));
+    struct Step {
+        int mask;
+        int type;
+        const char* tag;
+        const char* data;
+    };
+    const auto walk = [&doc](const char* what, std::initializer_list<Step> steps) {
+        int i = 0;
+        for (const Step& s : steps) {
+            SCOPED_TRACE(std::string(what) + " step " + std::to_string(i++));
+            EXPECT_EQ(doc.FindNode(s.mask), s.type);
+            EXPECT_EQ(narrow(doc.GetTagName()), s.tag);
+            EXPECT_EQ(narrow(doc.GetData()), s.data);
+        }
+    };
+    using M = CMarkup;
+    walk("top", {{0, M::NODE_PROCESSING_INSTRUCTION, "xml", "xml version='1.0'"},
+                 {0, M::NODE_DOCUMENT_TYPE, "r", "<!DOCTYPE r>"}, {0, M::NODE_ELEMENT, "r", ""}});
+    ASSERT_TRUE(doc.IntoElem());
+    // Elements are stepped over whole: y's comment is not visited.
+    walk("all", {{0, M::NODE_TEXT, "#text", "a"}, {0, M::NODE_ELEMENT, "x", ""},
+                 {0, M::NODE_TEXT, "#text", "b"}, {0, M::NODE_COMMENT, "#comment", "1"},
+                 {0, M::NODE_ELEMENT, "y", ""}, {0, M::NODE_CDATA_SECTION, "#cdata-section", "d"},
+                 {0, M::NODE_LONE_END_TAG, "z", "z"},
+                 {0, M::NODE_PROCESSING_INSTRUCTION, "p", "p q"}, {0, M::NODE_ERROR, "", "<!x>"},
+                 {0, 0, "", "<!x>"}});  // at the end the cursor stays on the last node
+    doc.ResetMainPos();
+    walk("masked", {{M::NODE_COMMENT, M::NODE_COMMENT, "#comment", "1"},
+                    {M::NODE_LONE_END_TAG, M::NODE_LONE_END_TAG, "z", "z"},
+                    {M::NODE_COMMENT, 0, "z", "z"}});
+    // FindElem continues from the node's preceding element.
+    doc.ResetMainPos();
+    walk("text", {{M::NODE_TEXT, M::NODE_TEXT, "#text", "a"}});
+    EXPECT_TRUE(doc.FindElem());
+    EXPECT_EQ(narrow(doc.GetTagName()), "x");
+    doc.ResetPos();
+    ASSERT_EQ(doc.FindNode(), CMarkup::NODE_PROCESSING_INSTRUCTION);
+    EXPECT_EQ(narrow(doc.GetAttrib(u"version")), "1.0");
+    EXPECT_EQ(narrow(doc.GetAttribName(0)), "version");
+}
+
+TEST(XmlNavigate, ReturnsSubDocumentsPathsAndDeclaredEncodings) {
+    MarkupInspector doc(MCD_CSTR(u"<r><a><b/>\r\n<b/>\r\n</a><c/>text</r>"));
+    ASSERT_TRUE(doc.FindElem() && doc.IntoElem() && doc.FindElem(u"a"));
+    ASSERT_TRUE(doc.FindChildElem(u"b"));
+    EXPECT_EQ(narrow(doc.GetChildSubDoc()), "<b/>\r\n");  // with its trailing line break
+    ASSERT_TRUE(doc.FindChildElem(u"b"));
+    EXPECT_EQ(narrow(doc.x_GetPath(doc.ChildPos())), "/r/a/b[2]");
+    EXPECT_EQ(narrow(doc.x_GetPath(doc.MainPos())), "/r/a");
+    EXPECT_EQ(doc.x_GetPath(0), u"");
+    ASSERT_TRUE(doc.FindElem(u"c"));
+    EXPECT_EQ(narrow(doc.GetSubDoc()), "<c/>");
+
+    const struct {
+        const char16_t* doc;
+        const char* encoding;
+    } cases[] = {{u"<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>", "UTF-8"},
+                 {u"  <?xml encoding='latin'?>", "latin"},
+                 {u"<r/><?xml encoding='x'?>", ""},
+                 {u"<?xml encoding='x'", ""}};
+    for (const auto& c : cases)
+        EXPECT_EQ(narrow(CMarkup::GetDeclaredEncoding(c.doc)), c.encoding) << narrow(c.doc);
+}
+
+TEST(XmlSavedPositions, RestoresMainChildAndParentPositions) {
+    MarkupInspector doc(MCD_CSTR(u"<r><a><b/></a><c/></r>"));
     EXPECT_FALSE(doc.SavePos(MCD_CSTR(static_cast<const char16_t*>(nullptr))));
     EXPECT_FALSE(doc.RestorePos(u"nothing"));
-    EXPECT_TRUE(doc.SavePos(u"top"));  // no main position: the parent (virtual root)
-
-    // main position
-    EXPECT_TRUE(doc.RestorePos(u"top"));
+    EXPECT_TRUE(doc.SavePos(u"top"));  // no main position: the virtual root
+    ASSERT_TRUE(doc.FindElem() && doc.FindChildElem(u"a") && doc.SavePos(u"child"));
+    ASSERT_TRUE(doc.IntoElem() && doc.SavePos(u"main") && doc.IntoElem() && doc.SavePos(u"parent"));
+    doc.ResetPos();
+    ASSERT_TRUE(doc.RestorePos(u"child"));
+    EXPECT_EQ(narrow(doc.GetTagName() + u"/" + doc.GetChildTagName()), "r/a");
+    ASSERT_TRUE(doc.RestorePos(u"main"));
+    EXPECT_EQ(narrow(doc.GetTagName() + u"/" + doc.GetChildTagName()), "a/");
+    ASSERT_TRUE(doc.RestorePos(u"parent"));
+    EXPECT_EQ(doc.GetTagName(), u"");
+    EXPECT_TRUE(doc.FindElem(u"b"));
+    ASSERT_TRUE(doc.RestorePos(u"top"));
+    EXPECT_TRUE(doc.FindElem(u"r"));
+    EXPECT_FALSE(doc.RestorePos(u"Main"));  // names are case-sensitive
     doc.SetDoc(doc.GetDoc());  // a parse drops saved positions
     EXPECT_FALSE(doc.RestorePos(u"top"));
-
-    // Walk by hand with RestorePos of entries built through the three kinds.
-    ModelProbe probe;
-    ASSERT_TRUE(probe.SetDoc(u"<r><a><b/></a><c/></r>"));
-    // Saved "main" position at a: parent r, main a.
-    probe.SavePos(u"x");
-    EXPECT_TRUE(probe.RestorePos(u"x"));
-    EXPECT_EQ(probe.ParentPos(), 0);
-    EXPECT_EQ(probe.MainPos(), 0);
-    (void)b;
-    (void)c;
-    (void)a;
 }
 
-TEST(XmlModel, GrowsSavedPositionBucketsAndOverwritesNames) {
-    ModelProbe doc;
-    ASSERT_TRUE(doc.SetDoc(u"<r/>"));
+TEST(XmlSavedPositions, GrowingABucketKeepsEveryNameAndCopiesTakeTheUsedEntries) {
+    ModelProbe doc(MCD_CSTR(u"<r/>"));
     // Names of one code unit each: 'a' + 7k all fall into the bucket of 'a'.
-    const int bucket = CMarkup::SavedPosMap::Hash(u"a");
     std::u16string names[16];
-    for (int i = 0; i < 16; ++i)
+    for (int i = 0; i < 16; ++i) {
         names[i] = std::u16string(1, static_cast<char16_t>(u'a' + 7 * i));
-    for (int i = 0; i < 16; ++i)
-        ASSERT_EQ(CMarkup::SavedPosMap::Hash(names[i].c_str()), bucket);
-    doc.SavePos(names[0]);
-    doc.SavePos(names[1]);
-    EXPECT_EQ(doc.BucketSize(bucket), 2);
-    doc.SavePos(names[2]);
-    EXPECT_EQ(doc.BucketSize(bucket), 14);
-    for (int i = 3; i < 14; ++i)
-        doc.SavePos(names[i]);
-    EXPECT_EQ(doc.BucketSize(bucket), 14);
-    doc.SavePos(names[14]);
-    EXPECT_EQ(doc.BucketSize(bucket), 38);
-    EXPECT_EQ(doc.BucketUsed(bucket), 15);
-    doc.SavePos(names[3]);  // overwrite, no new entry
-    EXPECT_EQ(doc.BucketUsed(bucket), 15);
+        ASSERT_EQ(CMarkup::SavedPosMap::Hash(names[i].c_str()), CMarkup::SavedPosMap::Hash(u"a"));
+    }
     for (int i = 0; i < 15; ++i)
-        EXPECT_TRUE(doc.RestorePos(names[i])) << i;
-    EXPECT_FALSE(doc.RestorePos(names[15]));
-    EXPECT_TRUE(doc.SavePos(u"Name"));
-    EXPECT_FALSE(doc.RestorePos(u"name"));
-
-    // The copy's buckets hold exactly the used entries.
+        doc.SavePos(names[i]);  // the bucket grows twice
+    doc.SavePos(names[3]);      // overwrites, no new entry
+    EXPECT_EQ(doc.BucketUsed(u"a"), 15);
     ModelProbe copy;
     static_cast<CMarkup&>(copy) = doc;
-    EXPECT_EQ(copy.BucketSize(bucket), 15);
-    EXPECT_EQ(copy.BucketUsed(bucket), 15);
-    EXPECT_TRUE(copy.RestorePos(names[14]));
+    EXPECT_EQ(copy.BucketUsed(u"a"), 15);
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_TRUE(doc.RestorePos(names[i])) << i;
+        EXPECT_TRUE(copy.RestorePos(names[i])) << i;
+    }
+    EXPECT_FALSE(doc.RestorePos(names[15]));
 }
 
-TEST(XmlModel, DropsSavedPositionsOfReleasedElements) {
-    ModelProbe doc;
-    ASSERT_TRUE(doc.SetDoc(u"<r><a/><b/><c/></r>"));
-    const int r = doc.Elem(0).child;
-    const int a = doc.Elem(r).child;
-    const int b = doc.Elem(a).next;
-    // Save main positions by restoring nothing: use x_SetPos through RestorePos of a root save.
-    struct Setter : ModelProbe {
-        void at(int parent, int main) { x_SetPos(parent, main, 0); }
-    };
-    static_cast<Setter&>(doc).at(r, a);
-    doc.SavePos(u"a");
-    static_cast<Setter&>(doc).at(r, b);
-    doc.SavePos(u"b");
-    doc.SavePos(u"h");  // 'a' + 7: same bucket as "a"
-    static_cast<Setter&>(doc).at(r, doc.Elem(b).next);
-    doc.SavePos(u"o");  // 'a' + 14
-    doc.x_UnlinkElem(b);
-    doc.x_CheckSavedPos();
-    EXPECT_TRUE(doc.RestorePos(u"a"));
-    EXPECT_EQ(doc.MainPos(), a);
-    EXPECT_FALSE(doc.RestorePos(u"b"));
-    EXPECT_FALSE(doc.RestorePos(u"h"));
-    EXPECT_TRUE(doc.RestorePos(u"o"));
-    EXPECT_EQ(doc.BucketUsed(CMarkup::SavedPosMap::Hash(u"a")), 2);
-}
-
-TEST(XmlModel, CopiesAreIndependent) {
-    MarkupInspector source;
-    ASSERT_TRUE(source.SetDoc(u"<r><a/></r>"));
-    source.SavePos(u"p");
-    MarkupInspector copy(source);
-    EXPECT_EQ(copy.GetDoc(), source.GetDoc());
-    EXPECT_EQ(copy.Structure(), source.Structure());
-    ModelProbe& edit = static_cast<ModelProbe&>(static_cast<MarkupInspector&>(copy));
-    edit.x_DocChange(3, 0, u"xx");
-    edit.x_Adjust(edit.Elem(edit.Elem(0).child).child, 2, true);
-    EXPECT_EQ(narrow(source.GetDoc()), "<r><a/></r>");
-    EXPECT_EQ(source.Structure(), "r@0+11[3/4]{a@3+4[4/0] } ");
-    copy = copy;  // self-assignment changes nothing
-    EXPECT_TRUE(copy.RestorePos(u"p"));
-}
-
-TEST(XmlModel, AdjustsOffsetsBehindAnEdit) {
-    ModelProbe doc;
-    ASSERT_TRUE(doc.SetDoc(u"<r><a><b/></a><c><d/></c></r><!--x-->"));
-    const int r = doc.Elem(0).child;
-    const int a = doc.Elem(r).child;
-    // Grow a's start tag by 2 units: its children and everything after move, r grows.
-    doc.x_DocChange(2 + 3 - 1 + 0, 0, u"  ");
-    doc.Elem(a).SetStartTagLen(doc.Elem(a).StartTagLen() + 2);
-    doc.Elem(a).length += 2;
-    doc.x_Adjust(a, 2, false);
-    EXPECT_EQ(doc.CheckIndex(), "");
-    EXPECT_EQ(doc.Structure(), "r@0+31[3/4]{a@3+13[5/4]{b@8+4[4/0] } c@16+11[3/4]{d@19+4[4/0] } } ");
-
-    // After-only: the edit sits after a's content, its children stay.
-    doc.x_DocChange(16, 0, u"z");
-    doc.x_Adjust(a, 1, true);
-    EXPECT_EQ(doc.CheckIndex(), "");
-    EXPECT_EQ(doc.Structure(), "r@0+32[3/4]{a@3+13[5/4]{b@8+4[4/0] } c@17+11[3/4]{d@20+4[4/0] } } ");
-    EXPECT_EQ(doc.Elem(0).length, static_cast<int>(doc.GetDoc().size()));
+TEST(XmlSavedPositions, DropsPositionsOfRemovedElementsAndCompactsTheBucket) {
+    ModelProbe doc(MCD_CSTR(u"<r><a/><b/><c/></r>"));
+    ASSERT_TRUE(doc.FindElem() && doc.IntoElem() && doc.FindElem(u"a") && doc.SavePos(u"a"));
+    // "h" and "o" ('a' + 7 and + 14) share the bucket of "a".
+    ASSERT_TRUE(doc.FindElem(u"b") && doc.SavePos(u"b") && doc.SavePos(u"h"));
+    ASSERT_TRUE(doc.FindElem(u"c") && doc.SavePos(u"o"));
+    doc.ResetMainPos();
+    ASSERT_TRUE(doc.FindElem(u"b") && doc.RemoveElem());
+    EXPECT_EQ(doc.BucketUsed(u"a"), 2);
+    const struct {
+        const char16_t* name;
+        const char* tag;  // null: dropped
+    } cases[] = {{u"a", "a"}, {u"b", nullptr}, {u"h", nullptr}, {u"o", "c"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(doc.RestorePos(c.name), c.tag != nullptr) << narrow(c.name);
+        if (c.tag) {
+            EXPECT_EQ(narrow(doc.GetTagName()), c.tag);
+        }
+    }
 }

@@ -1,142 +1,128 @@
-// Escaping, unescaping and the UTF-8 / UTF-16 conversions.
+// Escaping, unescaping, the UTF-8 / UTF-16 conversions, and documents read from and written to
+// UTF-8 files with the reports left in GetError().
 #include "support/test_support.h"
 #include "xml/xml.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 using nxtest::narrow;
 
-TEST(XmlEscape, EscapesMarkupCharactersAndOptionallyQuotes) {
+TEST(XmlEscape, EscapesAndUnescapesMarkupCharactersAndReferences) {
     struct Case {
         const char16_t* in;
-        int flags;
+        int arg;  // escape: flags; unescape: the length (-1: up to the zero)
         const char16_t* out;
-    } cases[] = {
-        {u"a<b&c", 0, u"a&lt;b&amp;c"},
-        {u"x>y", 0, u"x&gt;y"},
-        {u"'\"", 0, u"'\""},
-        {u"'\"", CMarkup::OPT_ESCAPE_QUOTES, u"&apos;&quot;"},
+    } escapes[] = {
+        {u"a<b&c", 0, u"a&lt;b&amp;c"}, {u"x>y", 0, u"x&gt;y"}, {u"\u4e2d<", 0, u"\u4e2d&lt;"},
+        {u"'\"", 0, u"'\""}, {u"'\"", CMarkup::OPT_ESCAPE_QUOTES, u"&apos;&quot;"},
+        {u"", 0, u""}, {nullptr, 0, u""}, {u"&amp; &#x41;", 0, u"&amp;amp; &amp;#x41;"},
         {u"&amp; &#x41; & b", CMarkup::OPT_KEEP_REFS, u"&amp; &#x41; &amp; b"},
-        {u"&amp; &#x41;", 0, u"&amp;amp; &amp;#x41;"},
         {u"&a-b.c:d; &\u00e9t\u00e9; &1; &a", CMarkup::OPT_KEEP_REFS,
          u"&a-b.c:d; &\u00e9t\u00e9; &amp;1; &amp;a"},
-        {u"", 0, u""},
-        {u"\u4e2d<", 0, u"\u4e2d&lt;"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(CMarkup::EscapeText(c.in, c.flags), c.out) << narrow(c.in);
-    EXPECT_EQ(CMarkup::EscapeText(MCD_CSTR(static_cast<const char16_t*>(nullptr))), u"");
-}
-
-TEST(XmlEscape, UnescapesEntitiesAndCharacterReferences) {
-    struct Case {
-        const char16_t* in;
-        int length;
-        const char16_t* out;
-    } cases[] = {
+    }, unescapes[] = {
         {u"&#65;&#x41;&lt;", -1, u"AA<"},
         {u"&#X41; &#0; &#12345678; &Lt; &bogus;", -1, u"&#X41; &#0; &#12345678; &Lt; &bogus;"},
-        {u"&amp;&gt;&apos;&quot;", -1, u"&>'\""},
-        {u"a&lt;b", 4, u"a&lt"},
-        {u"a&lt;b", 5, u"a<"},
-        {u"&#1234567;", -1, u"\xD687"},
-        {u"&# 65;&#-1;", -1, u"A\xFFFF"},
-        {u"&#x0x41;", -1, u"A"},
-        {u"&", -1, u"&"},
-        {u"&#", -1, u"&#"},
+        {u"&amp;&gt;&apos;&quot;", -1, u"&>'\""}, {u"a&lt;b", 4, u"a&lt"}, {u"a&lt;b", 5, u"a<"},
+        {u"&#1234567;", -1, u"\xD687"}, {u"&# 65;&#-1;", -1, u"A\xFFFF"}, {u"&#x0x41;", -1, u"A"},
+        {u"&", -1, u"&"}, {u"&#", -1, u"&#"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(CMarkup::UnescapeText(c.in, c.length), c.out) << narrow(c.in);
+    for (const Case& c : escapes)
+        EXPECT_EQ(CMarkup::EscapeText(c.in, c.arg), c.out) << (c.in ? narrow(c.in) : "null");
+    for (const Case& c : unescapes)
+        EXPECT_EQ(CMarkup::UnescapeText(c.in, c.arg), c.out) << narrow(c.in);
 }
 
-TEST(XmlUtf, DecodesAndEncodesSingleCodePoints) {
-    const char* p = "\xE4\xB8\xAD";
-    EXPECT_EQ(CMarkup::DecodeCharUTF8(p), 0x4E2D);
-    const char* cut = "\xE4\xB8";
-    EXPECT_EQ(CMarkup::DecodeCharUTF8(cut), -1);
-    EXPECT_EQ(*cut, 0);  // the zero is not consumed
-    const char* stray = "\x80\x80";
-    EXPECT_EQ(CMarkup::DecodeCharUTF8(stray), 0);  // a continuation acts as a 2-byte lead
-    const char* bad = "\xF8x";
-    EXPECT_EQ(CMarkup::DecodeCharUTF8(bad), -1);
-    EXPECT_EQ(*bad, 'x');
-
-    char buf[8];
-    int len = 0;
-    CMarkup::EncodeCharUTF8(0x1F600, buf, len);
-    EXPECT_EQ(len, 4);
-    EXPECT_EQ(std::memcmp(buf, "\xF0\x9F\x98\x80", 4), 0);
-    int count = 0;
-    CMarkup::EncodeCharUTF8(0x7FF, nullptr, count);
-    CMarkup::EncodeCharUTF8(0x800, nullptr, count);
-    EXPECT_EQ(count, 5);
-
-    char16_t units[4];
-    int n = 0;
-    CMarkup::EncodeCharUTF16(0x1F600, units, n);
-    EXPECT_EQ(n, 2);
-    EXPECT_EQ(units[0], 0xD83D);
-    EXPECT_EQ(units[1], 0xDE00);
-    const char16_t* q = units;
-    units[2] = 0;
-    EXPECT_EQ(CMarkup::DecodeCharUTF16(q), 0x1F600);
-    const char16_t lone[] = {0xD800, 0};
+TEST(XmlUtf, DecodesInvalidSequencesAndCountsEncodedBytes) {
+    struct Decode {
+        const char* bytes;
+        int codePoint;
+        int consumed;
+    } decodes[] = {
+        {"\xE4\xB8\xAD", 0x4E2D, 3}, {"\xE4\xB8", -1, 2},  // the zero is not consumed
+        {"\x80\x80", 0, 2},  // a continuation acts as a 2-byte lead
+        {"\xF8x", -1, 1},
+    };
+    for (const Decode& d : decodes) {
+        const char* p = d.bytes;
+        EXPECT_EQ(CMarkup::DecodeCharUTF8(p), d.codePoint) << d.bytes;
+        EXPECT_EQ(p - d.bytes, d.consumed) << d.bytes;
+    }
+    // Byte counts at the length boundaries; the round trip and the file tests check the bytes.
+    int counted = 0;  // null buffer: counts only
+    for (int cp : {0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0x10000})
+        CMarkup::EncodeCharUTF8(cp, nullptr, counted);
+    EXPECT_EQ(counted, 1 + 2 + 2 + 3 + 3 + 4);
+    const char16_t lone[] = {0xD800, 0};  // a high surrogate without its pair
     const char16_t* l = lone;
     EXPECT_EQ(CMarkup::DecodeCharUTF16(l), -1);
     EXPECT_EQ(l, lone + 1);
 }
 
-TEST(XmlUtf, ConvertsWholeTexts) {
-    char16_t out[64];
-    EXPECT_EQ(CMarkup::UTF8To16(nullptr, "\xE4\xB8\xAD", 3), 1);
-    EXPECT_EQ(CMarkup::UTF8To16(out, "\xE4\xB8\xAD", 3), 3);
-    EXPECT_EQ(out[0], 0x4E2D);
-    EXPECT_EQ(CMarkup::UTF8To16(nullptr, "\xE4\xB8", 2), 1);
-    CMarkup::UTF8To16(out, "\xE4\xB8", 2);
-    EXPECT_EQ(out[0], u'?');
-    // A four-byte character becomes a pair and back.
-    EXPECT_EQ(CMarkup::UTF8To16(out, "ab\xF0\x9F\x98\x80" "cdefghij", 14), 14);
-    EXPECT_EQ(std::u16string(out, 12), u"ab\U0001F600cdefghij");
-    char bytes[32];
-    const std::u16string pair = u"x\U0001F600";
-    EXPECT_EQ(CMarkup::UTF16To8(bytes, pair.c_str(), 32), 5);
-    EXPECT_STREQ(bytes, "x\xF0\x9F\x98\x80");
-    // A zero ends the conversion.
-    EXPECT_EQ(CMarkup::UTF8To16(nullptr, "abcdefghij\0klmnop", 17), 10);
-    // A lone high surrogate at the end becomes "?".
-    const char16_t lone[] = {u'a', 0xD800, 0};
-    EXPECT_EQ(CMarkup::UTF16To8(bytes, lone, 32), 2);
-    EXPECT_STREQ(bytes, "a?");
-    // Output bounds: a character that would not fit entirely is left out.
-    const std::u16string wide = u"ab\u4e2d";
-    std::memset(bytes, 'Z', sizeof bytes);
-    EXPECT_EQ(CMarkup::UTF16To8(bytes, wide.c_str(), 4), 2);
-    EXPECT_EQ(bytes[2], 0);
-    EXPECT_EQ(CMarkup::UTF16To8(nullptr, wide.c_str(), 0), 5);
-    bytes[0] = 'Z';
-    EXPECT_EQ(CMarkup::UTF16To8(bytes, u"", 1), 0);
-    EXPECT_EQ(bytes[0], 0);
+TEST(XmlUtf, ConvertsWholeTextsWithinBoundsAndStopsAtAnyZeroEvenOverlong) {
+    struct To16 {
+        std::string in;
+        int units;     // with a null buffer
+        int consumed;  // with a buffer
+        std::u16string out;  // then the untouched '#'
+    } to16[] = {
+        {"\xE4\xB8\xAD", 1, 3, u"\u4e2d#"},
+        {"\xE4\xB8", 1, 2, u"?#"},
+        {std::string("abcdefghij\0klmnop", 17), 10, 11, std::u16string(u"abcdefghij\0#", 12)},
+        // Found by fuzzing: C0 80 and E0 80 80 decode to zero; with four or more bytes left they
+        // take the inline decoding, which must end the text like a plain zero byte.
+        {std::string("ab\0cdefgh", 9), 2, 3, std::u16string(u"ab\0#", 4)},
+        {std::string("ab\xC0\x80" "cdefgh", 10), 2, 4, std::u16string(u"ab\0#", 4)},
+        {std::string("ab\xE0\x80\x80" "cdefgh", 11), 2, 5, std::u16string(u"ab\0#", 4)},
+    };
+    for (const To16& c : to16) {
+        SCOPED_TRACE(c.in);
+        const int count = static_cast<int>(c.in.size());
+        EXPECT_EQ(CMarkup::UTF8To16(nullptr, c.in.data(), count), c.units);
+        std::u16string out(32, u'#');
+        EXPECT_EQ(CMarkup::UTF8To16(&out[0], c.in.data(), count), c.consumed);
+        EXPECT_EQ(out.substr(0, c.out.size()), c.out);
+    }
+    struct To8 {
+        const char16_t* in;
+        int room;
+        int written;
+        const char* out;  // then a zero
+    } to8[] = {
+        {u"a\xD800", 32, 2, "a?"},  // a lone high surrogate at the end
+        {u"ab\u4e2d", 4, 2, "ab"},  // a character that would not fit entirely is left out
+        {u"", 1, 0, ""},
+    };
+    for (const To8& c : to8) {
+        std::string bytes(32, 'Z');
+        EXPECT_EQ(CMarkup::UTF16To8(&bytes[0], c.in, c.room), c.written) << c.out;
+        const std::size_t withZero = static_cast<std::size_t>(c.written) + 1;
+        EXPECT_EQ(bytes.substr(0, withZero), std::string(c.out) + '\0') << c.out;
+    }
+    EXPECT_EQ(CMarkup::UTF16To8(nullptr, u"ab\u4e2d", 0), 5);  // null buffer: no bound
 }
 
-TEST(XmlUtf, RoundTripsRandomValidText) {
+TEST(XmlUtf, RoundTripsRandomValidTextAndCutsAtWholeCharacters) {
     std::mt19937 rng(99);
     for (int round = 0; round < 2000; ++round) {
         std::u16string text;
-        const int len = static_cast<int>(rng() % 50);
-        for (int i = 0; i < len; ++i) {
+        for (int i = static_cast<int>(rng() % 50); i > 0; --i) {
             const int kind = static_cast<int>(rng() % 4);
             if (kind == 0) {  // runs of ASCII take the eight-at-a-time path
                 for (int run = static_cast<int>(rng() % 20); run >= 0; --run)
                     text += static_cast<char16_t>(1 + rng() % 0x7F);
                 continue;
             }
-            int cp = kind == 0 ? 1 + static_cast<int>(rng() % 0x7F)
-                   : kind == 1 ? 0x80 + static_cast<int>(rng() % 0x780)
-                   : kind == 2 ? 0xE000 + static_cast<int>(rng() % 0x1FFE)
-                               : 0x10000 + static_cast<int>(rng() % 0xFFFFF);
+            const int cp = kind == 1 ? 0x80 + static_cast<int>(rng() % 0x780)
+                         : kind == 2 ? 0xE000 + static_cast<int>(rng() % 0x1FFE)
+                                     : 0x10000 + static_cast<int>(rng() % 0xFFFFF);
             int n = static_cast<int>(text.size());
             text.resize(text.size() + 2);
             CMarkup::EncodeCharUTF16(cp, &text[0], n);
@@ -151,15 +137,96 @@ TEST(XmlUtf, RoundTripsRandomValidText) {
         while (fits > 0 && fits < bytes && (static_cast<unsigned char>(utf8[fits]) & 0xC0) == 0x80)
             --fits;
         std::string part(static_cast<std::size_t>(bytes) + 1, 'Z');
-        ASSERT_EQ(CMarkup::UTF16To8(&part[0], text.c_str(), room), fits);
-        ASSERT_EQ(part.substr(0, static_cast<std::size_t>(fits)), utf8.substr(0, static_cast<std::size_t>(fits)));
+        ASSERT_EQ(CMarkup::UTF16To8(&part[0], text.c_str(), room), fits) << "round " << round;
+        ASSERT_EQ(part.substr(0, fits), utf8.substr(0, fits)) << "round " << round;
         if (fits < room) {
-            ASSERT_EQ(part[static_cast<std::size_t>(fits)], '\0');
+            ASSERT_EQ(part[static_cast<std::size_t>(fits)], '\0') << "round " << round;
         }
         const int units = CMarkup::UTF8To16(nullptr, utf8.data(), bytes);
-        ASSERT_EQ(units, static_cast<int>(text.size()));
+        ASSERT_EQ(units, static_cast<int>(text.size())) << "round " << round;
         std::u16string back(static_cast<std::size_t>(units), u'\0');
         ASSERT_EQ(CMarkup::UTF8To16(&back[0], utf8.data(), bytes), bytes);
-        ASSERT_EQ(back, text);
+        ASSERT_EQ(back, text) << "round " << round;
     }
+}
+
+namespace {
+
+std::string tempPath(const char* name) {
+    const char* dir = std::getenv("TMPDIR");
+#ifdef _WIN32
+    if (const char* t = std::getenv("TEMP"))
+        dir = t;
+#endif
+    return std::string(dir && *dir ? dir : "/tmp") + "/nxutil_xml_" + name;
+}
+
+std::u16string widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string readBytes(const std::string& path) {
+    std::ostringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+TEST(XmlFiles, LoadsUtf8OrKeepsTheDocumentAndReportsWhatHappened) {
+    const struct {
+        const char* bytes;  // null: the file cannot be read, the document is kept
+        bool ok;
+        const char16_t* doc;
+        std::string report;
+    } cases[] = {
+        {"<r a=\"\xE4\xB8\xAD\">\xF0\x9F\x98\x80</r>", true, u"<r a=\"\u4e2d\">\U0001F600</r>",
+         "19 bytes to 15 wide chars"},
+        // The byte-order mark is kept as a character.
+        {"\xEF\xBB\xBF<a>", false, u"\xFEFF<a>",
+         "6 bytes to 4 wide chars, Element 'a' at offset 1 not ended"},
+        {nullptr, false, u"<keep/>", std::strerror(ENOENT)},
+    };
+    for (const auto& c : cases) {
+        const std::string path = tempPath(c.bytes ? "load.xml" : "no/such/dir/x.xml");
+        if (c.bytes)
+            writeBytes(path, c.bytes);
+        CMarkup doc(MCD_CSTR(u"<keep/>"));
+        EXPECT_EQ(doc.Load(widen(path)), c.ok) << c.report;
+        EXPECT_EQ(doc.GetDoc(), c.doc) << c.report;
+        EXPECT_EQ(narrow(doc.GetError()), c.report);
+        EXPECT_EQ(doc.IsWellFormed(), c.ok || !c.bytes) << c.report;
+        std::remove(path.c_str());
+    }
+    CMarkup doc;
+    EXPECT_FALSE(doc.Load(u""));
+    EXPECT_FALSE(doc.Save(widen(tempPath("no/such/dir/x.xml"))));
+    EXPECT_EQ(narrow(doc.GetError()), std::strerror(ENOENT));
+}
+
+TEST(XmlFiles, SavesUtf8WithoutAByteOrderMarkAndHandsFlagsBack) {
+    const std::string path = tempPath("save.xml");
+    CMarkup doc(MCD_CSTR(u"<r>\u00e9\U0001F600</r>"));
+    ASSERT_TRUE(doc.Save(widen(path)));
+    EXPECT_EQ(narrow(doc.GetError()), "10 wide chars to 13 bytes");
+    EXPECT_EQ(readBytes(path), "<r>\xC3\xA9\xF0\x9F\x98\x80</r>");
+    CMarkup empty;
+    ASSERT_TRUE(empty.Save(widen(path)));
+    EXPECT_EQ(narrow(empty.GetError()), "0 wide chars to 0 bytes");
+    EXPECT_EQ(readBytes(path), "");
+    // The static forms hand the document flags back unchanged; a zero byte ends the text.
+    std::u16string text = u"<a/>", back = u"old", report;
+    int flags = 0x55;
+    ASSERT_TRUE(CMarkup::WriteTextFile(widen(path), text, &report, &flags));
+    ASSERT_TRUE(CMarkup::ReadTextFile(widen(path), back, &report, &flags));
+    EXPECT_EQ(back, u"<a/>");
+    EXPECT_EQ(flags, 0x55);
+    writeBytes(path, std::string("<a/>\0<b/>", 9));
+    ASSERT_TRUE(CMarkup::ReadTextFile(widen(path), back, &report));
+    EXPECT_EQ(back, u"<a/>");
+    EXPECT_EQ(narrow(report), "9 bytes to 4 wide chars");
+    EXPECT_TRUE(CMarkup::ReadTextFile(widen(path), back));  // no report wanted
+    std::remove(path.c_str());
 }
