@@ -153,6 +153,14 @@ TEST(Signals, DisconnectByReceiverOrBySlot) {
     log.clear();
     s.emit();
     EXPECT_EQ("b", log);
+    signal_base withArg;
+    withArg.connect(&a, &Recorder::take);
+    withArg.connect(&b, &Recorder::take);
+    withArg.disconnect(&a, &Recorder::take);
+    int v = 1;
+    log.clear();
+    withArg.emit(&v);
+    EXPECT_EQ("b1", log);
     s.disconnect_all();
     EXPECT_EQ(0u, s.connection_count());
     s.connect(nullptr);  // ignored
@@ -175,6 +183,22 @@ TEST(Signals, ConnectionsCloneDuplicateAndCompareSlots) {
     reinterpret_cast<sigslot::_connection_base::emitter0>(copy->get_emitter())(copy.get());
     EXPECT_EQ("b", log);
     EXPECT_EQ(nullptr, sigslot::_connection_base::connection_holder().get());
+
+    // The one-argument kind, and holders assigned by copy (a clone) and by move (a hand-over).
+    sigslot::_connection_base::connection_holder takeB(takeA.duplicate(&b)), held;
+    EXPECT_TRUE(takeB->same_slot(takeA));
+    EXPECT_FALSE(takeB->same_slot(tickA));
+    held = takeB;
+    EXPECT_NE(takeB.get(), held.get());
+    const auto& same = held;
+    held = same;  // assigning a holder to itself keeps its connection
+    EXPECT_EQ(&b, held->getdest());
+    sigslot::_connection_base::connection_holder moved;
+    moved = std::move(held);
+    EXPECT_EQ(nullptr, held.get());
+    int v = 5;
+    reinterpret_cast<sigslot::_connection_base::emitter1>(moved->get_emitter())(moved.get(), &v);
+    EXPECT_EQ("bb5", log);
 }
 
 TEST(Signals, CopiedReceiverSharesTheSourcesWrapper) {
