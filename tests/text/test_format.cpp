@@ -12,71 +12,58 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
 
 std::u16string widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
-// Formats the same pattern and arguments with snprintf, with nxFormat and with nxFormatString.
+// The same pattern and arguments through snprintf, nxFormat and nxFormatString.
 template <typename... Args>
 void expectSameAsSnprintf(const char* pattern, Args... args) {
     char narrow[1024];
     std::snprintf(narrow, sizeof narrow, pattern, args...);
-    std::u16string wpattern = widen(pattern);
+    const std::u16string wpattern = widen(pattern);
     char16_t wide[1024];
-    std::size_t n = nxFormat(wide, 1024, wpattern.c_str(), args...);
+    const std::size_t n = nxFormat(wide, 1024, wpattern.c_str(), args...);
     EXPECT_EQ(nxtest::narrow(std::u16string(wide, n)), narrow) << "pattern " << pattern;
     EXPECT_EQ(nxtest::narrow(nxFormatString(wpattern.c_str(), args...)), narrow) << "pattern " << pattern;
 }
 
 TEST(Formatter, IntegerConversionsMatchTheCLibrary) {
-    const char* const intPatterns[] = {"%d", "%i", "%5d", "%-5d|", "%05d", "%+d", "% d", "%+05d", "%.3d",
-                                       "%8.3d", "%-8.3d|", "%.0d", "%5.0d", "%+.0d", "%0-6d|", "% 07d"};
-    for (int v : {0, 1, -1, 7, 42, -42, 123456, -123456, INT_MAX, INT_MIN}) {
-        for (const char* p : intPatterns)
+    for (int v : {0, 7, -42, 123456, INT_MAX, INT_MIN}) {
+        for (const char* p : {"%d", "%i", "%5d", "%-5d|", "%05d", "%+d", "% d", "%+05d", "%.3d", "%8.3d", "%-8.3d|",
+                              "%.0d", "%5.0d", "%+.0d", "%0-6d|", "% 07d"})
             expectSameAsSnprintf(p, v);
         expectSameAsSnprintf("%*d|%*d", 7, v, -7, v);
     }
-    const char* const unsignedPatterns[] = {"%u", "%x", "%X", "%o", "%#x", "%#X", "%#o", "%08x",
-                                            "%#08x", "%-#10x|", "%.0x", "%#.0x", "%.5o", "%#.5o",
-                                            "%10.4X", "%#10.4X"};
-    for (unsigned v : {0u, 1u, 8u, 0xABCDu, 0x7FFFFFFFu, 0xFFFFFFFFu})
-        for (const char* p : unsignedPatterns)
+    for (unsigned v : {0u, 8u, 0xABCDu, 0x7FFFFFFFu, 0xFFFFFFFFu})
+        for (const char* p : {"%u", "%x", "%X", "%o", "%#x", "%#X", "%#o", "%08x", "%#08x", "%-#10x|", "%.0x",
+                              "%#.0x", "%.5o", "%#.5o", "%10.4X", "%#10.4X"})
             expectSameAsSnprintf(p, v);
-    // '#' with octal forces a leading zero even where the precision 0 prints no digits (the
-    // Windows C runtime prints nothing there, glibc "0"; the formatter follows the C standard).
+    // '#' with octal forces a leading zero even where precision 0 prints no digits (the Windows
+    // C runtime prints nothing there, glibc "0"; the formatter follows the C standard).
     EXPECT_EQ(nxFormatString(u"%#.0o|%#.0o|%#o", 0u, 8u, 0u), u"0|010|0");
-
     for (long long v : {0LL, -1LL, LLONG_MAX, LLONG_MIN, 1234567890123LL}) {
         const auto u = static_cast<unsigned long long>(v);
         const int i = static_cast<int>(v);
         expectSameAsSnprintf("%lld|%20lld|%-+22lld|", v, v, v);
         expectSameAsSnprintf("%llu %llx %llX %#llo", u, u, u, u);
-        expectSameAsSnprintf("%ld %lu %lx", static_cast<long>(v), static_cast<unsigned long>(v),
-                             static_cast<unsigned long>(v));
+        expectSameAsSnprintf("%ld %lu %lx", static_cast<long>(v), static_cast<unsigned long>(u),
+                             static_cast<unsigned long>(u));
         expectSameAsSnprintf("%hd %hu %hhd %hhx", i, i, i, i);
-        expectSameAsSnprintf("%zu %zx", static_cast<std::size_t>(v), static_cast<std::size_t>(v));
+        expectSameAsSnprintf("%zu %zx", static_cast<std::size_t>(u), static_cast<std::size_t>(u));
     }
 }
 
 TEST(Formatter, FloatingPointConversionsMatchTheCLibrary) {
-    const char* const patterns[] = {"%f", "%e", "%g", "%E", "%G", "%F", "%.0f", "%#.0f", "%.0e", "%#.0e",
-                                    "%.3f", "%10.3f", "%-10.3f|", "%010.3f", "%+f", "% f", "%+010.2e",
-                                    "%.10g", "%#g", "%#.3g", "%.0g", "%#.0g", "%12.4G", "%-12g|",
-                                    "%.1g", "%.17g", "%.20f"};
-    const double values[] = {0.0, -0.0, 1.0, -1.5, 0.1, 2.5, 3.5, 1e-5, 1.23456e-5, 123456.789,
-                             1e15, 9.9999996, 0.000123456, 1e100, -2.5e-300, DBL_MAX, DBL_MIN,
-                             DBL_TRUE_MIN, 100000.0, 999999.5, 1e6, HUGE_VAL, -HUGE_VAL};
-    for (const char* p : patterns) {
-        for (double v : values) {
-            // glibc prints "%#g" of 999999.5 as "1.e+06", dropping the zeros that '#' keeps
-            // after rounding carries into a new exponent; checked on its own below.
-            if (std::strcmp(p, "%#g") != 0 || v != 999999.5)
+    for (const char* p : {"%f", "%e", "%g", "%E", "%G", "%F", "%.0f", "%#.0f", "%.0e", "%#.0e", "%.3f", "%10.3f",
+                          "%-10.3f|", "%010.3f", "%+f", "% f", "%+010.2e", "%.10g", "%#g", "%#.3g", "%.0g", "%#.0g",
+                          "%12.4G", "%-12g|", "%.1g", "%.17g", "%.20f"})
+        for (double v : {0.0, -0.0, -1.5, 0.1, 2.5, 3.5, 1e-5, 1.23456e-5, 123456.789, 1e15, 9.9999996, 0.000123456,
+                         1e100, -2.5e-300, DBL_MAX, DBL_MIN, DBL_TRUE_MIN, 100000.0, 999999.5, 1e6, HUGE_VAL, -HUGE_VAL})
+            if (std::string(p) != "%#g" || v != 999999.5)   // glibc drops the zeros '#' keeps: below
                 expectSameAsSnprintf(p, v);
-        }
-    }
     EXPECT_EQ(nxFormatString(u"%#g|%g", 999999.5, 999999.5), u"1.00000e+06|1e+06");
     expectSameAsSnprintf("%*.*f|%-*.*e|", 12, 3, 3.14159, 14, 2, -2.71828);
     expectSameAsSnprintf("%.*f", -1, 1.5);
@@ -86,35 +73,29 @@ TEST(Formatter, FloatingPointConversionsMatchTheCLibrary) {
 TEST(Formatter, TextConversionsMatchTheCLibraryWhenBothAreWide) {
     // "%s" is the C library's narrow string and the formatter's UTF-16 string.
     const char* pattern = "%s|%10s|%-10s|%.2s|%8.3s|%-8.0s|%c|%3c|%-3c|";
-    for (const char* w : {"", "a", "hello", "hello world"}) {
+    for (const char* w : {"", "a", "hello world"}) {
         const int c = w[0] ? w[0] : 'z';
         char narrow[256];
         std::snprintf(narrow, sizeof narrow, pattern, w, w, w, w, w, w, c, c, c);
         const std::u16string wide = widen(w);
         const char16_t* x = wide.c_str();
-        EXPECT_EQ(nxtest::narrow(nxFormatString(widen(pattern).c_str(), x, x, x, x, x, x, c, c, c)), narrow)
-            << "with '" << w << "'";
+        EXPECT_EQ(nxtest::narrow(nxFormatString(widen(pattern).c_str(), x, x, x, x, x, x, c, c, c)), narrow) << w;
     }
 }
 
 TEST(Formatter, FollowsTheWindowsWideConventions) {
-    EXPECT_EQ(nxFormatString(u"%s and %S", u"wide", "narrow"), u"wide and narrow");
-    EXPECT_EQ(nxFormatString(u"%hs|%ls|%ws", "n", u"w", u"w2"), u"n|w|w2");
-    EXPECT_EQ(nxFormatString(u"%S", "gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x98\x80"),
-              u"gr\u00FC\u00DF \u20AC \U0001F600");
-    EXPECT_EQ(nxFormatString(u"%S", "a\xFF" "b\xC3"), u"a\uFFFDb\uFFFD");
+    EXPECT_EQ(nxFormatString(u"%s and %S|%hs|%ls|%ws", u"wide", "narrow", "n", u"w", u"w2"), u"wide and narrow|n|w|w2");
+    EXPECT_EQ(nxFormatString(u"%S|%S", "gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x98\x80", "a\xFF" "b\xC3"),
+              u"gr\u00FC\u00DF \u20AC \U0001F600|a\uFFFDb\uFFFD");
     EXPECT_EQ(nxFormatString(u"%s|%S|%5s|", static_cast<const char16_t*>(nullptr),
                              static_cast<const char*>(nullptr), static_cast<const char16_t*>(nullptr)),
               u"(null)|(null)|(null)|");
     EXPECT_EQ(nxFormatString(u"%c%c%C", 0x20AC, u'x', 'y'), u"\u20ACxy");
-    EXPECT_EQ(nxFormatString(u"%I64d %I64u %I64x %I64X", -1234567890123LL, 18446744073709551615ULL,
-                             0xABCDEF012345ULL, 0xABCDEF012345ULL),
-              u"-1234567890123 18446744073709551615 abcdef012345 ABCDEF012345");
-    EXPECT_EQ(nxFormatString(u"%08I64X", 0x1234ULL), u"00001234");
+    EXPECT_EQ(nxFormatString(u"%I64d %I64u %I64x %08I64X", -1234567890123LL, 18446744073709551615ULL,
+                             0xABCDEF012345ULL, 0xABCDULL),
+              u"-1234567890123 18446744073709551615 abcdef012345 0000ABCD");
     EXPECT_EQ(nxFormatString(u"%I32d %Iu", -5, static_cast<std::size_t>(77)), u"-5 77");
-    EXPECT_EQ(nxFormatString(u"100%% %d%%", 5), u"100% 5%");
-    EXPECT_EQ(nxFormatString(u"%05s", u"ab"), u"000ab");
-    EXPECT_EQ(nxFormatString(u"%y and %"), u"%y and %");
+    EXPECT_EQ(nxFormatString(u"100%% %d%%|%05s|%y and %", 5, u"ab"), u"100% 5%|000ab|%y and %");
     int untouched = 7;   // "%n" writes nothing and prints nothing
     EXPECT_EQ(nxFormatString(u"a%nb", &untouched), u"ab");
     EXPECT_EQ(untouched, 7);
@@ -143,14 +124,13 @@ TEST(Formatter, CutsTheOutputAtTheCapacityWhateverTheWidth) {
     expectCutAtEveryCapacity(u"%s=%08.3f (%#x) %S", u"key", 3.25, 255u, "tail");
     expectCutAtEveryCapacity(u"%s-%d|%10d|%-10d|", u"abcdef", 12345, 5, 5);
     expectCutAtEveryCapacity(u"%f", 1e300);
-    char16_t buf[4] = {u'#'};
+    char16_t buf[16] = {u'#'};
     EXPECT_EQ(nxFormat(buf, 0, u"abc"), 0u);   // capacity 0 writes nothing, not even the zero
     EXPECT_EQ(buf[0], u'#');
     // Huge widths stay bounded by the capacity; a negative "*" width, even INT_MIN, left-aligns.
-    char16_t wide[16];
-    EXPECT_EQ(nxFormat(wide, 16, u"%2147483647d", 1), 15u);
-    EXPECT_EQ(nxFormat(wide, 16, u"%*d", INT_MIN, 1), 15u);
-    EXPECT_EQ(wide[0], u'1');
+    EXPECT_EQ(nxFormat(buf, 16, u"%2147483647d", 1), 15u);
+    EXPECT_EQ(nxFormat(buf, 16, u"%*d", INT_MIN, 1), 15u);
+    EXPECT_EQ(buf[0], u'1');
     EXPECT_EQ(nxFormatString(u"%.300d", 1), std::u16string(299, u'0') + u"1");
 }
 

@@ -10,10 +10,10 @@
 #include <climits>
 #include <cstddef>
 #include <functional>
+#include <numeric>
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -24,15 +24,20 @@ std::string show(const NxByteArray& a) { return a.isNull() ? "<null>" : str(a); 
 std::u16string show(const NxString& s) { return s.isNull() ? u"<null>" : str(s); }
 
 // The record header precedes the data; its layout is part of the exported interface.
-const NxByteArray::Data* recordOf(const NxByteArray& a) {
-    return reinterpret_cast<const NxByteArray::Data*>(a.constData() - offsetof(NxByteArray::Data, array));
+template <typename D> const D* header(const void* data) {
+    return reinterpret_cast<const D*>(static_cast<const char*>(data) - offsetof(D, array));
 }
-const NxString::Data* recordOf(const NxString& s) {
-    return reinterpret_cast<const NxString::Data*>(reinterpret_cast<const char*>(s.constString()) -
-                                                   offsetof(NxString::Data, array));
+const NxByteArray::Data* recordOf(const NxByteArray& a) { return header<NxByteArray::Data>(a.constData()); }
+const NxString::Data* recordOf(const NxString& s) { return header<NxString::Data>(s.constString()); }
+template <typename T> int refs(const T& v) { return static_cast<int>(recordOf(v)->ref); }
+
+int found(std::size_t r, int base = 0) { return r == std::string::npos ? -1 : base + static_cast<int>(r); }
+template <typename S> S randomOf(std::mt19937& rng, const S& alphabet, std::size_t n) {
+    S out(n, alphabet[0]);
+    for (auto& c : out)
+        c = alphabet[rng() % alphabet.size()];
+    return out;
 }
-int refs(const NxByteArray& a) { return static_cast<int>(recordOf(a)->ref); }
-int refs(const NxString& s) { return static_cast<int>(recordOf(s)->ref); }
 
 // A table row: an expression's text, its value and the value expected. Rows are evaluated in
 // order, so a row may edit what the previous one left.
@@ -45,104 +50,80 @@ void expectRows(const Row<T> (&rows)[N]) {
         EXPECT_EQ(r.got, r.want) << r.expr;
 }
 
-TEST(NxByteArray, ConstructionAndAssignmentGiveNullEmptyOrBytes) {
+TEST(NxByteArray, ConstructionGivesNullEmptyOrBytesAndCapacityFollowsTheRule) {
     const Row<std::string> rows[] = {
         SHOW(NxByteArray(), "<null>"), SHOW(NxByteArray(""), ""), SHOW(NxByteArray(nullptr, 5), "<null>"),
         SHOW(NxByteArray(static_cast<const char*>(nullptr)), "<null>"), SHOW(NxByteArray("abc", -1), "abc"),
         SHOW(NxByteArray("\0ab", 3), std::string("\0ab", 3)), SHOW(NxByteArray('x', 3), "xxx"),
-        SHOW(NxByteArray('x', 0), ""), SHOW(NxByteArray('x', -4), ""),
-        SHOW(NxByteArray("xyz") = "", "<null>"),   // an empty string assigned leaves null
+        SHOW(NxByteArray('x', 0), ""), SHOW(NxByteArray("xyz") = "", "<null>"),   // "" assigned leaves null
         SHOW(NxByteArray("xyz") = static_cast<const char*>(nullptr), "<null>"),
     };
     expectRows(rows);
-    EXPECT_EQ(NxByteArray("abc", -1).constData()[3], 0);
-    NxByteArray a("abc");
-    a.resize(0);
-    EXPECT_EQ(a.constData(), NxByteArray::shared_empty.array);
-    a = "xyz";
-    a.clear();
-    EXPECT_EQ(a.constData(), NxByteArray::shared_null.array);
-    {
-        NxByteArray many[16];
-        EXPECT_GE(static_cast<int>(NxByteArray::shared_null.ref), 17);
-    }
-    EXPECT_GE(static_cast<int>(NxByteArray::shared_null.ref), 1);   // the permanent reference stays
+    NxByteArray e("abc"), n("xyz");
+    e.resize(0);
+    n.clear();
+    EXPECT_TRUE(e.constData() == NxByteArray::shared_empty.array && n.constData() == NxByteArray::shared_null.array);
+    // Capacity: a 16-, 64- and 4096-byte block each with and without headroom left.
+    const int growth[][2] = {{1, 17}, {12, 12}, {44, 108}, {108, 108}, {4076, 8172}};
+    for (const auto& g : growth)
+        EXPECT_EQ(recordOf(NxByteArray().append(std::string(4076, 'x').c_str(), g[0]))->alloc, g[1]) << g[0];
+    // A detached copy and a squeezed array have their size as capacity; a clone has headroom.
+    NxByteArray b("abc"), c(b), null;
+    c.data();
+    EXPECT_EQ(std::make_pair(recordOf(c)->alloc, recordOf(b.clone())->alloc), std::make_pair(3, 19));
+    b.resize(2);
+    b.resize(5);
+    b.squeeze();
+    EXPECT_EQ(recordOf(b)->alloc, 5);
+    EXPECT_EQ(std::string(b.constData(), 2) + b.constData()[5], std::string("ab\0", 3));
+    null.resize(4);
+    EXPECT_TRUE(null.size() == 4 && null.constData()[4] == 0);
 }
 
 TEST(NxByteArray, CopiesShareARecordUntilOneIsWritten) {
     NxByteArray a("hello"), b(a), c;
     c = a;
-    EXPECT_EQ(b.constData(), a.constData());
-    EXPECT_EQ(refs(a), 3);
+    EXPECT_TRUE(b.constData() == a.constData() && refs(a) == 3);
     b.append('!');
     char* w = c.data();   // detaches: the record is shared with a
-    EXPECT_NE(w, a.constData());
     w[0] = 'J';
     c.data()[1] = 'E';   // a sole owner writes in place
-    EXPECT_EQ(c.constData(), w);
-    NxByteArray& alias = c;
-    c = alias;
-    EXPECT_EQ(str(a) + "|" + str(b) + "|" + str(c), "hello|hello!|JEllo");
-    EXPECT_EQ(refs(a), 1);
+    EXPECT_TRUE(w != a.constData() && c.constData() == w);
+    c = *&c;   // self-assignment
+    EXPECT_EQ(str(a) + "|" + str(b) + "|" + str(c) + "|" + std::to_string(refs(a)), "hello|hello!|JEllo|1");
     // clone() detaches its own array first, then returns a record of its own.
-    NxByteArray s("shared"), t(s), u = t.clone();
-    EXPECT_NE(t.constData(), s.constData());
-    EXPECT_NE(u.constData(), t.constData());
-    u.data()[0] = 'S';
-    EXPECT_EQ(str(s) + "|" + str(t) + "|" + str(u), "shared|shared|Shared");
-    NxByteArray null, null2;
+    NxByteArray s("shared"), t(s), u = t.clone(), null, null2;
+    EXPECT_TRUE(t.constData() != s.constData() && u.constData() != t.constData() && str(u) == "shared");
     EXPECT_EQ(show(NxByteArray("").clone()) + show(null.clone()), "<null><null>");
     null2.data();
     EXPECT_EQ(show(null) + "|" + show(null2), "|");   // both detached into allocated empty arrays
 
-    // The index proxy detaches, grows the array when written beyond the end (not when read)
-    // and compares bytes as signed.
+    // The index proxy detaches, grows the array when written (not read) beyond the end, and
+    // compares bytes as signed.
     NxByteArray x("ab"), shared(x);
     x[5] = 'z';
-    EXPECT_EQ(static_cast<char>(x[10]), 0);
-    EXPECT_EQ(x.size(), 6);
+    EXPECT_TRUE(static_cast<char>(x[10]) == 0 && x.size() == 6);
     EXPECT_EQ(std::string(x.constData() + 5, 2) + str(shared), std::string("z\0ab", 4));
     NxByteArray y(x);
     y[0u] = x[1];
     EXPECT_EQ(std::string(y.constData(), 2) + x.constData()[0], "bba");
-    NxByteArray signedBytes("\x80\x7F", 2);
-    EXPECT_TRUE(signedBytes[0] < '\x7F' && signedBytes[0] <= '\x80' && signedBytes[0] == '\x80');
-    EXPECT_TRUE(signedBytes[1] > '\x80' && signedBytes[1] >= '\x7F' && signedBytes[0] != '\x7F');
-}
-
-TEST(NxByteArray, GrowthResizeAndSqueeze) {
-    const int growth[][2] = {{1, 17}, {12, 12}, {44, 108}, {45, 109}, {108, 108}, {4076, 8172}};
-    for (const auto& g : growth) {
-        NxByteArray a;
-        a.append(std::string(static_cast<std::size_t>(g[0]), 'x').c_str(), g[0]);
-        EXPECT_EQ(recordOf(a)->alloc, g[1]) << g[0];
-    }
-    // A detached copy and a squeezed array have their size as capacity; a clone has headroom.
-    NxByteArray a("abc"), b(a), null;
-    b.data();
-    EXPECT_EQ(recordOf(b)->alloc, 3);
-    EXPECT_EQ(recordOf(a.clone())->alloc, 19);
-    a.resize(2);
-    a.resize(5);
-    a.squeeze();
-    EXPECT_EQ(recordOf(a)->alloc, 5);
-    EXPECT_EQ(std::string(a.constData(), 2) + a.constData()[5], std::string("ab\0", 3));
-    null.resize(4);
-    EXPECT_EQ(null.size(), 4);
-    EXPECT_EQ(null.constData()[4], 0);
+    NxByteArray sb("\x80\x7F", 2);
+    EXPECT_TRUE(sb[0] < '\x7F' && sb[0] <= '\x80' && sb[0] == '\x80' && sb[0] != '\x7F');
+    EXPECT_TRUE(sb[1] > '\x80' && sb[1] >= '\x7F');
 }
 
 TEST(NxByteArray, EditingClampsPadsAndSharesWhereItCan) {
-    NxByteArray c("abc"), d("world");
+    NxByteArray c("abc"), d("world"), self("abcdefgh"), twice("xy");
     const Row<std::string> rows[] = {
         SHOW(NxByteArray("ab").insert(5, 'x'), "ab   x"), SHOW(NxByteArray("abc").remove(1, 10), "a"),
         SHOW(c.remove(-1, 1).remove(1, 0).remove(3, 1), "abc"), SHOW(c.remove(1, 1), "ac"), SHOW(c.remove(0, 2), ""),
         SHOW(NxByteArray("x").append(NxByteArray()), "x"),
         SHOW(d.prepend("hello ").append("!").append(static_cast<const char*>(nullptr)).append("xyz", 0),
              "hello world!"),
-        SHOW(d.insert(0, "<").insert(13, ">", 1).insert(-1, "never").insert(2, "", 0), "<hello world!>"),
-        SHOW(d.prepend('[') += ']', "[<hello world!>]"), SHOW(d += NxByteArray(".."), "[<hello world!>].."),
-        SHOW(d += "..", "[<hello world!>]...."),
+        SHOW(d.insert(0, "<").insert(13, ">", 1).insert(-1, "never").insert(2, "", 0).prepend('['), "[<hello world!>"),
+        // Sources inside the array itself survive the reallocation.
+        SHOW(self.append(self), "abcdefghabcdefgh"), SHOW(self.insert(2, self.constData(), 4), "ababcdcdefghabcdefgh"),
+        SHOW(self.prepend(self.constData() + 18, 2), "ghababcdcdefghabcdefgh"), SHOW(twice.insert(1, twice), "xxyy"),
     };
     expectRows(rows);
     EXPECT_EQ(NxByteArray("ab").insert(5, 'x').constData()[6], 0);
@@ -151,13 +132,6 @@ TEST(NxByteArray, EditingClampsPadsAndSharesWhereItCan) {
     e.resize(0);
     EXPECT_EQ(n.append(src).constData(), src.constData());
     EXPECT_EQ(e.prepend(src).constData(), src.constData());
-    // Sources inside the array itself survive the reallocation.
-    NxByteArray self("abcdefgh"), twice("xy");
-    self.append(self);
-    self.insert(2, self.constData(), 4);
-    self.prepend(self.constData() + 18, 2);
-    EXPECT_EQ(str(self), "ghababcdcdefghabcdefgh");
-    EXPECT_EQ(str(twice.insert(1, twice)), "xxyy");
 }
 
 TEST(NxByteArray, ExtractsAndSearchesClampTheirRange) {
@@ -178,71 +152,58 @@ TEST(NxByteArray, ExtractsAndSearchesClampTheirRange) {
         ROW(s.indexOf("cb", 1), 2), ROW(s.indexOf("cb", 3), -1), ROW(s.indexOf("", 4), 4), ROW(s.indexOf("", 5), -1),
         ROW(s.indexOf(static_cast<const char*>(nullptr)), -1), ROW(aba.lastIndexOf('a', 10), 2),
         ROW(aba.lastIndexOf('a', -2), 0), ROW(aba.lastIndexOf('a', -4), -1), ROW(aba.lastIndexOf('\0', 3), 3),
-        ROW(abab.lastIndexOf("ab", -1), 2), ROW(abab.lastIndexOf("ab", 1), 0), ROW(abab.lastIndexOf("ab", 5), -1),
-        ROW(abab.lastIndexOf("b", -1), 3), ROW(abab.lastIndexOf("", -1), 4), ROW(abab.lastIndexOf("", 1), 1),
+        ROW(abab.lastIndexOf("ab", 1), 0), ROW(abab.lastIndexOf("b", -1), 3), ROW(abab.lastIndexOf("", -1), 4),
+        ROW(abab.lastIndexOf("", 1), 1),
     };
     expectRows(searches);
     const Row<bool> tests[] = {
-        ROW(s.contains('c'), true), ROW(s.contains("bb"), false), ROW(s.endsWith(NxByteArray("cb")), true),
-        ROW(s.endsWith(s), true), ROW(s.endsWith(NxByteArray()), true), ROW(s.endsWith("abcbb"), false),
-        ROW(NxByteArray("b").endsWith(NxByteArray("cb")), false), ROW(s.endsWith("b"), true),
-        ROW(s.endsWith(static_cast<const char*>(nullptr)), true), ROW(s.endsWith('b'), true),
-        ROW(NxByteArray().endsWith('\0'), false),
+        ROW(s.endsWith(NxByteArray("cb")), true), ROW(s.endsWith(s), true), ROW(s.endsWith(NxByteArray()), true),
+        ROW(s.endsWith("abcbb"), false), ROW(NxByteArray("b").endsWith(NxByteArray("cb")), false),
+        ROW(s.endsWith("b"), true), ROW(s.endsWith(static_cast<const char*>(nullptr)), true),
+        ROW(s.endsWith('b'), true), ROW(NxByteArray().endsWith('\0'), false),
     };
     expectRows(tests);
 }
 
-// The rolling hash must find exactly what a plain backwards scan finds, with signed bytes,
-// needles longer than 32 bytes (whose leaving term wraps to 0) and every start.
+// The rolling hash against a plain backwards scan: signed bytes, needles over 32 bytes (whose
+// leaving term wraps to 0), every start.
 TEST(NxByteArray, RollingHashSearchAgreesWithAPlainScan) {
     std::mt19937 rng(3);
-    auto randomBytes = [&](std::size_t n) {
-        std::string out;
-        while (out.size() < n)
-            out.push_back("ab\x80\xFF"[rng() % 4]);
-        return out;
-    };
+    const std::string bytes = "ab\x80\xFF";
     for (int round = 0; round < 300; ++round) {
-        const std::string hay = randomBytes(rng() % 120);
+        const std::string hay = randomOf(rng, bytes, rng() % 120);
         const std::size_t nlen = 2 + rng() % 40;
         const std::string needle =
-            !hay.empty() && rng() % 2 ? hay.substr(rng() % hay.size(), nlen) : randomBytes(nlen);
+            !hay.empty() && rng() % 2 ? hay.substr(rng() % hay.size(), nlen) : randomOf(rng, bytes, nlen);
         if (needle.size() < 2)
             continue;
         const int len = static_cast<int>(hay.size()), delta = len - static_cast<int>(needle.size());
         const NxByteArray a(hay.data(), len), n(needle.data(), static_cast<int>(needle.size()));
         for (int from = -3; from <= len + 2; ++from) {
-            int expected = -1;
-            if (delta >= 0 && from <= len) {
-                std::size_t r = hay.rfind(needle, static_cast<std::size_t>(from < 0 || from > delta ? delta : from));
-                expected = r == std::string::npos ? -1 : static_cast<int>(r);
-            }
-            ASSERT_EQ(a.lastIndexOf(n, from), expected) << "round " << round << " from " << from;
+            const std::size_t r = delta < 0 || from > len ? std::string::npos
+                                  : hay.rfind(needle, static_cast<std::size_t>(from < 0 || from > delta ? delta : from));
+            ASSERT_EQ(a.lastIndexOf(n, from), found(r)) << "round " << round << " from " << from;
         }
     }
 }
 
 TEST(NxByteArray, HexConversion) {
-    // fromHex reads right to left, skips other characters, and an odd count leaves the first
-    // byte one digit.
+    // fromHex reads right to left and skips non-digits; an odd count leaves a one-digit first byte.
     const Row<std::string> rows[] = {
         SHOW(NxByteArray("\x00\xFF", 2).toHex(), "00ff"), SHOW(NxByteArray().toHex(), ""),
-        SHOW(NxByteArray::fromHex("616263"), "abc"), SHOW(NxByteArray::fromHex("abc"), "\x0A\xBC"),
-        SHOW(NxByteArray::fromHex("a b"), "\xAB"), SHOW(NxByteArray::fromHex("0G1"), "\x01"),
+        SHOW(NxByteArray::fromHex("abc"), "\x0A\xBC"), SHOW(NxByteArray::fromHex("0G1"), "\x01"),
         SHOW(NxByteArray::fromHex("FFfe"), "\xFF\xFE"), SHOW(NxByteArray::fromHex("0"), std::string("\0", 1)),
-        SHOW(NxByteArray::fromHex("00:11:22"), std::string("\x00\x11\x22", 3)),
     };
     expectRows(rows);
     EXPECT_EQ(str(NxByteArray::fromHex("")) + str(NxByteArray::fromHex("xyz")), "");
-    std::string all;
-    for (int i = 0; i < 256; ++i)
-        all.push_back(static_cast<char>(i));
+    std::string all(256, '\0');
+    std::iota(all.begin(), all.end(), '\0');
     EXPECT_EQ(str(NxByteArray::fromHex(NxByteArray(all.data(), 256).toHex())), all);
 }
 
 // Sums and indexes past INT_MAX once overflowed a signed int; they must throw and leave the
-// array unchanged.
-TEST(NxByteArray, LengthsBeyondTheSignedRangeAreRefused) {
+// value unchanged.
+TEST(NxText, LengthsBeyondTheSignedRangeAreRefused) {
     NxByteArray a("abc");
     char dummy = 'x';
     EXPECT_THROW(a.append(&dummy, INT_MAX), std::length_error);
@@ -252,6 +213,13 @@ TEST(NxByteArray, LengthsBeyondTheSignedRangeAreRefused) {
     EXPECT_THROW(a[INT_MAX] = 'x', std::length_error);
     EXPECT_EQ(str(a), "abc");
     EXPECT_EQ(str(a.remove(1, INT_MAX)), "a");
+    NxString s(u"abc");
+    EXPECT_THROW(s.insert(INT_MAX, u"x", 1), std::length_error);
+    EXPECT_THROW(s.insert(INT_MAX - 1, u'x'), std::length_error);
+    EXPECT_THROW(s.insert(INT_MAX, u'x'), std::length_error);
+    EXPECT_THROW(s.resize(INT_MAX), std::length_error);
+    EXPECT_EQ(str(s), u"abc");
+    EXPECT_EQ(str(s.remove(1, INT_MAX)), u"a");
 }
 
 TEST(NxString, ConstructionGivesNullEmptyOrUnits) {
@@ -266,14 +234,12 @@ TEST(NxString, ConstructionGivesNullEmptyOrUnits) {
     };
     expectRows(rows);
     EXPECT_EQ(NxString(u"abcdef", 3).constString()[3], 0);
-    NxString empty(u""), a(u"abc"), b(u"xyz");
-    EXPECT_NE(empty.constString(), NxString(u"").constString());   // each has its own record
+    NxString a(u"abc"), b(u"xyz");
     a.resize(0);
     b.resize(-5);
-    EXPECT_EQ(show(a), u"");
-    EXPECT_EQ(a.constString(), b.constString());   // the shared empty record
+    EXPECT_TRUE(show(a) == u"" && a.constString() == b.constString());   // the shared empty record
     a.clear();
-    EXPECT_EQ(a.constString(), NxString().constString());
+    EXPECT_TRUE(a.isNull());
 }
 
 TEST(NxString, EveryWriteDetachesASharedCopy) {
@@ -288,30 +254,20 @@ TEST(NxString, EveryWriteDetachesASharedCopy) {
         EXPECT_EQ(refs(original), 2);
         w.first(copy);
         EXPECT_EQ(str(copy), w.second);
-        EXPECT_EQ(str(original), u"hello") << nxtest::narrow(w.second);
-        EXPECT_EQ(refs(original), 1) << nxtest::narrow(w.second);
+        EXPECT_TRUE(str(original) == u"hello" && refs(original) == 1) << nxtest::narrow(w.second);
     }
     // Case mapping returns a copy and changes neither sharer.
     NxString upper(u"MiXeD"), other(upper);
-    EXPECT_EQ(str(upper.toLower()) + str(upper.toUpper()), u"mixedMIXED");
-    EXPECT_EQ(str(upper) + str(other), u"MiXeDMiXeD");
+    EXPECT_EQ(str(upper.toLower()) + str(upper.toUpper()) + str(upper) + str(other), u"mixedMIXEDMiXeDMiXeD");
 }
 
-// The capacity rule: t = 2n + 20 rounded past a 16/64/4096 block whose bit is then cleared,
-// capacity (t - 20) / 2, never below n.
-int ruleCapacity(int n) {
-    const int t = 2 * n + 20, block = t < 64 ? 16 : t < 4096 ? 64 : 4096;
-    return std::max(n, (((t + block) & ~block) - 20) / 2);
-}
-
-// Appends of units and of short strings (the inline paths) keep the content and a capacity that
-// follows the rule step by step (the heap block under it may be larger).
+// Appends, inline (units, short strings) or not, keep the content and a capacity that follows
+// the growth rule step by step, whatever heap block lies under it.
 TEST(NxString, AppendsFollowTheCapacityRule) {
-    for (const auto& g : {std::make_pair(1, 9), std::make_pair(6, 6), std::make_pair(22, 54)}) {
-        NxString t(u"");
-        t.append(NxString(std::u16string(static_cast<std::size_t>(g.first), u'x').c_str()));
-        EXPECT_EQ(recordOf(t)->alloc, g.second) << g.first;
-    }
+    auto rule = [](int n) {
+        const int t = 2 * n + 20, block = t < 64 ? 16 : t < 4096 ? 64 : 4096;
+        return std::max(n, (((t + block) & ~block) - 20) / 2);
+    };
     NxString s(u"");
     std::u16string mirror;
     int capacity = recordOf(s)->alloc;
@@ -323,22 +279,19 @@ TEST(NxString, AppendsFollowTheCapacityRule) {
         w == unit ? s.append(unit[0]) : s.append(w);
         mirror += w;
         if (static_cast<int>(mirror.size()) > capacity)
-            capacity = ruleCapacity(static_cast<int>(mirror.size()));
+            capacity = rule(static_cast<int>(mirror.size()));
         ASSERT_EQ(recordOf(s)->alloc, capacity) << "after " << i;
     }
-    EXPECT_EQ(str(s), mirror);
-    EXPECT_EQ(s.constString()[s.size()], 0);
+    EXPECT_EQ(std::u16string(s.constString(), mirror.size() + 1), mirror + u'\0');
     const char16_t* p = s.constString();
     s.resize(2);   // shrinking never reallocates
-    EXPECT_EQ(s.constString(), p);
-    EXPECT_EQ(s.constString()[2], 0);
+    EXPECT_TRUE(s.constString() == p && p[2] == 0);
     // The string's own tail appended through a pointer, then the string doubled by itself.
     NxString t(u"abcdef");
     EXPECT_EQ(str(t.append(t.constString() + 3)), u"abcdefdef");
     for (int i = 0; i < 12; ++i)
         t.append(t.constString());
-    EXPECT_EQ(t.size(), 9 << 12);
-    EXPECT_EQ(str(t.right(9)), u"abcdefdef");
+    EXPECT_TRUE(t.size() == 9 << 12 && t.right(9) == u"abcdefdef");
 }
 
 TEST(NxString, ComparesUnitByUnitThenBySize) {
@@ -348,13 +301,9 @@ TEST(NxString, ComparesUnitByUnitThenBySize) {
         {u"\uFFFF", u"a", 0xFFFF - u'a', 0xFFFF - u'a'}, {u"abc", u"ab", 1, 1},
         {u"Straße", u"STRASSE", u't' - u'T', u'\u00DF' - u's'},
     };
-    for (const Case& c : cases) {
-        const NxString a(c.a), b(c.b);
-        const bool less = c.compare < 0;
-        EXPECT_EQ(std::make_tuple(a.compare(b), a.compareNoCase(b), a < b, a >= b, b > a, b <= a),
-                  std::make_tuple(c.compare, c.noCase, less, !less, less, !less))
-            << nxtest::narrow(c.a) << " vs " << nxtest::narrow(c.b);
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(std::make_pair(NxString(c.a).compare(c.b), NxString(c.a).compareNoCase(c.b)),
+                  std::make_pair(c.compare, c.noCase)) << nxtest::narrow(c.a) << " vs " << nxtest::narrow(c.b);
     const NxString s(u"text");
     EXPECT_TRUE(s == NxString(u"text") && s == u"text" && s == "text");
     EXPECT_TRUE(s != u"tex" && s != "texts" && s != static_cast<const char*>(nullptr));
@@ -376,14 +325,11 @@ TEST(NxString, ExtractsClampAndSearchesSeeTheTextUpToItsFirstZero) {
         ROW(e.indexOf(NxString(u"")), -1), ROW(s.lastIndexOf(u'a'), 3), ROW(s.lastIndexOf(u'a', -4), 0),
         ROW(s.lastIndexOf(u'a', -7), -1), ROW(s.lastIndexOf(NxString(u"bc")), 4),
         ROW(s.lastIndexOf(NxString(u"bc"), 3), 1), ROW(s.lastIndexOf(NxString(u"c")), 5),
-        ROW(s.lastIndexOf(NxString(u""), 6), 6), ROW(s.lastIndexOf(NxString(u""), 2), 2),
-        ROW(s.lastIndexOf(NxString(u"ab"), 6), -1), ROW(s.lastIndexOf(NxString(u"abcabcx")), -1),
-        ROW(z.indexOf(u'c'), -1), ROW(z.indexOf(NxString(u"cd")), -1), ROW(z.indexOf(u'\0'), 2),
-        ROW(z.lastIndexOf(u'c'), 3),   // the backwards searches use the size
+        ROW(s.lastIndexOf(NxString(u""), 6), 6), ROW(s.lastIndexOf(NxString(u"ab"), 6), -1),
+        ROW(s.lastIndexOf(NxString(u"abcabcx")), -1), ROW(z.lastIndexOf(u'c'), 3),   // backwards: up to the size
     };
     expectRows(searches);
     const Row<bool> tests[] = {
-        ROW(s.contains(u'b'), true), ROW(s.contains(NxString(u"cab")), true), ROW(s.contains(NxString(u"cc")), false),
         ROW(e.startsWith(u'\0'), true), ROW(e.startsWith(u'a'), false), ROW(s.startsWith(u'a'), true),
         ROW(s.endsWith(u'c'), true), ROW(s.startsWith(NxString(u"abca")), true),
         ROW(s.endsWith(NxString(u"cabc")), true), ROW(s.endsWith(NxString(u"abcabcabc")), false),
@@ -393,39 +339,32 @@ TEST(NxString, ExtractsClampAndSearchesSeeTheTextUpToItsFirstZero) {
     expectRows(tests);
 }
 
-// The vectorised search against std::u16string::find on the text up to its first zero, for
-// random haystacks with embedded zeros, every start and needles of one to twenty units.
+// The vectorised search against std::u16string::find on the text up to its first zero: random
+// haystacks with embedded zeros, every start, needles of one to twenty units.
 TEST(NxString, IndexOfAgreesWithTheStandardSearch) {
     std::mt19937 rng(11);
-    auto randomUnits = [&](std::size_t n) {
-        std::u16string out;
-        while (out.size() < n)
-            out.push_back(u"ab\uFFFFc"[rng() % 4]);
-        return out;
-    };
-    auto at = [](int from, std::size_t r) { return r == std::u16string::npos ? -1 : from + static_cast<int>(r); };
+    const std::u16string units = u"ab\uFFFFc";
     for (int round = 0; round < 400; ++round) {
-        std::u16string hay = randomUnits(rng() % 90);
+        std::u16string hay = randomOf(rng, units, rng() % 90);
         const std::size_t len = hay.size();
         if (len > 0 && rng() % 3 == 0)
             hay[rng() % len] = 0;
-        const std::u16string needle = len > 0 && rng() % 2 ? hay.substr(rng() % len, 1 + rng() % 20)
-                                                           : randomUnits(1 + rng() % 6);
+        const std::u16string needle =
+            len > 0 && rng() % 2 ? hay.substr(rng() % len, 1 + rng() % 20) : randomOf(rng, units, 1 + rng() % 6);
         const NxString s(hay.data(), static_cast<int>(len)), n(needle.data(), static_cast<int>(needle.size()));
         for (int from = 0; from < static_cast<int>(len); ++from) {
             const std::u16string rest = hay.substr(static_cast<std::size_t>(from));
             const std::u16string visible = rest.substr(0, rest.find(u'\0'));
-            ASSERT_EQ(s.indexOf(n, from), at(from, visible.find(needle.substr(0, needle.find(u'\0')))))
+            ASSERT_EQ(s.indexOf(n, from), found(visible.find(needle.substr(0, needle.find(u'\0'))), from))
                 << "round " << round << " from " << from;
             // A zero unit is found at the end of the visible text.
-            ASSERT_EQ(s.indexOf(needle[0], from), at(from, needle[0] ? visible.find(needle[0]) : visible.size()))
+            ASSERT_EQ(s.indexOf(needle[0], from), found(needle[0] ? visible.find(needle[0]) : visible.size(), from))
                 << "round " << round << " from " << from;
         }
     }
 }
 
-// The text after replace(); a result left in the old record is marked, since replace always
-// makes a new one.
+// The text after replace(), marked when left in the old record: replace always makes a new one.
 std::u16string replaced(const char16_t* text, const NxString& before, const char16_t* after) {
     NxString t(text);
     const char16_t* old = t.constString();
@@ -442,8 +381,7 @@ TEST(NxString, EditingClampsPadsAndReplaces) {
         SHOW(c.remove(-1, 1).remove(1, 0).remove(5, 1).remove(-5, 1), u"ab"), SHOW(c.remove(0, 1), u"b"),
         SHOW(c.remove(0, 10), u""), SHOW(d.append(NxString()), u"<null>"), SHOW(d.append(NxString(u"")), u""),
         SHOW(d.append(u'h').append(u"el").append("lo").append(static_cast<const char*>(nullptr)), u"hello"),
-        SHOW(d += NxString(u" "), u"hello "), SHOW(d += u'w', u"hello w"), SHOW(d += u"or", u"hello wor"),
-        SHOW(d += "ld", u"hello world"), SHOW(d.append(d), u"hello worldhello world"),
+        SHOW(d.append(d), u"hellohello"),
         {"banana: a -> xy", replaced(u"banana", NxString(u"a"), u"xy"), u"bxynxynxy"},
         {"aaaa: aa -> b", replaced(u"aaaa", NxString(u"aa"), u"b"), u"bb"},
         {"no match", replaced(u"abc", NxString(u"zz"), u"y"), u"abc"},
@@ -466,8 +404,8 @@ TEST(NxString, NumbersAndIntegerParsing) {
     expectRows(numbers);
     struct Parse { const char16_t* text; int value; bool ok; };
     const Parse parses[] = {
-        {u"123", 123, true}, {u"-1", 0, false}, {u" 1", 0, false}, {u"", 0, true}, {u"007", 7, true},
-        {u"1a", 0, false}, {u"2147483647", INT_MAX, true}, {u"99999999999", INT_MAX, true},
+        {u"123", 123, true}, {u"-1", 0, false}, {u" 1", 0, false}, {u"", 0, true}, {u"1a", 0, false},
+        {u"2147483647", INT_MAX, true}, {u"99999999999", INT_MAX, true},
     };
     for (const Parse& p : parses) {
         bool ok = !p.ok;   // written whatever it held
@@ -478,33 +416,17 @@ TEST(NxString, NumbersAndIntegerParsing) {
     EXPECT_EQ(NxString().toInt32(), 0);
 }
 
-// Sums and positions past INT_MAX once overflowed a signed int; they must throw and leave the
-// string unchanged.
-TEST(NxString, LengthsBeyondTheRangeAreRefused) {
-    NxString s(u"abc");
-    EXPECT_THROW(s.insert(INT_MAX, u"x", 1), std::length_error);
-    EXPECT_THROW(s.insert(INT_MAX - 1, u'x'), std::length_error);
-    EXPECT_THROW(s.insert(INT_MAX, u'x'), std::length_error);
-    EXPECT_THROW(s.resize(INT_MAX), std::length_error);
-    EXPECT_EQ(str(s), u"abc");
-    EXPECT_EQ(str(s.remove(1, INT_MAX)), u"a");
-}
-
 TEST(NxTextCodec, NullEmptyTerminatedAndInvalidInput) {
-    for (int e : {0, 2, 4, -1}) {
-        NxTextCodec codec(static_cast<NxTextCodec::Encoding>(e));
-        EXPECT_EQ(show(codec.toUnicode("abc", 3)), u"<null>") << e;
-        EXPECT_EQ(show(codec.fromUnicode(u"abc", 3)), "<null>") << e;
+    for (int e : {0, 2, 4, -1}) {   // unsupported encodings
+        const NxTextCodec other(static_cast<NxTextCodec::Encoding>(e));
+        EXPECT_TRUE(other.toUnicode("abc", 3).isNull() && other.fromUnicode(u"abc", 3).isNull()) << e;
     }
-    NxTextCodec codec(NxTextCodec::Ansi);
-    codec = NxTextCodec(NxTextCodec::Utf8);
+    const NxTextCodec codec(NxTextCodec::Utf8);
     int state = 12345;   // ignored
     const NxByteArray cap = NxString(u"caf\u00E9").toCap();
     const Row<std::u16string> decoded[] = {
         SHOW(codec.toUnicode("abc", 0), u"<null>"), SHOW(codec.toUnicode(nullptr, 3), u""),   // failed: not null
         SHOW(codec.toUnicode("ab\xC3\xA9", -1, &state), std::u16string(u"ab\u00E9\0", 4)),
-        SHOW(codec.toUnicode("ab\xFF" "c", 4), u"ab"), SHOW(codec.toUnicode("ab\xE2\x82", 4), u"ab"),
-        SHOW(codec.toUnicode("\xE2\x82\xAC\xED\xA0\x80", 6), u"\u20AC"), SHOW(codec.toUnicode("\xFF", 1), u""),
         SHOW(codec.toUnicode("ab\xFF", -1), u""),   // with -1 nothing is decoded
         SHOW(NxString::fromAscii(cap.constData(), cap.size()), u"caf\u00E9"),   // the ANSI page holds é
     };
@@ -513,14 +435,12 @@ TEST(NxTextCodec, NullEmptyTerminatedAndInvalidInput) {
     const Row<std::string> encoded[] = {
         SHOW(codec.fromUnicode(u"abc", 0), "<null>"), SHOW(codec.fromUnicode(nullptr, 3), ""),
         SHOW(codec.fromUnicode(u"ab", -1), std::string("ab\0", 3)),
-        SHOW(codec.fromUnicode(u"\0x", 2), std::string("\0x", 2)), SHOW(NxString(u"").toUtf8(), "<null>"),
-        SHOW(NxString(u"caf\u00E9 \u4E2D").toUtf8(), "caf\xC3\xA9 \xE4\xB8\xAD"), SHOW(NxString().toCap(), "<null>"),
+        SHOW(codec.fromUnicode(u"\0x", 2), std::string("\0x", 2)),
         SHOW(codec.fromUnicode(u"x\xD800y", 3), "x\xEF\xBF\xBDy"),   // a lone surrogate
     };
     expectRows(encoded);
 
-    // A bad byte at every position of a long mixed text, across the local buffer's end: the text
-    // before the character holding it is kept.
+    // A bad byte anywhere in a text too long for the local buffer: the text before its character.
     std::string text;
     while (text.size() < 13000)
         text += "abc \xE4\xB8\xAD\xE6\x96\x87 \xC3\xA9 \xF0\x9F\x98\x80 ";
@@ -539,13 +459,12 @@ TEST(NxTextCodec, LongTextGoesThroughTheHeapBuffer) {
     NxTextCodec codec(NxTextCodec::Utf8);
     for (std::size_t units : {4095u, 4096u, 4097u, 10000u}) {
         std::u16string text;
-        for (std::size_t i = 0; i < units; ++i)
-            text.push_back(i % 3 == 0 ? u'a' : i % 3 == 1 ? u'\u00E9' : u'\u4E2D');
+        while (text.size() < units)
+            text.push_back(u"a\u00E9\u4E2D"[text.size() % 3]);
         const NxByteArray utf8 = codec.fromUnicode(text.data(), static_cast<int>(text.size()));
         EXPECT_EQ(static_cast<std::size_t>(utf8.size()), units / 3 * 6 + (units % 3 >= 1) + (units % 3 == 2) * 2);
         EXPECT_EQ(str(codec.toUnicode(utf8.constData(), utf8.size())), text) << units;
         EXPECT_EQ(str(NxString::fromUtf8(utf8.constData(), utf8.size())), text) << units;
-        EXPECT_EQ(str(NxString(text.c_str()).toUtf8()), str(utf8)) << units;
     }
 }
 
