@@ -33,28 +33,21 @@ void checkSwitch(const std::u16string& line, const std::u16string& value,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1)
         return 0;
-    std::u16string line;
-    if (data[0] & 1)
-        line = nxfuzz::unitsOf(data + 1, size - 1);
-    else
-        for (std::size_t i = 1; i < size; ++i)
-            line += static_cast<char16_t>(data[i]);
+    const std::u16string line = nxfuzz::textOf(data + 1, size - 1, data[0] & 1);
 
     checkSwitch(line, pubfunc::getQXPathFromCmdLine(line), u"-qxpt \"");
     checkSwitch(line, pubfunc::getGrabEnginePathFromCmdLine(line), u"-engine \"");
 
     const std::size_t sepLength = std::min<std::size_t>((data[0] >> 1) & 3, line.size());
-    const std::u16string separator = line.substr(0, sepLength);
-    const std::u16string text = line.substr(sepLength);
+    const std::u16string separator = line.substr(0, sepLength), text = line.substr(sepLength);
     std::vector<std::u16string> pieces(1, u"kept");
     pubfunc::splitString(text, separator, pieces);
     check(pieces.size() >= 2 && pieces[0] == u"kept", "splitting appends to the vector");
-    std::u16string joined = pieces[1];
+    std::u16string joined;
     for (std::size_t i = 1; i < pieces.size(); ++i) {
-        if (i > 1)
-            joined += separator + pieces[i];
-        if (!separator.empty())
-            check(pieces[i].find(separator) == std::u16string::npos, "a piece holds no separator");
+        joined += (i > 1 ? separator : std::u16string()) + pieces[i];
+        check(separator.empty() || pieces[i].find(separator) == std::u16string::npos,
+              "a piece holds no separator");
     }
     check(joined == text, "pieces joined with the separator give the text");
     return 0;

@@ -18,56 +18,48 @@ namespace {
 
 const unsigned int kPages[4] = {platform::kCodePageUtf8, platform::kCodePageAnsi, 1252, 936};
 
-std::u16string decode(unsigned int cp, unsigned int flags, const std::string& in, bool* ok) {
-    const int len = static_cast<int>(in.size());
-    const int n = platform::multiByteToWideChar(cp, flags, in.data(), len, nullptr, 0);
-    *ok = n > 0;
+// Runs a conversion as callers do: the size query, one unit too few (must fail with 122), then
+// the fill of exactly the size reported. *ok: whether the query gave a size.
+template <typename Out, typename Convert>
+Out run(Convert convert, bool* ok) {
+    const int n = convert(static_cast<typename Out::value_type*>(nullptr), 0);
+    if (ok)
+        *ok = n > 0;
     if (n <= 0)
-        return std::u16string();
-    std::u16string out(static_cast<std::size_t>(n), u'\0');
-    check(platform::multiByteToWideChar(cp, flags, in.data(), len, &out[0], n) == n,
-          "decoding fills exactly the size it reported");
-    if (n > 1) {
-        check(platform::multiByteToWideChar(cp, flags, in.data(), len, &out[0], n - 1) == 0 &&
+        return Out();
+    Out out(static_cast<std::size_t>(n), typename Out::value_type());
+    if (n > 1)
+        check(convert(&out[0], n - 1) == 0 &&
                   platform::lastError().code == platform::kErrorInsufficientBuffer,
-              "decoding into one unit too few fails with 122");
-    }
+              "converting into one unit too few fails with 122");
+    check(convert(&out[0], n) == n, "conversion fills exactly the size it reported");
     return out;
 }
 
-std::string encode(unsigned int cp, unsigned int flags, const std::u16string& in, bool* ok,
-                   bool* usedDefault) {
-    const int len = static_cast<int>(in.size());
-    const int n = platform::wideCharToMultiByte(cp, flags, in.data(), len, nullptr, 0, nullptr,
-                                                usedDefault);
-    *ok = n > 0;
-    if (n <= 0)
-        return std::string();
-    std::string out(static_cast<std::size_t>(n), '\0');
-    check(platform::wideCharToMultiByte(cp, flags, in.data(), len, &out[0], n, nullptr,
-                                        usedDefault) == n,
-          "encoding fills exactly the size it reported");
-    if (n > 1) {
-        check(platform::wideCharToMultiByte(cp, flags, in.data(), len, &out[0], n - 1, nullptr,
-                                            nullptr) == 0 &&
-                  platform::lastError().code == platform::kErrorInsufficientBuffer,
-              "encoding into one byte too few fails with 122");
-    }
-    return out;
+std::u16string decode(unsigned int cp, unsigned int flags, const std::string& in,
+                      bool* ok = nullptr) {
+    return run<std::u16string>([&](char16_t* out, int n) {
+        return platform::multiByteToWideChar(cp, flags, in.data(), static_cast<int>(in.size()),
+                                             out, n);
+    }, ok);
 }
 
-std::u16string unitsOf(const NxString& s) { return std::u16string(s.constString(), s.size()); }
+std::string encode(unsigned int cp, unsigned int flags, const std::u16string& in,
+                   bool* ok = nullptr, bool* usedDefault = nullptr) {
+    return run<std::string>([&](char* out, int n) {
+        return platform::wideCharToMultiByte(cp, flags, in.data(), static_cast<int>(in.size()),
+                                             out, n, nullptr, usedDefault);
+    }, ok);
+}
 
 void fuzzDecode(unsigned int cp, const std::string& in) {
-    const bool utf8 = cp == platform::kCodePageUtf8 || cp == platform::kCodePageAnsi;
-    bool ok = false;
+    const unsigned strictFlag = platform::kMbErrInvalidChars;
+    bool ok = false, strictOk = false;
     const std::u16string loose = decode(cp, 0, in, &ok);
-    bool strictOk = false;
-    const std::u16string strict = decode(cp, platform::kMbErrInvalidChars, in, &strictOk);
+    const std::u16string strict = decode(cp, strictFlag, in, &strictOk);
     const int strictError = platform::lastError().code;
-    if (strictOk)
-        check(strict == loose, "strict and replacing decoding agree on valid input");
-    if (!utf8)
+    check(!strictOk || strict == loose, "strict and replacing decoding agree on valid input");
+    if (cp != platform::kCodePageUtf8 && cp != platform::kCodePageAnsi)
         return;
     check(ok, "replacing UTF-8 decoding never fails");
     check(nxfuzz::repairSurrogates(loose) == loose, "decoded UTF-8 holds no lone surrogate");
@@ -76,85 +68,72 @@ void fuzzDecode(unsigned int cp, const std::string& in) {
     const int prefix = platform::multiByteValidPrefix(cp, in.data(), len);
     check(prefix >= 0 && prefix <= len, "valid prefix lies inside the input");
     check(strictOk == (prefix == len), "strict decoding fails exactly when the prefix is short");
-    if (!strictOk)
-        check(strictError == platform::kErrorNoUnicodeTranslation, "strict decoding reports 1113");
-    std::u16string head;
-    if (prefix > 0) {
-        bool headOk = false;
-        head = decode(cp, platform::kMbErrInvalidChars, in.substr(0, prefix), &headOk);
-        check(headOk, "the valid prefix decodes strictly");
-    }
+    check(strictOk || strictError == platform::kErrorNoUnicodeTranslation,
+          "strict decoding reports 1113");
+    bool headOk = true, restOk = false;
+    const std::u16string head =
+        prefix ? decode(cp, strictFlag, in.substr(0, prefix), &headOk) : u"";
+    check(headOk, "the valid prefix decodes strictly");
     if (prefix < len) {
-        bool restOk = false;
-        decode(cp, platform::kMbErrInvalidChars, in.substr(prefix), &restOk);
+        decode(cp, strictFlag, in.substr(prefix), &restOk);
         check(!restOk, "the text after the valid prefix starts with an invalid sequence");
     }
 
     // Re-encoding the decoded text gives the input back when it was valid, and decodes to the
     // same units in any case.
-    bool encOk = false;
-    const std::string again = encode(cp, 0, loose, &encOk, nullptr);
-    check(encOk, "decoded text encodes");
-    if (prefix == len)
-        check(again == in, "valid UTF-8 survives a round trip");
-    bool reOk = false;
-    check(decode(cp, 0, again, &reOk) == loose, "re-encoded text decodes to the same units");
+    const std::string again = encode(cp, 0, loose, &ok);
+    check(ok, "decoded text encodes");
+    check(prefix < len || again == in, "valid UTF-8 survives a round trip");
+    check(decode(cp, 0, again) == loose, "re-encoded text decodes to the same units");
 
     // The codec keeps the longest valid prefix.
     const NxTextCodec codec(cp == platform::kCodePageUtf8 ? NxTextCodec::Utf8 : NxTextCodec::Ansi);
     const NxString s = codec.toUnicode(in.data(), len);
-    check(!s.isNull() && unitsOf(s) == head, "toUnicode gives the decoded valid prefix");
+    check(!s.isNull() && nxfuzz::unitsOf(s) == head, "toUnicode gives the decoded valid prefix");
     // With -1 the text runs through its first zero byte, which must then decode strictly.
     const std::string z(in.c_str());
     const NxString t = codec.toUnicode(in.c_str(), -1);
     bool zOk = true;
-    std::u16string zUnits = z.empty() ? std::u16string() : decode(cp, platform::kMbErrInvalidChars, z, &zOk);
+    const std::u16string zUnits = z.empty() ? u"" : decode(cp, strictFlag, z, &zOk);
     if (zOk)
-        check(unitsOf(t) == zUnits + u'\0', "toUnicode(-1) includes the terminating zero");
+        check(nxfuzz::unitsOf(t) == zUnits + u'\0', "toUnicode(-1) includes the terminating zero");
     else
         check(t.size() == 0 && !t.isNull(), "toUnicode(-1) of invalid text is empty");
 }
 
 void fuzzEncode(unsigned int cp, const std::u16string& in) {
-    const bool utf8 = cp == platform::kCodePageUtf8 || cp == platform::kCodePageAnsi;
     if (in.empty())
         return;
-    bool ok = false;
-    bool usedDefault = true;
+    bool ok = false, usedDefault = true;
     // The UTF-8 page takes no default character; the others report whether they used one.
     const bool utf8Page = cp == platform::kCodePageUtf8;
     const std::string bytes = encode(cp, 0, in, &ok, utf8Page ? nullptr : &usedDefault);
     check(ok, "encoding never fails");
-    bool backOk = false;
-    const std::u16string back = decode(cp, 0, bytes, &backOk);
+    const std::u16string back = decode(cp, 0, bytes);
     const bool valid = nxfuzz::repairSurrogates(in) == in;
-    if (!utf8) {
-        if (!usedDefault && valid)
-            check(back == in, "text encoded without default characters decodes back");
+    if (utf8Page) {
+        check(back == nxfuzz::repairSurrogates(in),
+              "UTF-8 round trip replaces only lone surrogates");
+        const std::string strict = encode(cp, platform::kWcErrInvalidChars, in, &ok);
+        check(ok == valid, "strict encoding fails exactly on lone surrogates");
+        check(!ok || strict == bytes, "strict and replacing encoding agree on valid input");
+    } else if (cp == platform::kCodePageAnsi) {
+        // The ANSI page (UTF-8 here) puts its default character '?' for a lone surrogate.
+        check(back == nxfuzz::repairSurrogates(in, u'?'),
+              "ANSI round trip replaces only lone surrogates");
+        check(usedDefault == !valid, "the ANSI page reports its default character");
+    } else {
+        check(usedDefault || !valid || back == in,
+              "text encoded without default characters decodes back");
         return;
     }
-    if (utf8Page) {
-        check(back == nxfuzz::repairSurrogates(in), "UTF-8 round trip replaces only lone surrogates");
-        bool strictOk = false;
-        const std::string strict = encode(cp, platform::kWcErrInvalidChars, in, &strictOk, nullptr);
-        check(strictOk == valid, "strict encoding fails exactly on lone surrogates");
-        if (strictOk)
-            check(strict == bytes, "strict and replacing encoding agree on valid input");
-    } else {
-        // The ANSI page (UTF-8 here) puts its default character '?' for a lone surrogate.
-        check(back == nxfuzz::repairSurrogates(in, u'?'), "ANSI round trip replaces only lone surrogates");
-        check(usedDefault == !valid, "the ANSI page reports its default character");
-    }
 
-    const NxTextCodec codec(cp == platform::kCodePageUtf8 ? NxTextCodec::Utf8 : NxTextCodec::Ansi);
-    const NxByteArray a = codec.fromUnicode(in.data(), static_cast<int>(in.size()));
-    check(std::string(a.constData(), static_cast<std::size_t>(a.size())) == bytes,
+    const NxTextCodec codec(utf8Page ? NxTextCodec::Utf8 : NxTextCodec::Ansi);
+    check(nxfuzz::bytesOf(codec.fromUnicode(in.data(), static_cast<int>(in.size()))) == bytes,
           "fromUnicode gives the platform's bytes");
     const std::u16string z(in.c_str());
-    const NxByteArray b = codec.fromUnicode(in.c_str(), -1);
-    bool zOk = false;
-    const std::string zBytes = z.empty() ? std::string() : encode(cp, 0, z, &zOk, nullptr);
-    check(std::string(b.constData(), static_cast<std::size_t>(b.size())) == zBytes + '\0',
+    check(nxfuzz::bytesOf(codec.fromUnicode(in.c_str(), -1)) ==
+              (z.empty() ? std::string() : encode(cp, 0, z)) + '\0',
           "fromUnicode(-1) includes the terminating zero");
 }
 

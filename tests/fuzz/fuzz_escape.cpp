@@ -17,19 +17,17 @@ bool isRefStart(char16_t c) {
            c == u':' || c >= 0x80;
 }
 
-bool isRefChar(char16_t c) {
-    return isRefStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.';
-}
-
-// Every "&" of escaped text starts a reference: a name of reference characters and a ";".
-bool ampersandsStartReferences(const std::u16string& s) {
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != u'&')
-            continue;
+// Escaped text holds no markup character and every "&" of it starts a reference: a name of
+// reference characters and a ";".
+bool wellEscaped(const std::u16string& s, bool quotes) {
+    if (s.find_first_of(quotes ? u"<>\"'" : u"<>") != std::u16string::npos)
+        return false;
+    for (std::size_t i = s.find(u'&'); i != std::u16string::npos; i = s.find(u'&', i + 1)) {
         std::size_t j = i + 1;
         if (j >= s.size() || !isRefStart(s[j]))
             return false;
-        while (j < s.size() && s[j] != u';' && isRefChar(s[j]))
+        while (j < s.size() && (isRefStart(s[j]) || (s[j] >= u'0' && s[j] <= u'9') ||
+                                s[j] == u'-' || s[j] == u'.'))
             ++j;
         if (j >= s.size() || s[j] != u';')
             return false;
@@ -43,29 +41,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1)
         return 0;
     const unsigned mode = data[0];
-    std::u16string text;
-    if (mode & 2) {
-        text = nxfuzz::unitsOf(data + 1, size - 1);
-    } else {
-        const char* bytes = reinterpret_cast<const char*>(data + 1);
-        const int count = static_cast<int>(size - 1);
-        text.assign(static_cast<std::size_t>(CMarkup::UTF8To16(nullptr, bytes, count)), u'\0');
-        if (!text.empty())
-            CMarkup::UTF8To16(&text[0], bytes, count);
-    }
-    text = std::u16string(text.c_str());  // both functions read up to the first zero
+    const char* bytes = reinterpret_cast<const char*>(data + 1);
+    const std::u16string all = (mode & 2) ? nxfuzz::unitsOf(data + 1, size - 1)
+        : nxfuzz::converted<std::u16string>([&](char16_t* out, int) {
+              return CMarkup::UTF8To16(out, bytes, static_cast<int>(size - 1));
+          });
+    const std::u16string text(all.c_str());  // both functions read up to the first zero
     const int quotes = (mode & 1) ? CMarkup::OPT_ESCAPE_QUOTES : 0;
 
     const std::u16string escaped = CMarkup::EscapeText(text.c_str(), quotes);
-    check(escaped.find_first_of(quotes ? u"<>\"'" : u"<>") == std::u16string::npos,
-          "escaped text holds no markup character");
-    check(ampersandsStartReferences(escaped), "every ampersand of escaped text starts a reference");
+    check(wellEscaped(escaped, quotes), "escaped text: no markup, every & starts a reference");
     check(CMarkup::UnescapeText(escaped.c_str()) == text, "unescaping undoes escaping");
 
     const std::u16string kept = CMarkup::EscapeText(text.c_str(), quotes | CMarkup::OPT_KEEP_REFS);
-    check(kept.find_first_of(quotes ? u"<>\"'" : u"<>") == std::u16string::npos,
-          "escaped text with references kept holds no markup character");
-    check(ampersandsStartReferences(kept), "every kept ampersand starts a reference");
+    check(wellEscaped(kept, quotes), "references kept: no markup, every & starts a reference");
     check(CMarkup::EscapeText(kept.c_str(), quotes | CMarkup::OPT_KEEP_REFS) == kept,
           "escaping with references kept is idempotent");
     if (text.find(u'&') == std::u16string::npos)

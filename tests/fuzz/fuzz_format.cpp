@@ -4,7 +4,8 @@
 // first few travel in one overflow area; every one of its slots holds the same pointer to a text
 // that is valid both as UTF-16 and as narrow text, so whatever type a conversion reads there is
 // safe (doubles read from it are only odd values). Checks: a bounded buffer holds a prefix of the
-// unbounded result; with only integer conversions the result matches the C library's.
+// unbounded result; with only integer conversions, or only up to eight floating-point ones, the
+// result matches the C library's.
 #include "fuzz_util.h"
 #include "text/format.h"
 
@@ -20,8 +21,7 @@ const void* const P = kSafe;
 
 std::u16string tame(const std::u16string& in) {
     std::u16string out;
-    int digits = 0;
-    int percents = 0;
+    int digits = 0, percents = 0;
     for (char16_t c : in) {
         if (c == u'*')
             c = u'7';
@@ -38,54 +38,43 @@ std::u16string tame(const std::u16string& in) {
     return out;
 }
 
-// True when every conversion is a plain integer one that C's printf formats the same way.
-bool integersOnly(const std::u16string& p) {
+// True when the pattern is ASCII and has at most `most` conversions, each with flags, width and
+// precision only and one of `letters`, so that C's printf formats it the same way.
+bool onlyConversions(const std::u16string& p, const char16_t* letters, int most) {
+    const auto digitsAt = [&p](std::size_t& i) {
+        while (i < p.size() && p[i] >= u'0' && p[i] <= u'9')
+            ++i;
+    };
+    int conversions = 0;
     for (std::size_t i = 0; i < p.size(); ++i) {
         if (p[i] >= 0x80)
             return false;
-        if (p[i] != u'%')
-            continue;
-        ++i;
-        if (i < p.size() && p[i] == u'%')
+        if (p[i] != u'%' || (++i < p.size() && p[i] == u'%'))
             continue;
         while (i < p.size() && std::u16string(u"-+ #0").find(p[i]) != std::u16string::npos)
             ++i;
-        while (i < p.size() && p[i] >= u'0' && p[i] <= u'9')
-            ++i;
+        digitsAt(i);
         if (i < p.size() && p[i] == u'.')
-            for (++i; i < p.size() && p[i] >= u'0' && p[i] <= u'9'; ++i) {
-            }
-        if (i >= p.size() || std::u16string(u"diouxX").find(p[i]) == std::u16string::npos)
+            digitsAt(++i);
+        if (i >= p.size() || std::u16string(letters).find(p[i]) == std::u16string::npos ||
+            ++conversions > most)
             return false;
     }
     return true;
 }
 
-// True when every conversion is a floating-point one (at most eight, so that all of them come
-// from registers) that C's printf formats the same way.
-bool floatsOnly(const std::u16string& p) {
-    int conversions = 0;
-    for (std::size_t i = 0; i < p.size(); ++i) {
-        if (p[i] >= 0x80)
-            return false;
-        if (p[i] != u'%')
-            continue;
-        ++i;
-        if (i < p.size() && p[i] == u'%')
-            continue;
-        while (i < p.size() && std::u16string(u"-+ #0").find(p[i]) != std::u16string::npos)
-            ++i;
-        while (i < p.size() && p[i] >= u'0' && p[i] <= u'9')
-            ++i;
-        if (i < p.size() && p[i] == u'.')
-            for (++i; i < p.size() && p[i] >= u'0' && p[i] <= u'9'; ++i) {
-            }
-        if (i >= p.size() || std::u16string(u"fFeEgG").find(p[i]) == std::u16string::npos)
-            return false;
-        if (++conversions > 8)
-            return false;
-    }
-    return true;
+template <typename... Args>
+void checkAgainstPrintf(const std::u16string& pattern, const char* what, Args... args) {
+    const std::u16string mine = nxFormatString(pattern.c_str(), args...);
+    const std::string narrow(pattern.begin(), pattern.end());
+    static char buf[1 << 15];
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wformat-nonliteral"
+#pragma clang diagnostic ignored "-Wformat-security"
+    const int len = std::snprintf(buf, sizeof buf, narrow.c_str(), args...);
+#pragma clang diagnostic pop
+    check(len >= 0 && static_cast<std::size_t>(len) < sizeof buf, "reference fits");
+    check(mine == std::u16string(buf, buf + len), what);
 }
 
 }  // namespace
@@ -94,14 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2)
         return 0;
     const unsigned capacity = data[0];
-    const bool wide = data[1] & 1;
-    std::u16string raw;
-    if (wide)
-        raw = nxfuzz::unitsOf(data + 2, size - 2);
-    else
-        for (std::size_t i = 2; i < size; ++i)
-            raw += static_cast<char16_t>(data[i]);
-    const std::u16string pattern = tame(std::u16string(raw.c_str()));
+    const std::u16string pattern = tame(nxfuzz::textOf(data + 2, size - 2, data[1] & 1).c_str());
     const char16_t* pat = pattern.c_str();
 
 #define NX_SAFE_ARGS                                                                    \
@@ -123,35 +105,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "bounded result is cut only at its capacity");
     }
 
-    if (integersOnly(pattern)) {
-        const int v[12] = {0, -1, 42, 2147483647, -2147483647 - 1, 7, 255, -100, 100000, 1, 16, -9};
-#define NX_INT_ARGS v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11]
-        const std::u16string mine = nxFormatString(pat, NX_INT_ARGS);
-        std::string narrow(pattern.begin(), pattern.end());
-        char buf[8192];
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wformat-nonliteral"
-#pragma clang diagnostic ignored "-Wformat-security"
-        const int len = std::snprintf(buf, sizeof buf, narrow.c_str(), NX_INT_ARGS);
-#pragma clang diagnostic pop
-#undef NX_INT_ARGS
-        check(len >= 0 && static_cast<std::size_t>(len) < sizeof buf, "reference fits");
-        check(mine == std::u16string(buf, buf + len), "integer conversions match C's printf");
-    }
-    if (floatsOnly(pattern)) {
-        const double d[8] = {0.0, -1.5, 1e300, 123.456, -0.0, 5e-324, 1.0 / 3, 0.000123456789};
-#define NX_DOUBLE_ARGS d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]
-        const std::u16string mine = nxFormatString(pat, NX_DOUBLE_ARGS);
-        std::string narrow(pattern.begin(), pattern.end());
-        static char buf[1 << 15];
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wformat-nonliteral"
-#pragma clang diagnostic ignored "-Wformat-security"
-        const int len = std::snprintf(buf, sizeof buf, narrow.c_str(), NX_DOUBLE_ARGS);
-#pragma clang diagnostic pop
-#undef NX_DOUBLE_ARGS
-        check(len >= 0 && static_cast<std::size_t>(len) < sizeof buf, "reference fits");
-        check(mine == std::u16string(buf, buf + len), "floating-point conversions match C's printf");
-    }
+    if (onlyConversions(pattern, u"diouxX", 12))
+        checkAgainstPrintf(pattern, "integer conversions match C's printf", 0, -1, 42, 2147483647,
+                           -2147483647 - 1, 7, 255, -100, 100000, 1, 16, -9);
+    if (onlyConversions(pattern, u"fFeEgG", 8))
+        checkAgainstPrintf(pattern, "floating-point conversions match C's printf", 0.0, -1.5,
+                           1e300, 123.456, -0.0, 5e-324, 1.0 / 3, 0.000123456789);
     return 0;
 }

@@ -6,25 +6,15 @@
 
 #include <string>
 
+using nxfuzz::bytesOf;
 using nxfuzz::check;
-
-namespace {
-
-std::string bytesOf(const NxByteArray& a) {
-    return std::string(a.constData(), static_cast<std::size_t>(a.size()));
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const NxByteArray input(reinterpret_cast<const char*>(data), static_cast<int>(size));
-
     std::string digits;
     for (std::size_t i = 0; i < size; ++i) {
         const char c = static_cast<char>(data[i]);
-        if (c >= '0' && c <= '9')
-            digits += c;
-        else if (c >= 'a' && c <= 'f')
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))
             digits += c;
         else if (c >= 'A' && c <= 'F')
             digits += static_cast<char>(c - 'A' + 'a');

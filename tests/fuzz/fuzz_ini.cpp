@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "platform/ini.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,45 +15,28 @@ using nxfuzz::check;
 namespace {
 
 std::u16string decode(const std::string& s) {
-    if (s.empty())
-        return std::u16string();
-    const int n = platform::multiByteToWideChar(platform::kCodePageUtf8, 0, s.data(),
-                                                static_cast<int>(s.size()), nullptr, 0);
-    std::u16string out(static_cast<std::size_t>(n), u'\0');
-    platform::multiByteToWideChar(platform::kCodePageUtf8, 0, s.data(), static_cast<int>(s.size()),
-                                  &out[0], n);
-    return out;
+    return nxfuzz::converted<std::u16string>([&s](char16_t* out, int n) {
+        return s.empty() ? 0 : platform::multiByteToWideChar(platform::kCodePageUtf8, 0, s.data(),
+                                                             static_cast<int>(s.size()), out, n);
+    });
 }
-
-bool isBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }
 
 // A name or value that the file format can carry: one line, no blanks at its ends; names also
 // without the characters that would make the line a section, a comment or split the entry.
-std::u16string storable(const std::u16string& s, const char16_t* banned) {
+std::u16string storable(const std::u16string& s, const char16_t* banned = u"") {
     std::u16string out;
     for (char16_t c : s)
         if (c != u'\n' && c != u'\r' && std::u16string(banned).find(c) == std::u16string::npos)
             out += c;
-    while (!out.empty() && isBlank(out.back()))
-        out.pop_back();
-    std::size_t b = 0;
-    while (b < out.size() && isBlank(out[b]))
-        ++b;
-    return out.substr(b);
+    const char16_t* blanks = u" \t\v\f";
+    const std::size_t first = std::min(out.find_first_not_of(blanks), out.size());
+    return out.substr(first, out.find_last_not_of(blanks) + 1 - first);
 }
 
 std::u16string lowerAscii(std::u16string s) {
     for (char16_t& c : s)
-        if (c >= u'A' && c <= u'Z')
-            c = static_cast<char16_t>(c + 32);
+        c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
     return s;
-}
-
-bool ascii(const std::u16string& s) {
-    for (char16_t c : s)
-        if (c >= 0x80)
-            return false;
-    return true;
 }
 
 struct Probe {
@@ -63,21 +47,14 @@ struct Probe {
 std::vector<Probe> probesOf(const std::string& text) {
     std::vector<Probe> probes;
     std::u16string section;
-    std::size_t p = 0;
-    while (p < text.size() && probes.size() < 16) {
-        std::size_t e = text.find('\n', p);
-        if (e == std::string::npos)
-            e = text.size();
-        const std::u16string line = decode(text.substr(p, e - p));
-        const std::u16string t = storable(line, u"");
-        if (!t.empty() && t[0] == u'[') {
-            section = storable(t.substr(1, t.find(u']') == std::u16string::npos ? std::u16string::npos
-                                                                                : t.find(u']') - 1),
-                               u"");
-        } else if (t.find(u'=') != std::u16string::npos) {
-            probes.push_back({section, storable(t.substr(0, t.find(u'=')), u"")});
-        }
-        p = e + 1;
+    for (std::size_t p = 0, e = 0; p < text.size() && probes.size() < 16; p = e + 1) {
+        e = std::min(text.find('\n', p), text.size());
+        const std::u16string t = storable(decode(text.substr(p, e - p)));
+        const std::size_t close = t.find(u']');
+        if (!t.empty() && t[0] == u'[')
+            section = storable(t.substr(1, close == std::u16string::npos ? close : close - 1));
+        else if (t.find(u'=') != std::u16string::npos)
+            probes.push_back({section, storable(t.substr(0, t.find(u'=')))});
     }
     return probes;
 }
@@ -98,17 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = all.substr(p);
     const std::u16string section = storable(decode(parts[0]), u"[]");
     const std::u16string key = storable(decode(parts[1]), u"[];=");
-    std::u16string value = storable(decode(parts[2]), u"");
+    std::u16string value = storable(decode(parts[2]));
     if (value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') && value.back() == value[0])
         value += u'.';  // a quoted value would lose its quotes when read back
     if (key.empty())
         return 0;
 
-    std::u16string before;
+    std::u16string before, after;
     const bool existed = platform::ini::lookup(text, section, key, &before);
     const std::string updated = platform::ini::update(text, section, key, value);
-
-    std::u16string after;
     check(platform::ini::lookup(updated, section, key, &after), "a written key can be read");
     check(after == value, "a written key reads back its value");
 
@@ -120,20 +95,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (tail < text.size() - head && tail < updated.size() - head &&
            text[text.size() - 1 - tail] == updated[updated.size() - 1 - tail])
         ++tail;
-    const std::string removed = text.substr(head, text.size() - head - tail);
-    const std::string added = updated.substr(head, updated.size() - head - tail);
-    if (existed) {
+    const std::string removed = text.substr(head, text.size() - head - tail),
+                      added = updated.substr(head, updated.size() - head - tail);
+    if (existed)
         check(removed.find('\n') == std::string::npos && added.find('\n') == std::string::npos,
               "replacing an entry changes one line");
-    } else {
+    else
         check(removed.empty(), "inserting an entry removes nothing");
-    }
 
     // Entries that could be read before read the same, the one written excepted.
     for (const Probe& probe : probesOf(text)) {
-        if (!ascii(probe.section) || !ascii(probe.key) || !ascii(section) || !ascii(key))
-            continue;
-        if (lowerAscii(probe.section) == lowerAscii(section) && lowerAscii(probe.key) == lowerAscii(key))
+        using nxfuzz::isAscii;
+        if (!isAscii(probe.section + probe.key + section + key) ||
+            (lowerAscii(probe.section) == lowerAscii(section) &&
+             lowerAscii(probe.key) == lowerAscii(key)))
             continue;
         std::u16string v1, v2;
         const bool r1 = platform::ini::lookup(text, probe.section, probe.key, &v1);

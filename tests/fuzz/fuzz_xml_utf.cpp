@@ -11,23 +11,25 @@ using nxfuzz::check;
 
 namespace {
 
+// The code point encoded by one of the statics (CMarkup::EncodeCharUTF8 or ...UTF16).
+template <typename Unit>
+std::basic_string<Unit> encoded(void (*encode)(int, Unit*, int&), int c) {
+    Unit units[4];
+    int n = 0;
+    encode(c, units, n);
+    return std::basic_string<Unit>(units, static_cast<std::size_t>(n));
+}
+
 // The UTF-16 text that UTF8To16 must give: one decoded character at a time from a
 // zero-terminated copy, "?" for an invalid one, stopping after a decoded zero.
 std::u16string reference16(const std::string& in, bool* sawZero) {
     std::u16string out;
-    const char* p = in.c_str();
-    const char* end = p + in.size();
     *sawZero = false;
-    while (p < end) {
+    for (const char *p = in.c_str(), *end = p + in.size(); p < end && !*sawZero;) {
         const int c = CMarkup::DecodeCharUTF8(p);
-        if (c == 0) {
-            *sawZero = true;
-            break;
-        }
-        char16_t units[2];
-        int n = 0;
-        CMarkup::EncodeCharUTF16(c == -1 ? '?' : c, units, n);
-        out.append(units, static_cast<std::size_t>(n));
+        *sawZero = c == 0;
+        if (c)
+            out += encoded(CMarkup::EncodeCharUTF16, c == -1 ? '?' : c);
     }
     return out;
 }
@@ -41,25 +43,21 @@ void fuzzUtf8(const std::string& in) {
     std::u16string got(static_cast<std::size_t>(needed) + 1, u'\x7777');
     CMarkup::UTF8To16(&got[0], in.data(), count);
     check(got.compare(0, want.size(), want) == 0, "UTF8To16 writes the reference's units");
-    if (sawZero)
-        check(got[want.size()] == 0, "a decoded zero is stored");
+    check(!sawZero || got[want.size()] == 0, "a decoded zero is stored");
 
     // Every code point that decoded survives UTF-8 encoding and decoding on its own.
-    const char* p = in.c_str();
-    const char* end = p + in.size();
-    while (p < end) {
+    for (const char *p = in.c_str(), *end = p + in.size(); p < end;) {
         const int c = CMarkup::DecodeCharUTF8(p);
         if (c <= 0)
             continue;
-        char buf[8] = {};
-        int len = 0;
+        const std::string bytes = encoded(CMarkup::EncodeCharUTF8, c);
         int counted = 0;
-        CMarkup::EncodeCharUTF8(c, buf, len);
         CMarkup::EncodeCharUTF8(c, nullptr, counted);
-        check(len == counted && len >= 1 && len <= 4, "UTF-8 length counted as written");
-        const char* q = buf;
-        if (c <= 0x1FFFFF)
-            check(CMarkup::DecodeCharUTF8(q) == c && q == buf + len, "code point round trip");
+        check(counted == static_cast<int>(bytes.size()) && counted >= 1 && counted <= 4,
+              "UTF-8 length counted as written");
+        const char* q = bytes.c_str();
+        check(c > 0x1FFFFF || (CMarkup::DecodeCharUTF8(q) == c && q == bytes.c_str() + counted),
+              "code point round trip");
     }
 }
 
@@ -77,25 +75,17 @@ void fuzzUtf16(const std::u16string& units, unsigned bound) {
     std::u16string again;
     for (const char16_t* p = in.c_str(); *p;) {
         int c = CMarkup::DecodeCharUTF16(p);
-        if (c == -1)
-            c = '?';
-        char buf[8];
-        int n = 0;
-        CMarkup::EncodeCharUTF8(c, buf, n);
-        want.append(buf, static_cast<std::size_t>(n));
-        char16_t u[2];
-        int m = 0;
-        CMarkup::EncodeCharUTF16(c, u, m);
-        again.append(u, static_cast<std::size_t>(m));
+        c = c == -1 ? '?' : c;
+        want += encoded(CMarkup::EncodeCharUTF8, c);
+        again += encoded(CMarkup::EncodeCharUTF16, c);
     }
     check(full == want, "UTF16To8 writes the reference's bytes");
 
     // Converting back gives every character re-encoded.
-    const int back = CMarkup::UTF8To16(nullptr, full.data(), needed);
-    std::u16string got(static_cast<std::size_t>(back), u'\0');
-    if (back)
-        CMarkup::UTF8To16(&got[0], full.data(), needed);
-    check(got == again, "UTF-16 to UTF-8 and back keeps every character");
+    check(nxfuzz::converted<std::u16string>([&](char16_t* out, int) {
+              return CMarkup::UTF8To16(out, full.data(), needed);
+          }) == again,
+          "UTF-16 to UTF-8 and back keeps every character");
 
     // A bounded buffer holds whole characters only: a prefix of the full output.
     int room = static_cast<int>(bound % (static_cast<unsigned>(needed) + 8));
@@ -113,8 +103,8 @@ void fuzzUtf16(const std::u16string& units, unsigned bound) {
         check(q - (full.c_str() + wrote) > room - wrote,
               "bounded output stops only before a character that does not fit");
     }
-    if (wrote < room)
-        check(part[static_cast<std::size_t>(wrote)] == 0, "bounded output is terminated when room remains");
+    check(wrote >= room || part[static_cast<std::size_t>(wrote)] == 0,
+          "bounded output is terminated when room remains");
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ public:
     }
 
     /// The element tree under `parent` as text: name@start+length[startTagLen/endTagLen]
-    /// {children}, with "!" after unended elements.
+    /// {children}, with "!" after unended elements and "~" after parents of lone end tags.
     std::string Structure(int parent = 0) const {
         std::string out;
         for (int i = ELEM(parent).child; i; i = ELEM(i).next) {
@@ -99,8 +99,9 @@ public:
             for (char16_t c : x_GetToken(token))
                 out += c < 128 ? static_cast<char>(c) : '?';
             char buf[80];
-            std::snprintf(buf, sizeof buf, "@%d+%d[%d/%d]%s", e.start, e.length, e.StartTagLen(),
-                          e.EndTagLen(), (e.flags & ELEM_UNENDED) ? "!" : "");
+            std::snprintf(buf, sizeof buf, "@%d+%d[%d/%d]%s%s", e.start, e.length, e.StartTagLen(),
+                          e.EndTagLen(), (e.flags & ELEM_UNENDED) ? "!" : "",
+                          (e.flags & ELEM_HAS_LONE_END) ? "~" : "");
             out += buf + (e.child ? "{" + Structure(i) + "}" : "") + " ";
         }
         return out;

@@ -12,17 +12,15 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 using nxtest::narrow;
 
 TEST(XmlEscape, EscapesAndUnescapesMarkupCharactersAndReferences) {
-    struct Case {
-        const char16_t* in;
-        int arg;  // escape: flags; unescape: the length (-1: up to the zero)
-        const char16_t* out;
-    } escapes[] = {
-        {u"a<b&c", 0, u"a&lt;b&amp;c"}, {u"x>y", 0, u"x&gt;y"}, {u"\u4e2d<", 0, u"\u4e2d&lt;"},
-        {u"'\"", 0, u"'\""}, {u"'\"", CMarkup::OPT_ESCAPE_QUOTES, u"&apos;&quot;"},
+    // Rows: input, escape flags or unescape length (-1: up to the zero), output.
+    const std::tuple<const char16_t*, int, const char16_t*> escapes[] = {
+        {u"a<b&c>\u4e2d'\"", 0, u"a&lt;b&amp;c&gt;\u4e2d'\""},
+        {u"'\"", CMarkup::OPT_ESCAPE_QUOTES, u"&apos;&quot;"},
         {u"", 0, u""}, {nullptr, 0, u""}, {u"&amp; &#x41;", 0, u"&amp;amp; &amp;#x41;"},
         {u"&amp; &#x41; & b", CMarkup::OPT_KEEP_REFS, u"&amp; &#x41; &amp; b"},
         {u"&a-b.c:d; &\u00e9t\u00e9; &1; &a", CMarkup::OPT_KEEP_REFS,
@@ -34,26 +32,22 @@ TEST(XmlEscape, EscapesAndUnescapesMarkupCharactersAndReferences) {
         {u"&#1234567;", -1, u"\xD687"}, {u"&# 65;&#-1;", -1, u"A\xFFFF"}, {u"&#x0x41;", -1, u"A"},
         {u"&", -1, u"&"}, {u"&#", -1, u"&#"},
     };
-    for (const Case& c : escapes)
-        EXPECT_EQ(CMarkup::EscapeText(c.in, c.arg), c.out) << (c.in ? narrow(c.in) : "null");
-    for (const Case& c : unescapes)
-        EXPECT_EQ(CMarkup::UnescapeText(c.in, c.arg), c.out) << narrow(c.in);
+    for (const auto& [in, flags, out] : escapes)
+        EXPECT_EQ(CMarkup::EscapeText(in, flags), out) << (in ? narrow(in) : "null");
+    for (const auto& [in, length, out] : unescapes)
+        EXPECT_EQ(CMarkup::UnescapeText(in, length), out) << narrow(in);
 }
 
 TEST(XmlUtf, DecodesInvalidSequencesAndCountsEncodedBytes) {
-    struct Decode {
-        const char* bytes;
-        int codePoint;
-        int consumed;
-    } decodes[] = {
+    const std::tuple<const char*, int, int> decodes[] = {  // bytes, code point, bytes consumed
         {"\xE4\xB8\xAD", 0x4E2D, 3}, {"\xE4\xB8", -1, 2},  // the zero is not consumed
         {"\x80\x80", 0, 2},  // a continuation acts as a 2-byte lead
         {"\xF8x", -1, 1},
     };
-    for (const Decode& d : decodes) {
-        const char* p = d.bytes;
-        EXPECT_EQ(CMarkup::DecodeCharUTF8(p), d.codePoint) << d.bytes;
-        EXPECT_EQ(p - d.bytes, d.consumed) << d.bytes;
+    for (const auto& [bytes, codePoint, consumed] : decodes) {
+        const char* p = bytes;
+        EXPECT_EQ(CMarkup::DecodeCharUTF8(p), codePoint) << bytes;
+        EXPECT_EQ(p - bytes, consumed) << bytes;
     }
     // Byte counts at the length boundaries; the round trip and the file tests check the bytes.
     int counted = 0;  // null buffer: counts only
@@ -67,13 +61,8 @@ TEST(XmlUtf, DecodesInvalidSequencesAndCountsEncodedBytes) {
 }
 
 TEST(XmlUtf, ConvertsWholeTextsWithinBoundsAndStopsAtAnyZeroEvenOverlong) {
-    struct To16 {
-        std::string in;
-        int units;     // with a null buffer
-        int consumed;  // with a buffer
-        std::u16string out;  // then the untouched '#'
-    } to16[] = {
-        {"\xE4\xB8\xAD", 1, 3, u"\u4e2d#"},
+    // Rows: bytes, units counted (null buffer), bytes consumed and units written (then '#').
+    const std::tuple<std::string, int, int, std::u16string> to16[] = {
         {"\xE4\xB8", 1, 2, u"?#"},
         {std::string("abcdefghij\0klmnop", 17), 10, 11, std::u16string(u"abcdefghij\0#", 12)},
         // Found by fuzzing: C0 80 and E0 80 80 decode to zero; with four or more bytes left they
@@ -82,52 +71,44 @@ TEST(XmlUtf, ConvertsWholeTextsWithinBoundsAndStopsAtAnyZeroEvenOverlong) {
         {std::string("ab\xC0\x80" "cdefgh", 10), 2, 4, std::u16string(u"ab\0#", 4)},
         {std::string("ab\xE0\x80\x80" "cdefgh", 11), 2, 5, std::u16string(u"ab\0#", 4)},
     };
-    for (const To16& c : to16) {
-        SCOPED_TRACE(c.in);
-        const int count = static_cast<int>(c.in.size());
-        EXPECT_EQ(CMarkup::UTF8To16(nullptr, c.in.data(), count), c.units);
+    for (const auto& [in, units, consumed, written] : to16) {
+        SCOPED_TRACE(in);
+        const int count = static_cast<int>(in.size());
+        EXPECT_EQ(CMarkup::UTF8To16(nullptr, in.data(), count), units);
         std::u16string out(32, u'#');
-        EXPECT_EQ(CMarkup::UTF8To16(&out[0], c.in.data(), count), c.consumed);
-        EXPECT_EQ(out.substr(0, c.out.size()), c.out);
+        EXPECT_EQ(CMarkup::UTF8To16(&out[0], in.data(), count), consumed);
+        EXPECT_EQ(out.substr(0, written.size()), written);
     }
-    struct To8 {
-        const char16_t* in;
-        int room;
-        int written;
-        const char* out;  // then a zero
-    } to8[] = {
-        {u"a\xD800", 32, 2, "a?"},  // a lone high surrogate at the end
-        {u"ab\u4e2d", 4, 2, "ab"},  // a character that would not fit entirely is left out
-        {u"", 1, 0, ""},
+    // Rows: units, room, bytes written (then a zero).
+    const std::tuple<const char16_t*, int, const char*> to8[] = {
+        {u"a\xD800", 32, "a?"},  // a lone high surrogate at the end
+        {u"", 1, ""},
     };
-    for (const To8& c : to8) {
+    for (const auto& [in, room, written] : to8) {
+        SCOPED_TRACE(narrow(in) + " room " + std::to_string(room));
         std::string bytes(32, 'Z');
-        EXPECT_EQ(CMarkup::UTF16To8(&bytes[0], c.in, c.room), c.written) << c.out;
-        const std::size_t withZero = static_cast<std::size_t>(c.written) + 1;
-        EXPECT_EQ(bytes.substr(0, withZero), std::string(c.out) + '\0') << c.out;
+        EXPECT_EQ(CMarkup::UTF16To8(&bytes[0], in, room), static_cast<int>(std::strlen(written)));
+        EXPECT_EQ(bytes.substr(0, std::strlen(written) + 1), std::string(written) + '\0');
     }
-    EXPECT_EQ(CMarkup::UTF16To8(nullptr, u"ab\u4e2d", 0), 5);  // null buffer: no bound
 }
 
 TEST(XmlUtf, RoundTripsRandomValidTextAndCutsAtWholeCharacters) {
+    // ASCII (in runs, for the eight-at-a-time path), two-, three- and four-byte characters.
+    const unsigned first[] = {1, 0x80, 0xE000, 0x10000}, count[] = {0x7F, 0x780, 0x1FFE, 0xFFFFF};
     std::mt19937 rng(99);
     for (int round = 0; round < 2000; ++round) {
         std::u16string text;
         for (int i = static_cast<int>(rng() % 50); i > 0; --i) {
-            const int kind = static_cast<int>(rng() % 4);
-            if (kind == 0) {  // runs of ASCII take the eight-at-a-time path
-                for (int run = static_cast<int>(rng() % 20); run >= 0; --run)
-                    text += static_cast<char16_t>(1 + rng() % 0x7F);
-                continue;
+            const unsigned kind = rng() % 4;
+            for (int run = kind ? 0 : static_cast<int>(rng() % 20); run >= 0; --run) {
+                int n = static_cast<int>(text.size());
+                text.resize(text.size() + 2);
+                CMarkup::EncodeCharUTF16(static_cast<int>(first[kind] + rng() % count[kind]),
+                                         &text[0], n);
+                text.resize(static_cast<std::size_t>(n));
             }
-            const int cp = kind == 1 ? 0x80 + static_cast<int>(rng() % 0x780)
-                         : kind == 2 ? 0xE000 + static_cast<int>(rng() % 0x1FFE)
-                                     : 0x10000 + static_cast<int>(rng() % 0xFFFFF);
-            int n = static_cast<int>(text.size());
-            text.resize(text.size() + 2);
-            CMarkup::EncodeCharUTF16(cp, &text[0], n);
-            text.resize(static_cast<std::size_t>(n));
         }
+        SCOPED_TRACE("round " + std::to_string(round));
         const int bytes = CMarkup::UTF16To8(nullptr, text.c_str(), 0);
         std::string utf8(static_cast<std::size_t>(bytes) + 1, '\0');
         ASSERT_EQ(CMarkup::UTF16To8(&utf8[0], text.c_str(), bytes + 1), bytes);
@@ -137,16 +118,13 @@ TEST(XmlUtf, RoundTripsRandomValidTextAndCutsAtWholeCharacters) {
         while (fits > 0 && fits < bytes && (static_cast<unsigned char>(utf8[fits]) & 0xC0) == 0x80)
             --fits;
         std::string part(static_cast<std::size_t>(bytes) + 1, 'Z');
-        ASSERT_EQ(CMarkup::UTF16To8(&part[0], text.c_str(), room), fits) << "round " << round;
-        ASSERT_EQ(part.substr(0, fits), utf8.substr(0, fits)) << "round " << round;
-        if (fits < room) {
-            ASSERT_EQ(part[static_cast<std::size_t>(fits)], '\0') << "round " << round;
-        }
-        const int units = CMarkup::UTF8To16(nullptr, utf8.data(), bytes);
-        ASSERT_EQ(units, static_cast<int>(text.size())) << "round " << round;
-        std::u16string back(static_cast<std::size_t>(units), u'\0');
+        ASSERT_EQ(CMarkup::UTF16To8(&part[0], text.c_str(), room), fits);
+        const std::string want = utf8.substr(0, fits) + std::string(fits < room ? 1 : 0, '\0');
+        ASSERT_EQ(part.substr(0, want.size()), want);
+        ASSERT_EQ(CMarkup::UTF8To16(nullptr, utf8.data(), bytes), static_cast<int>(text.size()));
+        std::u16string back(text.size(), u'\0');
         ASSERT_EQ(CMarkup::UTF8To16(&back[0], utf8.data(), bytes), bytes);
-        ASSERT_EQ(back, text) << "round " << round;
+        ASSERT_EQ(back, text);
     }
 }
 
@@ -163,10 +141,6 @@ std::string tempPath(const char* name) {
 
 std::u16string widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 std::string readBytes(const std::string& path) {
     std::ostringstream s;
     s << std::ifstream(path, std::ios::binary).rdbuf();
@@ -176,12 +150,8 @@ std::string readBytes(const std::string& path) {
 }  // namespace
 
 TEST(XmlFiles, LoadsUtf8OrKeepsTheDocumentAndReportsWhatHappened) {
-    const struct {
-        const char* bytes;  // null: the file cannot be read, the document is kept
-        bool ok;
-        const char16_t* doc;
-        std::string report;
-    } cases[] = {
+    // Rows: file bytes (null: unreadable, the document is kept), result, document, report.
+    const std::tuple<const char*, bool, const char16_t*, std::string> cases[] = {
         {"<r a=\"\xE4\xB8\xAD\">\xF0\x9F\x98\x80</r>", true, u"<r a=\"\u4e2d\">\U0001F600</r>",
          "19 bytes to 15 wide chars"},
         // The byte-order mark is kept as a character.
@@ -189,15 +159,16 @@ TEST(XmlFiles, LoadsUtf8OrKeepsTheDocumentAndReportsWhatHappened) {
          "6 bytes to 4 wide chars, Element 'a' at offset 1 not ended"},
         {nullptr, false, u"<keep/>", std::strerror(ENOENT)},
     };
-    for (const auto& c : cases) {
-        const std::string path = tempPath(c.bytes ? "load.xml" : "no/such/dir/x.xml");
-        if (c.bytes)
-            writeBytes(path, c.bytes);
+    for (const auto& [bytes, ok, text, report] : cases) {
+        SCOPED_TRACE(report);
+        const std::string path = tempPath(bytes ? "load.xml" : "no/such/dir/x.xml");
+        if (bytes)
+            std::ofstream(path, std::ios::binary) << bytes;
         CMarkup doc(MCD_CSTR(u"<keep/>"));
-        EXPECT_EQ(doc.Load(widen(path)), c.ok) << c.report;
-        EXPECT_EQ(doc.GetDoc(), c.doc) << c.report;
-        EXPECT_EQ(narrow(doc.GetError()), c.report);
-        EXPECT_EQ(doc.IsWellFormed(), c.ok || !c.bytes) << c.report;
+        EXPECT_EQ(doc.Load(widen(path)), ok);
+        EXPECT_EQ(doc.GetDoc(), text);
+        EXPECT_EQ(narrow(doc.GetError()), report);
+        EXPECT_EQ(doc.IsWellFormed(), ok || !bytes);
         std::remove(path.c_str());
     }
     CMarkup doc;
@@ -223,7 +194,7 @@ TEST(XmlFiles, SavesUtf8WithoutAByteOrderMarkAndHandsFlagsBack) {
     ASSERT_TRUE(CMarkup::ReadTextFile(widen(path), back, &report, &flags));
     EXPECT_EQ(back, u"<a/>");
     EXPECT_EQ(flags, 0x55);
-    writeBytes(path, std::string("<a/>\0<b/>", 9));
+    std::ofstream(path, std::ios::binary) << std::string("<a/>\0<b/>", 9);
     ASSERT_TRUE(CMarkup::ReadTextFile(widen(path), back, &report));
     EXPECT_EQ(back, u"<a/>");
     EXPECT_EQ(narrow(report), "9 bytes to 4 wide chars");
