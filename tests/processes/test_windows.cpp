@@ -4,11 +4,11 @@
 #include "pubfunc/pubfunc.h"
 #include "processes/helpers/host.h"
 #include "support/child_process.h"
-#include "support/temp_dir.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <sstream>
@@ -17,23 +17,21 @@
 
 namespace {
 
-HWND handle(unsigned long long id) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(id)); }
+HWND handle(std::uintptr_t id) { return reinterpret_cast<HWND>(id); }
 
-// A helper process and the windows it owns (see runWindowHelper); it ends when the object goes.
+// A helper process and the windows it owns (see runWindowHelper), once it has reported them
+// (pid 0 when it failed or timed out); it ends when the object goes.
 struct WindowOwner {
     explicit WindowOwner(bool hiddenOnly)
         : helper("WindowHelper.OwnsWindowsUntilStopped",
-                 {{"NX_WINDOWS", hiddenOnly ? "hidden" : "full"}}) {}
-
-    // Waits for the window ids; false when the helper failed or timed out.
-    bool ready() {
-        text = helper.waitReady();
-        std::istringstream in(text);
-        unsigned long long m = 0, h = 0, hp = 0, oc = 0, gc = 0;
-        in >> pid >> m >> h >> hp >> oc >> gc;
-        main = handle(m), hidden = handle(h), hiddenParent = handle(hp);
-        orphanChild = handle(oc), grandchild = handle(gc);
-        return static_cast<bool>(in) && pid != 0;
+                 {{"NX_WINDOWS", hiddenOnly ? "hidden" : "full"}}) {
+        std::istringstream in(text = helper.waitReady());
+        in >> pid;
+        for (HWND* w : {&main, &hidden, &hiddenParent, &orphanChild, &grandchild}) {
+            unsigned long long id = 0;
+            *w = handle((in >> id, id));
+        }
+        pid = in ? pid : 0;
     }
 
     nxproc::Helper helper;
@@ -75,7 +73,7 @@ protected:
     // The log written after its first `from` bytes.
     static std::string logText(std::size_t from = 0) {
         const std::string all = nxtest::readFileBytes(s_logDir->path() / "windows.log");
-        return from < all.size() ? all.substr(from) : std::string();
+        return all.substr(std::min(from, all.size()));
     }
 
     static inline std::unique_ptr<nxproc::DisplayServer> s_server;
@@ -83,48 +81,38 @@ protected:
     static inline std::unique_ptr<nxtest::TempDir> s_logDir;
 };
 
-TEST_F(Windows, MainWindowIsTheFirstVisibleTopLevelWindowAndEveryLookIsLogged) {
+TEST_F(Windows, MainAndTopWindowsFollowVisibilityEveryLookIsLoggedAndAllGoWithTheOwner) {
     WindowOwner owner(false);
-    ASSERT_TRUE(owner.ready()) << owner.text;
-    const std::size_t mark = logText().size();
+    ASSERT_NE(owner.pid, 0UL) << owner.text;
+    std::size_t mark = logText().size();
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u"wanted title"), owner.main);
     EXPECT_EQ(nxtest::narrow(pubfunc::getWindowTitle(owner.main)), "nx main window");
 
     // The hidden windows lie above the main window, so they are looked at (and logged) first.
-    const std::string log = logText(mark);
-    const std::string found = "pubfunc::getProcessMainWnd find result: szTitle=";
+    const std::string log = logText(mark), found = "pubfunc::getProcessMainWnd find result: ";
     const std::string lines[] = {
         ":info pubfunc::getProcessMainWnd dwPID=" + std::to_string(owner.pid) +
             ", strTitle=wanted title\r\n",
-        found + "nx hidden window, isVisible=0\r\n", found + "nx hidden parent, isVisible=0\r\n",
-        found + "nx main window, isVisible=1\r\n"};
+        found + "szTitle=nx hidden window, isVisible=0\r\n",
+        found + "szTitle=nx hidden parent, isVisible=0\r\n",
+        found + "szTitle=nx main window, isVisible=1\r\n"};
     std::size_t at[4];
-    for (int i = 0; i < 4; ++i) {
-        at[i] = log.find(lines[i]);
-        ASSERT_NE(at[i], std::string::npos) << lines[i] << "in:\n" << log;
-    }
-    EXPECT_LT(at[0], at[1]);
-    EXPECT_LT(at[1], at[3]);
-    EXPECT_LT(at[2], at[3]);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_NE(at[i] = log.find(lines[i]), std::string::npos) << lines[i] << "in:\n" << log;
+    EXPECT_TRUE(at[0] < at[1] && at[1] < at[3] && at[2] < at[3]) << log;
 
     // A process without windows: only the call is logged.
-    const std::size_t mark2 = logText().size();
+    mark = logText().size();
     EXPECT_EQ(pubfunc::getProcessMainWnd(nxtest::selfProcessId(), u""), nullptr);
-    EXPECT_EQ(logText(mark2).find("find result"), std::string::npos);
-}
+    EXPECT_EQ(logText(mark).find("find result"), std::string::npos);
 
-TEST_F(Windows, TopWindowClimbsOnlyThroughVisibleParentsAndWindowsGoWithTheirOwner) {
-    WindowOwner owner(false);
-    ASSERT_TRUE(owner.ready()) << owner.text;
-    const std::pair<HWND, HWND> tops[] = {{owner.main, owner.main},
-                                          {owner.hidden, owner.hidden},
-                                          {owner.grandchild, owner.main},
+    // The top window climbs only through visible parents.
+    const std::pair<HWND, HWND> tops[] = {{owner.main, owner.main}, {owner.grandchild, owner.main},
                                           {owner.orphanChild, owner.orphanChild},
                                           {nullptr, nullptr}};
     for (const auto& [window, top] : tops)
         EXPECT_EQ(pubfunc::FindWindowTop(window), top) << window;
     ASSERT_TRUE(owner.helper.stop());
-    EXPECT_EQ(pubfunc::FindWindowTop(owner.main), nullptr);
     EXPECT_EQ(pubfunc::FindWindowTop(owner.grandchild), nullptr);
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
 }
@@ -132,25 +120,21 @@ TEST_F(Windows, TopWindowClimbsOnlyThroughVisibleParentsAndWindowsGoWithTheirOwn
 TEST_F(Windows, HiddenWindowsAreSkippedByIdAndByNameUntilShownAndShowingTreatsThemAll) {
     // This process and the first helper share the name but have no visible window.
     WindowOwner hiddenOnly(true), full(false);
-    ASSERT_TRUE(hiddenOnly.ready()) << hiddenOnly.text;
-    ASSERT_TRUE(full.ready()) << full.text;
+    ASSERT_NE(hiddenOnly.pid, 0UL) << hiddenOnly.text;
+    ASSERT_NE(full.pid, 0UL) << full.text;
     EXPECT_EQ(pubfunc::getProcessMainWnd(hiddenOnly.pid, u""), nullptr);
-    const std::u16string name = nxproc::selfName();
     HWND wnd = nullptr;
-    EXPECT_EQ(pubfunc::getProcessIDWnd(nxproc::upper(name), wnd, u"t"), full.pid);
+    EXPECT_EQ(pubfunc::getProcessIDWnd(nxproc::selfName(true), wnd, u"t"), full.pid);
     EXPECT_EQ(wnd, full.main);
     // Names are compared whole: a shorter name finds nothing and leaves the argument alone.
-    HWND untouched = handle(7);
-    EXPECT_EQ(pubfunc::getProcessIDWnd(name.substr(0, name.size() - 1), untouched, u"t"), 0UL);
-    EXPECT_EQ(untouched, handle(7));
-    // The child below a hidden parent is its own top window for now.
-    EXPECT_EQ(pubfunc::FindWindowTop(full.orphanChild), full.orphanChild);
+    const std::u16string name = nxproc::selfName();
+    EXPECT_EQ(pubfunc::getProcessIDWnd(name.substr(0, name.size() - 1), wnd, u"t"), 0UL);
+    EXPECT_EQ(wnd, full.main);
 
     pubfunc::showProcessMainWnd(hiddenOnly.pid);
     EXPECT_EQ(pubfunc::getProcessMainWnd(hiddenOnly.pid, u""), hiddenOnly.hidden);
-    // Every window of the process is shown and raised, in stacking order from the top: the
-    // hidden parent below the topmost hidden window is shown too, and the main window, raised
-    // last, ends on top.
+    // Every window of the process is shown and raised, from the top of the stacking order: the
+    // hidden parent is shown too (its child now climbs to it), the main window ends on top.
     pubfunc::showProcessMainWnd(full.pid);
     EXPECT_EQ(pubfunc::FindWindowTop(full.orphanChild), full.hiddenParent);
     EXPECT_EQ(pubfunc::getProcessMainWnd(full.pid, u""), full.main);
@@ -158,14 +142,14 @@ TEST_F(Windows, HiddenWindowsAreSkippedByIdAndByNameUntilShownAndShowingTreatsTh
 
 TEST_F(Windows, QueriesFromSeveralThreadsAgree) {
     WindowOwner owner(false);
-    ASSERT_TRUE(owner.ready()) << owner.text;
-    std::vector<std::thread> threads;
+    ASSERT_NE(owner.pid, 0UL) << owner.text;
     std::vector<int> wrong(4, 0);
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&owner, &wrong, t] {
+    std::vector<std::thread> threads;
+    for (int& w : wrong)
+        threads.emplace_back([&owner, &w] {
             for (int i = 0; i < 50; ++i)
-                wrong[t] += (pubfunc::getProcessMainWnd(owner.pid, u"") != owner.main) +
-                            (pubfunc::FindWindowTop(owner.grandchild) != owner.main);
+                w += (pubfunc::getProcessMainWnd(owner.pid, u"") != owner.main) +
+                     (pubfunc::FindWindowTop(owner.grandchild) != owner.main);
         });
     for (std::thread& t : threads)
         t.join();
@@ -176,26 +160,24 @@ TEST_F(Windows, MissingOrLostDisplaysGiveNoWindowsAndDoNoHarm) {
     if (!nxproc::kX11Windows)
         GTEST_SKIP() << "X11 only: Windows always has its desktop";
     WindowOwner owner(false);
-    ASSERT_TRUE(owner.ready()) << owner.text;
+    ASSERT_NE(owner.pid, 0UL) << owner.text;
+    HWND wnd = nullptr;
     for (const char* other : {"", ":4093"}) {
         nxtest::setEnv("DISPLAY", other);
-        HWND wnd = nullptr;
         EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr) << other;
         EXPECT_EQ(pubfunc::getProcessIDWnd(nxproc::selfName(), wnd, u""), 0UL) << other;
         EXPECT_EQ(pubfunc::FindWindowTop(owner.main), nullptr) << other;
         pubfunc::showProcessMainWnd(owner.pid);
     }
-    {
-        nxproc::DisplayServer other;
-        std::string why;
-        ASSERT_TRUE(other.start(&why)) << why;
-        nxtest::setEnv("DISPLAY", other.display());
-        // Connects to the second server, which then ends under the open connection.
-        EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
-        other.stop();
-        EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
-        EXPECT_EQ(pubfunc::FindWindowTop(handle(0x200001)), nullptr);
-    }
+    nxproc::DisplayServer other;
+    std::string why;
+    ASSERT_TRUE(other.start(&why)) << why;
+    nxtest::setEnv("DISPLAY", other.display());
+    // Connects to the second server, which then ends under the open connection.
+    EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
+    other.stop();
+    EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
+    EXPECT_EQ(pubfunc::FindWindowTop(handle(0x200001)), nullptr);
     nxtest::setEnv("DISPLAY", s_server->display());
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), owner.main);
 }

@@ -28,28 +28,21 @@ namespace nxproc {
 
 namespace fs = std::filesystem;
 
-std::u16string selfName() {
-    const std::string name = fs::path(nxtest::selfExePath()).filename().string();
-    return std::u16string(name.begin(), name.end());
+std::u16string selfName(bool upperCase) {
+    std::u16string name;
+    for (char c : fs::path(nxtest::selfExePath()).filename().string())
+        name += static_cast<char16_t>(upperCase && c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return name;
 }
 
-std::u16string upper(std::u16string s) {
-    for (char16_t& c : s)
-        if (c >= u'a' && c <= u'z')
-            c = static_cast<char16_t>(c - u'a' + u'A');
-    return s;
-}
-
-Helper::Helper(const std::string& filter, std::vector<std::pair<std::string, std::string>> env)
-    : m_dir("helper") {
+Helper::Helper(const std::string& filter, std::vector<std::pair<std::string, std::string>> env) {
     env.emplace_back("NX_READY_FILE", (m_dir.path() / "ready").string());
     env.emplace_back("NX_STOP_FILE", (m_dir.path() / "stop").string());
     m_child = nxtest::startSelf(filter, env);
 }
 
 std::string Helper::waitReady() {
-    // The file may show up before its text can be read (a rename under Wine): read until the
-    // line is whole.
+    // Read until the line is whole: under Wine the file may show up before its text.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     while (m_child != 0 && std::chrono::steady_clock::now() < deadline) {
         const std::string text = nxtest::readFileBytes(m_dir.path() / "ready");
@@ -80,11 +73,10 @@ void waitUntilStopped(const std::function<void()>& pump) {
     const std::string stop = nxtest::getEnv("NX_STOP_FILE");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
     std::error_code ec;
-    while (!fs::exists(stop, ec) && std::chrono::steady_clock::now() < deadline) {
+    for (; !fs::exists(stop, ec) && std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20)))
         if (pump)
             pump();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
 }
 
 std::string windowLine(std::initializer_list<unsigned long long> ids) {
@@ -101,41 +93,30 @@ bool DisplayServer::start(std::string* why) {
     // made, which a first window shows.
     const HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPED, 0, 0, 10, 10,
                                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    if (!probe) {
-        *why = "no window can be created (Wine without a display driver?)";
-        return false;
-    }
+    if (!probe)
+        return *why = "no window can be created (Wine without a display driver?)", false;
     DestroyWindow(probe);
-    m_running = true;
-    return true;
+    return m_running = true;
 #else
     // Xvfb picks a free display number itself and writes it to the descriptor given with
     // -displayfd once it accepts connections.
     int fds[2];
-    if (pipe(fds) != 0) {
-        *why = "pipe failed";
-        return false;
-    }
+    if (pipe(fds) != 0)
+        return *why = "pipe failed", false;
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     const std::string fdText = std::to_string(fds[1]);
     const char* args[] = {"Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp",
                           "-screen", "0", "320x240x24", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    // Keep the test's output clean of the server's start-up messages.
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // its start-up talk
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char**>(args), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
-    if (rc != 0) {
-        close(fds[0]);
-        *why = "Xvfb could not be started (is the xvfb package installed?)";
-        return false;
-    }
-    m_pid = pid;
+    m_pid = rc == 0 ? pid : 0;
     std::string number;
-    for (char c = 0;;) {
+    for (char c = 0; rc == 0;) {
         pollfd p = {fds[0], POLLIN, 0};
         const int ready = poll(&p, 1, 30000);
         if (ready < 0 && errno == EINTR)
@@ -147,12 +128,11 @@ bool DisplayServer::start(std::string* why) {
     close(fds[0]);
     if (number.empty()) {
         stop();
-        *why = "Xvfb did not report a display (is the xvfb package installed?)";
-        return false;
+        *why = rc != 0 ? "Xvfb could not be started" : "Xvfb did not report a display";
+        return *why += " (is the xvfb package installed?)", false;
     }
     m_display = ":" + number;
-    m_running = true;
-    return true;
+    return m_running = true;
 #endif
 }
 
@@ -170,9 +150,7 @@ void DisplayServer::stop() {
 
 }  // namespace nxproc
 
-// ThreadSanitizer builds: after a lost server, libX11 (1.7 and later) releases the display lock
-// inside its I/O-error path and the interrupted request releases it again on its way out. That
-// second unlock is libX11's own; the window tests lose a server on purpose, so the report is
-// suppressed for libX11 alone. The runtime looks this function up by name; other builds ignore
-// it.
+// ThreadSanitizer builds: after a lost server (which the window tests cause on purpose), libX11
+// 1.7 and later unlock the display twice, in the I/O-error path and on the way out of the
+// request. The runtime looks this function up by name; other builds ignore it.
 extern "C" const char* __tsan_default_suppressions() { return "mutex:libX11.so.6\n"; }

@@ -15,9 +15,8 @@
 
 namespace nxproc {
 
-/// The test program's file name (ASCII), and a text with its ASCII letters upper-cased.
-std::u16string selfName();
-std::u16string upper(std::u16string s);
+/// The test program's file name (ASCII), its letters upper-cased on request.
+std::u16string selfName(bool upperCase = false);
 
 /// A copy of this program running the child-only test `filter`, which calls reportReady and
 /// then waitUntilStopped; it is stopped on destruction.
@@ -32,7 +31,7 @@ public:
     bool stop();
 
 private:
-    nxtest::TempDir m_dir;
+    nxtest::TempDir m_dir{"helper"};
     long long m_child = 0;
     std::optional<int> m_exitCode;
 };
@@ -42,15 +41,13 @@ void reportReady(const std::string& line);
 /// Helper side: calls `pump` every 20 ms until the test says stop (at most two minutes).
 void waitUntilStopped(const std::function<void()>& pump = {});
 
-/// The window system for the window tests: a private X server (Xvfb) on POSIX, on a display
-/// number that it picks itself among the free ones; the session's own desktop on Windows.
+/// The window system: a private X server (Xvfb) on a free display, or the Windows desktop.
 class DisplayServer {
 public:
     DisplayServer() = default;
-    ~DisplayServer() { stop(); }
     DisplayServer(const DisplayServer&) = delete;
     DisplayServer& operator=(const DisplayServer&) = delete;
-
+    ~DisplayServer() { stop(); }
     /// Starts the server and waits until it accepts clients; false with the reason in `why`
     /// when there is none (no Xvfb installed, it failed to start).
     bool start(std::string* why);
@@ -70,17 +67,14 @@ constexpr bool kX11Windows = false;
 constexpr bool kX11Windows = true;
 #endif
 
-/// Helper body: creates windows owned by this process (on X11 on DISPLAY, with this process's
-/// id in _NET_WM_PID), reports "pid main hidden hiddenParent orphanChild grandchild" (window
-/// ids, decimal) and keeps them until stopped.
-///   full:       "nx main window" mapped, with a mapped child that has a mapped child
-///               (grandchild); "nx hidden window" unmapped; an unmapped parent "nx hidden
-///               parent" with a mapped child (orphanChild).
-///   hiddenOnly: only "nx hidden window", unmapped (the other ids are 0).
-/// The hidden windows lie above the main window in stacking order. Returns 0 on success,
-/// nonzero when the display cannot be reached or there is no window system.
+/// Helper body: windows owned by this process (on X11 on DISPLAY, with this process's id in
+/// _NET_WM_PID), kept until stopped; reports windowLine({main, hidden, hiddenParent,
+/// orphanChild, grandchild}); nonzero without a reachable window system. In full, "nx main
+/// window" is mapped with a mapped child that has a mapped child (grandchild), and "nx hidden
+/// parent" unmapped with a mapped child (orphanChild); both have "nx hidden window", unmapped
+/// and above the others in stacking order (hiddenOnly: the other ids are 0).
 int runWindowHelper(bool hiddenOnly);
-/// The reported line: this process's id, then the window ids.
+/// The reported line: this process's id, then the window ids, in decimal.
 std::string windowLine(std::initializer_list<unsigned long long> ids);
 
 }  // namespace nxproc

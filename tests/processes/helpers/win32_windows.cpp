@@ -14,17 +14,13 @@ namespace nxproc {
 
 namespace {
 
-HWND makeWindow(HWND parent, const wchar_t* title, DWORD style, int x, int y) {
+HWND makeWindow(HWND parent, const wchar_t* title, int x, int y) {
+    const DWORD style = parent ? WS_CHILD | WS_VISIBLE : WS_OVERLAPPEDWINDOW;
     return CreateWindowExW(0, L"nxTestWindow", title, style, x, y, 100, 80, parent, nullptr,
                            GetModuleHandleW(nullptr), nullptr);
 }
 
 unsigned long long id(HWND w) { return reinterpret_cast<std::uintptr_t>(w); }
-
-void raise(HWND w) {
-    if (w)
-        SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-}
 
 }  // namespace
 
@@ -38,30 +34,26 @@ int runWindowHelper(bool hiddenOnly) {
     wc.lpszClassName = L"nxTestWindow";
     if (!RegisterClassW(&wc))
         return 2;
-    const DWORD top = WS_OVERLAPPEDWINDOW;
-    const DWORD child = WS_CHILD | WS_VISIBLE;
     HWND main = nullptr, hiddenParent = nullptr, orphanChild = nullptr, grandchild = nullptr;
     if (!hiddenOnly) {
-        main = makeWindow(nullptr, L"nx main window", top, 0, 0);
-        const HWND inner = makeWindow(main, nullptr, child, 5, 5);
-        grandchild = makeWindow(inner, nullptr, child, 2, 2);
+        main = makeWindow(nullptr, L"nx main window", 0, 0);
+        const HWND inner = makeWindow(main, nullptr, 5, 5);
+        grandchild = inner ? makeWindow(inner, nullptr, 2, 2) : nullptr;
         ShowWindow(main, SW_SHOWNOACTIVATE);
-        hiddenParent = makeWindow(nullptr, L"nx hidden parent", top, 120, 0);
-        orphanChild = makeWindow(hiddenParent, nullptr, child, 5, 5);
+        hiddenParent = makeWindow(nullptr, L"nx hidden parent", 120, 0);
+        orphanChild = makeWindow(hiddenParent, nullptr, 5, 5);
     }
-    const HWND hidden = makeWindow(nullptr, L"nx hidden window", top, 0, 100);
+    const HWND hidden = makeWindow(nullptr, L"nx hidden window", 0, 100);
     if (!hidden || (!hiddenOnly && (!main || !grandchild || !orphanChild)))
         return 3;
-    raise(hiddenParent);
-    raise(hidden);
+    for (HWND w : {hiddenParent, hidden})  // the hidden windows above the main window
+        if (w)
+            SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     reportReady(
         windowLine({id(main), id(hidden), id(hiddenParent), id(orphanChild), id(grandchild)}));
     waitUntilStopped([] {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
+            TranslateMessage(&msg), DispatchMessageW(&msg);
     });
     for (HWND w : {main, hiddenParent, hidden})
         if (w)

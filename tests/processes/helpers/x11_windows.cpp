@@ -6,7 +6,6 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <cstring>
 
 namespace nxproc {
 
@@ -16,13 +15,8 @@ Window makeWindow(Display* d, Window parent, const char* title, int x, int y) {
     XSetWindowAttributes attrs{};
     const Window w = XCreateWindow(d, parent, x, y, 100, 80, 0, CopyFromParent, InputOutput,
                                    CopyFromParent, CWBackPixel, &attrs);
-    if (title) {
+    if (title)
         XStoreName(d, w, title);
-        XChangeProperty(d, w, XInternAtom(d, "_NET_WM_NAME", False),
-                        XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(title),
-                        static_cast<int>(std::strlen(title)));
-    }
     const long pid = static_cast<long>(nxtest::selfProcessId());
     XChangeProperty(d, w, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&pid), 1);
@@ -38,12 +32,17 @@ int runWindowHelper(bool hiddenOnly) {
     const Window root = DefaultRootWindow(d);
     Window main = 0, hiddenParent = 0, orphanChild = 0, grandchild = 0;
     if (!hiddenOnly) {
-        main = makeWindow(d, root, "nx main window", 0, 0);
+        // The hidden windows' titles are WM_NAME only; the main window's UTF-8 _NET_WM_NAME
+        // overrides a WM_NAME that says otherwise.
+        main = makeWindow(d, root, "nx old title", 0, 0);
+        const char title[] = "nx main window";
+        XChangeProperty(d, main, XInternAtom(d, "_NET_WM_NAME", False),
+                        XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(title), sizeof title - 1);
         const Window child = makeWindow(d, main, nullptr, 5, 5);
         grandchild = makeWindow(d, child, nullptr, 2, 2);
-        XMapWindow(d, grandchild);
-        XMapWindow(d, child);
-        XMapWindow(d, main);
+        for (Window w : {grandchild, child, main})
+            XMapWindow(d, w);
         hiddenParent = makeWindow(d, root, "nx hidden parent", 120, 0);
         orphanChild = makeWindow(d, hiddenParent, nullptr, 5, 5);
         XMapWindow(d, orphanChild);
