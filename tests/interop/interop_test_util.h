@@ -11,15 +11,14 @@
 
 namespace interoptest {
 
+/// ASCII text as UTF-16.
+inline std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
 /// A block name no other run of the suite uses: "nxtest.<tag>.<pid>.<n>".
 inline std::string uniqueName(const std::string& tag) {
     static int counter = 0;
-    return "nxtest." + tag + "." + std::to_string(nxtest::selfProcessId()) + "." +
-           std::to_string(++counter);
+    return "nxtest." + tag + "." + std::to_string(nxtest::selfProcessId()) + "." + std::to_string(++counter);
 }
-
-/// ASCII text as UTF-16.
-inline std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 inline std::u16string fixtureA() { return std::filesystem::path(NXTEST_FIXTURE_A).u16string(); }
 inline std::u16string fixtureB() { return std::filesystem::path(NXTEST_FIXTURE_B).u16string(); }
@@ -29,8 +28,7 @@ inline std::u16string fixtureB() { return std::filesystem::path(NXTEST_FIXTURE_B
 /// its memory, which another process reading /proc can delay after the wait for it returned.
 template <typename F>
 bool waitFor(F ready) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!ready() && std::chrono::steady_clock::now() < deadline)
+    for (int i = 0; i < 6000 && !ready(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return ready();
 }

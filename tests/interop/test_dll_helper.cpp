@@ -18,42 +18,34 @@ int callAdd(const CDLLHelper& dll) {
 // Whether the file is loaded in this process at all (adopts and frees again).
 bool isLoaded(const std::u16string& path) { return CDLLHelper().FindDll(path); }
 
-TEST(CDLLHelper, LoadsCallsAndFreesAndAnEmptyObjectDoesNothing) {
+TEST(CDLLHelper, LoadsReloadsAndFreesAndAFailedLoadLeavesItEmpty) {
     CDLLHelper dll;
     EXPECT_EQ(-1, callAdd(dll));
     EXPECT_EQ(nullptr, dll.get_DllHandle());
-    dll.FreeDll();
+    dll.FreeDll();  // empty: nothing to do
     ASSERT_TRUE(dll.LoadDll(fixtureA()));
     EXPECT_TRUE(dll.IsValidDll());
     EXPECT_EQ(5, callAdd(dll));
     EXPECT_EQ(nullptr, dll.GetProcAddress("nxfixture_missing"));
-    const HMODULE h = dll;
-    EXPECT_NE(nullptr, h);
-    EXPECT_EQ(h, dll.get_DllHandle());
-    dll.FreeDll();
-    dll.FreeDll();
-    EXPECT_FALSE(dll.IsValidDll());
-    EXPECT_FALSE(isLoaded(fixtureA()));
-}
-
-TEST(CDLLHelper, ReloadingFreesThePreviousLibraryAndAFailedLoadLeavesItEmpty) {
-    CDLLHelper dll;
-    ASSERT_TRUE(dll.LoadDll(fixtureA()));
-    ASSERT_TRUE(dll.LoadDllEx(fixtureB(), 0x8));  // altered search path
+    EXPECT_NE(nullptr, static_cast<HMODULE>(dll));
+    ASSERT_TRUE(dll.LoadDllEx(fixtureB(), 0x8));  // altered search path; A is freed
     EXPECT_EQ(105, callAdd(dll));
     EXPECT_FALSE(isLoaded(fixtureA()));
     EXPECT_TRUE(isLoaded(fixtureB()));
-    ASSERT_TRUE(dll.LoadDllEx(fixtureA(), 0));
-    EXPECT_EQ(5, callAdd(dll));
-    EXPECT_FALSE(isLoaded(fixtureB()));
-    EXPECT_FALSE(dll.LoadDll(fixtureA() + u".missing"));
+    EXPECT_FALSE(dll.LoadDll(fixtureA() + u".missing"));  // B is freed all the same
     EXPECT_FALSE(dll.IsValidDll());
     EXPECT_EQ(-1, callAdd(dll));
-    EXPECT_FALSE(isLoaded(fixtureA()));
+    EXPECT_FALSE(isLoaded(fixtureB()));
     EXPECT_FALSE(dll.LoadDllEx(u"", 0));
+    ASSERT_TRUE(dll.LoadDllEx(fixtureA(), 0));
+    EXPECT_EQ(5, callAdd(dll));
+    dll.FreeDll();
+    dll.FreeDll();
+    EXPECT_FALSE(dll.IsValidDll());
+    EXPECT_FALSE(isLoaded(fixtureA()));
 }
 
-TEST(CDLLHelper, FindDllAdoptsALoadedLibraryWithAReferenceOfItsOwn) {
+TEST(CDLLHelper, AdoptionsAndCopiesHoldReferencesOfTheirOwn) {
     CDLLHelper owner;
     EXPECT_FALSE(owner.FindDll(fixtureA()));  // not loaded: nothing is loaded by a find
     EXPECT_FALSE(isLoaded(fixtureA()));
@@ -73,13 +65,10 @@ TEST(CDLLHelper, FindDllAdoptsALoadedLibraryWithAReferenceOfItsOwn) {
     owner.FreeDll();
     EXPECT_FALSE(isLoaded(fixtureA()));
     EXPECT_FALSE(owner.FindDll(u"no-such-library"));
-}
 
-TEST(CDLLHelper, CopiesHoldReferencesOfTheirOwn) {
     CDLLHelper other;
     ASSERT_TRUE(other.LoadDll(fixtureB()));
     {
-        CDLLHelper owner;
         ASSERT_TRUE(owner.LoadDll(fixtureA()));
         CDLLHelper copy(owner);
         EXPECT_EQ(owner.get_DllHandle(), copy.get_DllHandle());
@@ -93,8 +82,7 @@ TEST(CDLLHelper, CopiesHoldReferencesOfTheirOwn) {
     EXPECT_EQ(5, callAdd(other));
     other.FreeDll();
     EXPECT_FALSE(isLoaded(fixtureA()));
-    CDLLHelper empty, emptyCopy(empty);
-    EXPECT_FALSE(emptyCopy.IsValidDll());
+    EXPECT_FALSE(CDLLHelper(owner).IsValidDll());  // a copy of an empty object
 }
 
 }  // namespace

@@ -9,10 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 using interoptest::u16;
 using interoptest::uniqueName;
@@ -21,13 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string killedBlockName(unsigned long pid) { return "nxtest.killed." + std::to_string(pid); }
+std::u16string killedBlockName(unsigned long pid) { return u16("nxtest.killed." + std::to_string(pid)); }
 
 // Child (run only through the parent below): holds a block named after its own process id
 // until it is killed.
 TEST(ShmHolderChild, DISABLED_HoldsUntilKilled) {
     CShareData shm;
-    ASSERT_TRUE(shm.createSharedFile(u16(killedBlockName(platform::currentProcessId())), 16));
+    ASSERT_TRUE(shm.createSharedFile(killedBlockName(platform::currentProcessId()), 16));
     std::memcpy(shm.getSharedData(), "alive", 5);
     std::this_thread::sleep_for(std::chrono::seconds(60));
 }
@@ -36,7 +34,7 @@ TEST(ShmPlatform, ABlockGoesWithItsLastHolderWhenThatHolderIsKilled) {
     platform::Child* child = platform::childStart(
         {"--gtest_filter=ShmHolderChild.DISABLED_HoldsUntilKilled", "--gtest_also_run_disabled_tests"});
     ASSERT_NE(nullptr, child);
-    const std::u16string name = u16(killedBlockName(platform::childId(child)));
+    const std::u16string name = killedBlockName(platform::childId(child));
     const bool opened = interoptest::waitFor([&] {
         CShareData shm;
         return shm.openSharedFile(name, 16) && std::memcmp(shm.getSharedData(), "alive", 5) == 0;
@@ -83,24 +81,22 @@ TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
     EXPECT_EQ(nullptr, platform::shmCreate(u16(uniqueName("zero")), 0));
     platform::shmUnmap(nullptr);
     platform::shmClose(nullptr);
-    bool existed = true;
+    bool existed[2] = {true, false};
     const std::u16string name = u16(uniqueName("existed"));
-    platform::ShmObject* first = platform::shmCreate(name, 8, &existed);
-    ASSERT_NE(nullptr, first);
-    EXPECT_FALSE(existed);
-    platform::ShmObject* second = platform::shmCreate(name, 8, &existed);
-    ASSERT_NE(nullptr, second);
-    EXPECT_TRUE(existed);
-    void* whole = platform::shmMap(second, 0);  // 0: the whole block
+    platform::ShmObject* objects[2] = {platform::shmCreate(name, 8, &existed[0]),
+                                       platform::shmCreate(name, 8, &existed[1])};
+    ASSERT_TRUE(objects[0] && objects[1]);
+    EXPECT_FALSE(existed[0]);
+    EXPECT_TRUE(existed[1]);
+    void* whole = platform::shmMap(objects[1], 0);  // 0: the whole block
     EXPECT_NE(nullptr, whole);
     platform::shmUnmap(whole);
-    platform::shmClose(second);
-    platform::shmClose(first);
+    platform::shmClose(objects[1]);
+    platform::shmClose(objects[0]);
 }
 
-TEST(DlPlatform, NamesTheFilesOfLoadedModules) {
+TEST(DlPlatform, NamesTheFilesOfLoadedModulesAndAThousandLoadsAndMappingsLeaveNothingMapped) {
     const std::u16string exe = platform::executablePath();
-    ASSERT_FALSE(exe.empty());
     EXPECT_TRUE(fs::exists(fs::path(exe)));
     EXPECT_EQ(exe, platform::modulePath(reinterpret_cast<const void*>(&killedBlockName)));
     EXPECT_TRUE(platform::modulePath(nullptr).empty());
@@ -110,9 +106,7 @@ TEST(DlPlatform, NamesTheFilesOfLoadedModules) {
     ASSERT_NE(nullptr, address);
     EXPECT_TRUE(fs::equivalent(fs::path(platform::modulePath(address())), fs::path(NXTEST_FIXTURE_A)));
     EXPECT_TRUE(platform::dlFree(m));
-}
 
-TEST(DlPlatform, AThousandLoadsAndMappingsLeaveNothingMapped) {
     const std::u16string name = u16(uniqueName("cycles"));
     auto cycle = [&] {
         CDLLHelper a, adopted;

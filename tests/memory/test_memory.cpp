@@ -1,16 +1,16 @@
-// The memory subsystem in a process shared by its tests: NxAtomicInt edges, the recursive
-// lock's ownership rules across threads, and the pool's size classes, reuse, misuse reports,
-// realloc, switch and runtime heap fallbacks, and four threads churning it with mixed sizes,
-// realloc chains and content checks (run under the sanitizers in CI).
+// NxAtomicInt, the recursive lock across threads, and the pool: size classes, reuse, misuse
+// reports, realloc, switch, heap fallbacks, and four threads churning it (sanitizers in CI).
 #include "memory/memory.h"
 #include "pool_reports.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <random>
 #include <thread>
 #include <vector>
@@ -25,9 +25,8 @@ void onFourThreads(F body) {
         t.join();
 }
 
-TEST(NxAtomicInt, RefIsFalseOnlyWhenReachingZeroAndDerefReturnsTheNewValue) {
-    const struct { int start; bool ref; } cases[] = {
-        {-1, false}, {0, true}, {-2, true}, {0x7FFFFFFE, true}};
+TEST(NxAtomicInt, RefIsFalseOnlyWhenReachingZeroDerefReturnsTheNewValueAndThreadsBalance) {
+    const struct { int start; bool ref; } cases[] = {{-1, false}, {0, true}, {0x7FFFFFFE, true}};
     for (const auto& c : cases) {
         NxAtomicInt n(c.start);
         EXPECT_EQ(c.ref, n.ref()) << c.start;
@@ -39,9 +38,7 @@ TEST(NxAtomicInt, RefIsFalseOnlyWhenReachingZeroAndDerefReturnsTheNewValue) {
     a.ref();
     EXPECT_FALSE(b != 7);  // a copy of the value, not a share of the counter
     EXPECT_TRUE(b != 8);
-}
-
-TEST(NxAtomicInt, ConcurrentRefAndDerefBalance) {
+    // Four threads: the permanent reference keeps the count above zero throughout.
     NxAtomicInt counter(1);
     std::atomic<int> sawZero{0};
     onFourThreads([&] {
@@ -52,40 +49,28 @@ TEST(NxAtomicInt, ConcurrentRefAndDerefBalance) {
         }
     });
     EXPECT_EQ(1, static_cast<int>(counter));
-    EXPECT_EQ(0, sawZero.load());  // the permanent reference keeps the count above zero
+    EXPECT_EQ(0, sawZero.load());
 }
 
-TEST(NxCriticalSection, OwnerRelocksAndOthersWaitForTheLastUnlock) {
+TEST(NxCriticalSection, OwnerRelocksOthersWaitForTheLastUnlockAndThreadsAreSerialised) {
     NxCriticalSection cs;
-    auto otherTry = [&cs] {
-        bool got = false;
-        std::thread([&] {
-            if ((got = cs.tryLock()))
-                cs.unlock();
-        }).join();
-        return got;
+    auto otherTry = [&cs] {  // whether another thread gets the lock (and gives it back)
+        return std::async(std::launch::async, [&] { return cs.tryLock() && (cs.unlock(), true); }).get();
     };
     cs.lock();
     EXPECT_TRUE(cs.tryLock());  // recursive: the owner gets it again
-    {
-        NxCSLocker outer(&cs), inner(&cs);  // nested lockers do not block either
-    }
     EXPECT_FALSE(otherTry());
     cs.unlock();
     EXPECT_FALSE(otherTry());  // still held once
     cs.unlock();
     EXPECT_TRUE(otherTry());
-}
-
-TEST(NxCriticalSection, SerialisesThreads) {
-    NxCriticalSection cs;
     long counter = 0;  // deliberately plain: the lock alone protects it
     onFourThreads([&] {
         for (int i = 0; i < 50000; ++i) {
             NxCSLocker guard(&cs);
             ++counter;
             if (i % 2) {
-                NxCSLocker again(&cs);  // the owner nests without blocking
+                NxCSLocker again(&cs);  // a nested locker does not block its owner
                 ++counter;
             }
         }
@@ -93,11 +78,10 @@ TEST(NxCriticalSection, SerialisesThreads) {
     EXPECT_EQ(300000, counter);
 }
 
-TEST(Pool, RequestSizesMapToTheirClassBlockSizes) {
+TEST(Pool, RequestSizesMapToTheirClassesAndLargeAndForeignBlocksGoThroughTheRuntimeHeap) {
     unsigned previous = 0;
     for (unsigned block : {8, 16, 24, 32, 48, 64, 80, 96, 128, 160, 192, 224, 256}) {
-        // The smallest, a middle and the largest request of the class.
-        for (unsigned request : {previous + 1, (previous + block + 1) / 2, block}) {
+        for (unsigned request : {previous + 1, block}) {  // the smallest and largest of the class
             void* p = mp_alloc(request);
             ASSERT_NE(nullptr, p) << "request " << request;
             EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(p) % 4) << "request " << request;
@@ -107,9 +91,7 @@ TEST(Pool, RequestSizesMapToTheirClassBlockSizes) {
         }
         previous = block;
     }
-}
-
-TEST(Pool, NullLargeAndForeignBlocksGoThroughTheRuntimeHeap) {
+    // Null, zero, large and foreign blocks.
     mp_free(nullptr);
     EXPECT_EQ(0, mp_size(nullptr));
     void* p = mp_realloc(nullptr, 10);  // as mp_alloc
@@ -123,17 +105,14 @@ TEST(Pool, NullLargeAndForeignBlocksGoThroughTheRuntimeHeap) {
     EXPECT_GE(mp_size(large), 257);
     std::memset(large, 1, 257);
     mp_free(large);  // handed back to the heap: a sanitizer would catch a wrong route
-    void* heap = std::malloc(40);
-    ASSERT_NE(nullptr, heap);
-    std::memset(heap, 7, 40);
+    void* heap = std::memset(std::malloc(40), 7, 40);
     EXPECT_GE(mp_size(heap), 40);
     void* grown = mp_realloc(heap, 100);  // stays with the heap even though 100 fits a class
-    ASSERT_NE(nullptr, grown);
     EXPECT_EQ(7, static_cast<unsigned char*>(grown)[39]);
     std::free(grown);  // legal only because the block never left the runtime heap
 }
 
-TEST(Pool, ReleasedBlocksAreReusedLastInFirstOutAndARepeatedReleaseIsReported) {
+TEST(Pool, BlocksAreReusedLastInFirstOutAndRepeatedReleasesAndDamagedGuardsAreReported) {
     PoolReports reports;
     void* a = mp_alloc(100);
     void* b = mp_alloc(100);
@@ -146,10 +125,6 @@ TEST(Pool, ReleasedBlocksAreReusedLastInFirstOutAndARepeatedReleaseIsReported) {
     mp_free(a);
     mp_free(b);
     EXPECT_TRUE(reports.take().empty());
-}
-
-TEST(Pool, DamagedGuardsAreReportedAndRepaired) {
-    PoolReports reports;
     // Damaged while in use (class 2, 24-byte block; the guard word right behind it): the
     // release reports it and still takes the block back.
     auto* p = static_cast<unsigned char*>(mp_alloc(20));
@@ -172,28 +147,23 @@ TEST(Pool, DamagedGuardsAreReportedAndRepaired) {
 
 TEST(Pool, ReallocStaysInPlaceUntilTheBlockIsTooSmall) {
     PoolReports reports;
-    auto* p = static_cast<unsigned char*>(mp_alloc(20));  // 24-byte block
-    for (int i = 0; i < 24; ++i)
-        p[i] = static_cast<unsigned char>(i + 1);
+    // Whether the bytes move along is checked by the stress test.
+    void* p = mp_alloc(20);  // 24-byte block
     EXPECT_EQ(p, mp_realloc(p, 24));
     EXPECT_EQ(p, mp_realloc(p, 0));  // shrinking never moves or changes class
     EXPECT_EQ(24, mp_size(p));
-    auto* q = static_cast<unsigned char*>(mp_realloc(p, 25));
+    void* q = mp_realloc(p, 25);
     ASSERT_NE(p, q);
     EXPECT_EQ(32, mp_size(q));
     EXPECT_EQ(p, mp_alloc(24));  // the old block went back on its free list
     mp_free(p);
-    auto* big = static_cast<unsigned char*>(mp_realloc(q, 1000));  // leaves the pool
-    ASSERT_NE(nullptr, big);
+    void* big = mp_realloc(q, 1000);  // leaves the pool
     EXPECT_GE(mp_size(big), 1000);
-    for (int i = 0; i < 24; ++i)
-        EXPECT_EQ(i + 1, big[i]) << "byte " << i;
     mp_free(big);
     EXPECT_TRUE(reports.take().empty());
 }
 
 TEST(Pool, SwitchedOffItBehavesAsTheRuntimeHeap) {
-    void* pooled = mp_alloc(16);
     // Pool blocks from before the switch are still recognised: sized, grown out of the pool and
     // released to it, never handed to the runtime heap (which would corrupt it).
     void* early[3] = {mp_alloc(20), mp_alloc(20), mp_alloc(20)};
@@ -208,15 +178,9 @@ TEST(Pool, SwitchedOffItBehavesAsTheRuntimeHeap) {
     std::free(grown);
     mp_free(early[0]);
     mp_free(early[1]);
-    void* p = mp_alloc(16);
-    ASSERT_NE(nullptr, p);
-    EXPECT_GE(mp_size(p), 16);
-    p = mp_realloc(p, 300);
-    ASSERT_NE(nullptr, p);
-    mp_free(p);
-    void* fromNull = mp_realloc(nullptr, 5);
-    ASSERT_NE(nullptr, fromNull);
-    std::free(fromNull);  // the switched-off pool hands out runtime heap blocks
+    // New blocks are the runtime heap's (a sanitizer would catch a pool block reaching free()).
+    mp_free(mp_realloc(mp_alloc(16), 300));
+    std::free(mp_realloc(nullptr, 5));
     mp_enable(true);
     // The three blocks went back to their class, last in first out.
     EXPECT_EQ(early[1], mp_alloc(20));
@@ -224,38 +188,25 @@ TEST(Pool, SwitchedOffItBehavesAsTheRuntimeHeap) {
     EXPECT_EQ(early[2], mp_alloc(20));
     for (void* b : early)
         mp_free(b);
-    mp_free(pooled);  // blocks from before the switch still go home
 }
-
-namespace {
-
-struct Live {
-    unsigned char* p;
-    unsigned size;
-    unsigned char fill;
-    // Whether the first `n` bytes (all by default) still hold the fill.
-    bool intact(unsigned n = ~0u) const {
-        for (unsigned i = 0; i < size && i < n; ++i)
-            if (p[i] != fill)
-                return false;
-        return true;
-    }
-};
-
-}  // namespace
 
 TEST(PoolStress, FourThreadsKeepEveryBlockIntact) {
     PoolReports reports;
-    std::atomic<int> damaged{0}, failed{0};
+    std::atomic<int> damaged{0};  // blocks whose bytes changed, and failed requests
     std::atomic<unsigned> seed{1234};
     onFourThreads([&] {
+        struct Live { unsigned char* p; unsigned size; unsigned char fill; };
+        const auto intact = [](const Live& b, unsigned n = ~0u) {  // the first n bytes hold the fill
+            unsigned char* end = b.p + std::min(b.size, n);
+            return std::all_of(b.p, end, [&](unsigned char c) { return c == b.fill; });
+        };
         std::mt19937 rng(seed++);
         std::vector<Live> live;
         for (int step = 0; step < 60000; ++step) {
             const unsigned action = rng() % 8;
             if (live.size() >= 64 && action >= 5) {  // release one
                 const std::size_t i = rng() % live.size();
-                damaged += !live[i].intact() || mp_size(live[i].p) < static_cast<int>(live[i].size);
+                damaged += !intact(live[i]) || mp_size(live[i].p) < static_cast<int>(live[i].size);
                 mp_free(live[i].p);
                 live[i] = live.back();
                 live.pop_back();
@@ -268,22 +219,21 @@ TEST(PoolStress, FourThreadsKeepEveryBlockIntact) {
             Live& b = fresh ? live.back() : live[rng() % live.size()];
             for (int hop = 0; hop < (fresh ? 1 : 3); ++hop) {
                 const unsigned size = rng() % 321;
-                damaged += !b.intact();
+                damaged += !intact(b);
                 auto* q = static_cast<unsigned char*>(fresh ? mp_alloc(size) : mp_realloc(b.p, size));
-                if (!q) { ++failed; break; }
+                if (!q) { ++damaged; break; }
                 b.p = q;
-                damaged += !b.intact(size);  // the kept bytes moved along
+                damaged += !intact(b, size);  // the kept bytes moved along
                 b.size = size;
                 b.fill = static_cast<unsigned char>(rng());
                 std::memset(b.p, b.fill, b.size);
             }
         }
         for (const Live& b : live) {
-            damaged += !b.intact();
+            damaged += !intact(b);
             mp_free(b.p);
         }
     });
     EXPECT_EQ(0, damaged.load());
-    EXPECT_EQ(0, failed.load());
     EXPECT_TRUE(reports.take().empty());
 }

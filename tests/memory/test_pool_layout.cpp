@@ -16,11 +16,10 @@ NxPoolStats stats() {
 }
 
 // Takes every block of the class that serves `request` until the class holds `chunks` chunks
-// and none of them has a free block left.
+// and none of them has a free block left (an empty free list makes a request add a chunk).
 std::vector<void*> drainClass(unsigned request, unsigned klass, unsigned chunks) {
     std::vector<void*> taken;
     for (NxPoolStats s = stats(); s.chunks[klass] != chunks || s.blocksFree[klass] != 0; s = stats())
-        // An empty free list makes the next request add a chunk.
         for (unsigned i = 0, n = s.blocksFree[klass] ? s.blocksFree[klass] : 1; i < n; ++i)
             taken.push_back(mp_alloc(request));
     return taken;
@@ -28,13 +27,18 @@ std::vector<void*> drainClass(unsigned request, unsigned klass, unsigned chunks)
 
 }  // namespace
 
-TEST(PoolLayout, FirstBlockLiesFourBytesPastAPageAlignedChunkBase) {
-    const auto addr = reinterpret_cast<std::uintptr_t>(mp_alloc(100));  // class 8, first use
-    EXPECT_EQ(0u, (addr - 4) % 4096);
+TEST(PoolLayout, ChunksArePageAlignedAndHandOutWholeBlocksInAddressOrder) {
+    const auto first = reinterpret_cast<std::uintptr_t>(mp_alloc(100));  // class 8, first use
+    EXPECT_EQ(0u, (first - 4) % 4096) << "four bytes past a page-aligned chunk base";
     EXPECT_EQ(1u, stats().chunks[8]);
     EXPECT_EQ(0x20000u, stats().chunkBytes[8]);
-    // The next block follows after the 128-byte block, its guard and the next header.
-    EXPECT_EQ(addr + 128 + 4, reinterpret_cast<std::uintptr_t>(mp_alloc(128)));
+    std::vector<void*> taken = drainClass(256, 12, 1);  // 256-byte blocks, stride 260
+    ASSERT_EQ((0x20000u - 3) / 260, taken.size());
+    for (std::size_t i = 1; i < taken.size(); ++i)
+        ASSERT_EQ(static_cast<char*>(taken[i - 1]) + 260, taken[i]) << "block " << i;
+    for (void* p : taken)
+        mp_free(p);
+    EXPECT_EQ(taken.size(), stats().blocksFree[12]);
 }
 
 TEST(PoolLayout, ChunksDoubleFrom128KiBTo1MiBAndHoldWholeBlocksOnly) {
@@ -44,21 +48,10 @@ TEST(PoolLayout, ChunksDoubleFrom128KiBTo1MiBAndHoldWholeBlocksOnly) {
         drainClass(1, 0, n);
         bytes += sizes[n - 1];
         blocks += (sizes[n - 1] - 3) / 12;  // 10922 in the first chunk
-        const NxPoolStats s = stats();
-        EXPECT_EQ(n, s.chunks[0]);
-        EXPECT_EQ(bytes, s.chunkBytes[0]) << "chunk " << n;
-        EXPECT_EQ(blocks, s.blocksTotal[0]) << "chunk " << n;
+        EXPECT_EQ(n, stats().chunks[0]);
+        EXPECT_EQ(bytes, stats().chunkBytes[0]) << "chunk " << n;
+        EXPECT_EQ(blocks, stats().blocksTotal[0]) << "chunk " << n;
     }
-}
-
-TEST(PoolLayout, EveryBlockOfAChunkIsHandedOutInAddressOrder) {
-    std::vector<void*> taken = drainClass(256, 12, 1);  // 256-byte blocks, stride 260
-    ASSERT_EQ((0x20000u - 3) / 260, taken.size());
-    for (std::size_t i = 1; i < taken.size(); ++i)
-        ASSERT_EQ(static_cast<char*>(taken[i - 1]) + 260, taken[i]) << "block " << i;
-    for (void* p : taken)
-        mp_free(p);
-    EXPECT_EQ(taken.size(), stats().blocksFree[12]);
 }
 
 TEST(PoolLayout, ReallocOfAFreeBlockIsReportedAndHandsItBackInUse) {

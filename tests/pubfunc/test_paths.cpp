@@ -3,6 +3,7 @@
 #include "pubfunc/pubfunc.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,18 +14,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char16_t kSep = fs::path::preferred_separator;
-const bool kPosix = kSep == u'/';
+const bool kPosix = fs::path::preferred_separator == '/';
 
-std::u16string sep(std::initializer_list<const char16_t*> parts) {
-    std::u16string out;
-    for (const char16_t* p : parts)
-        out += kSep + std::u16string(p);
-    return out;
-}
-
-bool endsWith(const std::u16string& s, const std::u16string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+// Whether `s` ends in `tail`, a path written with slashes for the platform's separator.
+bool endsWith(const std::u16string& s, const char* tail) {
+    const std::u16string t = fs::path(tail).make_preferred().u16string();
+    return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
 }
 
 // Points the POSIX special folders into a scratch folder for the test's lifetime (Windows
@@ -32,80 +27,71 @@ bool endsWith(const std::u16string& s, const std::u16string& tail) {
 class UserFolders : public ::testing::Test {
 protected:
     nxtest::TempDir dir{"pubfunc-folders"};
-    void SetUp() override {
-        nxtest::setEnv("XDG_CONFIG_HOME", (dir.path() / "config").string());
-        nxtest::setEnv("XDG_DOCUMENTS_DIR", (dir.path() / "docs").string());
-    }
-    void TearDown() override {
-        nxtest::setEnv("XDG_CONFIG_HOME", "");
-        nxtest::setEnv("XDG_DOCUMENTS_DIR", "");
+    void SetUp() override { point((dir.path() / "config").string(), (dir.path() / "docs").string()); }
+    void TearDown() override { point("", ""); }
+    static void point(const std::string& config, const std::string& docs) {
+        nxtest::setEnv("XDG_CONFIG_HOME", config);
+        nxtest::setEnv("XDG_DOCUMENTS_DIR", docs);
     }
 };
 
 TEST(ExeNames, OnlyTheLastDotStartsTheExtensionAndFoldersHoldTheModules) {
     // This program is built as "pubfunc.paths.tests" (".exe" added on Windows).
     const std::u16string name = pubfunc::getExeName();
-    const bool exe = endsWith(name, u".exe");
-    EXPECT_EQ(exe ? u"pubfunc.paths.tests.exe" : u"pubfunc.paths.tests", name);
-    EXPECT_EQ(exe ? u"pubfunc.paths.tests" : u"pubfunc.paths", pubfunc::getExeNameWithoutExt());
-
+    EXPECT_EQ(kPosix ? u"pubfunc.paths.tests" : u"pubfunc.paths.tests.exe", name);
+    EXPECT_EQ(kPosix ? u"pubfunc.paths" : u"pubfunc.paths.tests", pubfunc::getExeNameWithoutExt());
     const std::u16string exeDir = pubfunc::getExePath(pubfunc::moduleExe);
     EXPECT_TRUE(fs::exists(fs::path(exeDir) / fs::path(name)));
     EXPECT_EQ(exeDir, pubfunc::getExePath(static_cast<pubfunc::moduleType>(7)));
-    EXPECT_FALSE(endsWith(exeDir, std::u16string(1, kSep)));
+    EXPECT_FALSE(endsWith(exeDir, "/"));
     const fs::path selfDir = pubfunc::getExePath(pubfunc::moduleSelf);
-    bool found = false;
-    for (const auto& e : fs::directory_iterator(selfDir)) {
-        const std::string n = e.path().filename().string();
-        found |= n.rfind("libnxutil.so", 0) == 0 || n == "nxutil.dll";
-    }
-    EXPECT_TRUE(found) << selfDir.string();
+    EXPECT_TRUE(fs::exists(selfDir / (kPosix ? "libnxutil.so" : "nxutil.dll"))) << selfDir.string();
 }
 
 TEST_F(UserFolders, TreeIsBuiltUnderApplicationDataAndFoldersAreCreatedOnTheWay) {
     const std::u16string product = pubfunc::getNxAppDataPath();
-    ASSERT_TRUE(endsWith(product, sep({u"talven", u"qx"})));
+    ASSERT_TRUE(endsWith(product, "/talven/qx"));
     if (kPosix) {
         EXPECT_EQ((dir.path() / "config" / "talven" / "qx").u16string(), product);
         EXPECT_TRUE(fs::is_directory(dir.path() / "config"));  // A itself is created
     }
-    const std::u16string client = product + sep({u"business", u"lumacast"});
-    const std::u16string log = product + sep({u"log", u"grab_engine", u"grabber.log"});
+    const fs::path client = fs::path(product) / "business" / "lumacast";
     const struct {
-        std::u16string got, want;
+        std::u16string got;
+        fs::path want;
         bool folder;  // a folder is created; for a file only its folder is
     } cases[] = {
         {pubfunc::getUserConfigSavePath(), client, true},
-        {pubfunc::getUserConfigSavePathFile(), client + sep({u"user.ini"}), false},
-        {pubfunc::getUIConfigureFileName(), client + sep({u"kobaingame.cfg"}), false},
-        {pubfunc::getMainConfigureFileName(), client + sep({u"main.ini"}), false},
-        {pubfunc::getCacheDirPath(), client + sep({u"cache"}), true},
-        {pubfunc::getLogFileDir(u"grabber"), log, false},
+        {pubfunc::getUserConfigSavePathFile(), client / "user.ini", false},
+        {pubfunc::getUIConfigureFileName(), client / "kobaingame.cfg", false},
+        {pubfunc::getMainConfigureFileName(), client / "main.ini", false},
+        {pubfunc::getCacheDirPath(), client / "cache", true},
+        {pubfunc::getLogFileDir(u"grabber"), fs::path(product) / "log" / "grab_engine" / "grabber.log", false},
     };
     for (const auto& c : cases) {
         const fs::path p(c.got);
-        EXPECT_EQ(c.want, c.got);
+        EXPECT_EQ(c.want.u16string(), c.got);
         EXPECT_TRUE(fs::is_directory(c.folder ? p : p.parent_path())) << p.string();
         EXPECT_TRUE(c.folder || !kPosix || !fs::exists(p)) << p.string();  // Windows: real profile
     }
     std::u16string folder = u"unchanged";
     pubfunc::getDefaultVideoRecordSaveFolder(folder);
-    EXPECT_TRUE(endsWith(folder, sep({u"My QX", u"Game Record"})));
+    EXPECT_TRUE(endsWith(folder, "/My QX/Game Record"));
     EXPECT_TRUE(fs::is_directory(fs::path(folder)));
     EXPECT_TRUE(!kPosix || folder == (dir.path() / "docs" / "My QX" / "Game Record").u16string());
 }
 
 TEST(CommandLine, SwitchValuesRunToTheNextQuote) {
-    const std::u16string cmd =
-        u"C:\\QX\\lumacast.exe -qxpt \"D:\\Games\\QX\" -engine \"D:\\Engine\\grab\" -v";
-    EXPECT_EQ(u"D:\\Games\\QX", pubfunc::getQXPathFromCmdLine(cmd));
-    EXPECT_EQ(u"D:\\Engine\\grab", pubfunc::getGrabEnginePathFromCmdLine(cmd));
-    // No closing quote: to the end. First occurrence wins; the search is case-sensitive.
-    EXPECT_EQ(u"/opt/qx tail", pubfunc::getQXPathFromCmdLine(u"x -qxpt \"/opt/qx tail"));
-    EXPECT_EQ(u"a", pubfunc::getQXPathFromCmdLine(u"-qxpt \"a\" -qxpt \"b\""));
-    EXPECT_EQ(u"", pubfunc::getQXPathFromCmdLine(u"-QXPT \"a\""));
-    EXPECT_EQ(u"", pubfunc::getQXPathFromCmdLine(u"-qxpt a"));  // blank and quote required
-    EXPECT_EQ(u"", pubfunc::getGrabEnginePathFromCmdLine(u"-engine \"\""));
+    const struct { std::u16string cmd, qx, engine; } cases[] = {
+        {u"C:\\QX\\lumacast.exe -qxpt \"D:\\Games\\QX\" -engine \"D:\\grab\" -v", u"D:\\Games\\QX",
+         u"D:\\grab"},
+        {u"x -qxpt \"/opt/qx tail", u"/opt/qx tail", u""},  // no closing quote: to the end
+        {u"-QXPT \"a\" -engine \"\"", u"", u""},             // case-sensitive; an empty value
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.qx, pubfunc::getQXPathFromCmdLine(c.cmd)) << nxtest::narrow(c.cmd);
+        EXPECT_EQ(c.engine, pubfunc::getGrabEnginePathFromCmdLine(c.cmd)) << nxtest::narrow(c.cmd);
+    }
 }
 
 TEST_F(UserFolders, ConfigurationRoundTripsAndSurvivesHandEdits) {
@@ -117,21 +103,15 @@ TEST_F(UserFolders, ConfigurationRoundTripsAndSurvivesHandEdits) {
     fs::remove(ini, ec);  // on Windows the file lives in the real profile: start from none
     EXPECT_EQ(u"fallback", get(u"video", u"fps", u"fallback"));
     pubfunc::setUserConfigString(u"video", u"fps", u"60");
-    pubfunc::setUserConfigString(u"video", u"codec", u"h264");
-    pubfunc::setUserConfigString(u"audio", u"device", u"");
-    EXPECT_EQ(u"60", get(u"VIDEO", u"FPS", u"x"));   // any case
-    EXPECT_EQ(u"", get(u"audio", u"device", u"x"));  // empty entry
-    EXPECT_EQ(u"x", get(u"audio", u"volume", u"x"));
+    pubfunc::setUserConfigString(u"VIDEO", u"codec", u"h264");
+    EXPECT_EQ(u"60", get(u"Video", u"FPS", u"x"));  // any case
     // Long values and defaults are cut to 1023 units.
     const std::u16string big(2000, u'v');
     pubfunc::setUserConfigString(u"video", u"big", big);
     EXPECT_EQ(big.substr(0, 1023), get(u"video", u"big"));
     EXPECT_EQ(big.substr(0, 1023), get(u"none", u"none", big));
-
     // Someone edits the file by hand: adds a comment and a key with blanks around its value.
-    std::ofstream(ini, std::ios::app | std::ios::binary)
-        << "; added by hand\n[manual]\nkey = hand made \n";
-    EXPECT_EQ(u"hand made", get(u"manual", u"key"));
+    std::ofstream(ini, std::ios::app | std::ios::binary) << "; added by hand\n[manual]\nkey = hand made \n";
     pubfunc::setUserConfigString(u"video", u"fps", u"30");
     // Windows keeps an ANSI file ANSI, so only the POSIX store round-trips every character.
     const std::u16string other = kPosix ? u"\u00FC\u4E2D" : u"\u00FC";
@@ -143,22 +123,22 @@ TEST_F(UserFolders, ConfigurationRoundTripsAndSurvivesHandEdits) {
     EXPECT_TRUE(!kPosix || nxtest::readFileBytes(ini).find("; added by hand\n") != std::string::npos);
 }
 
-TEST(Files, ExistenceFreeSpaceAndWholeFileReads) {
+TEST(Files, ExistenceFreeSpaceWholeFileReadsAndBitmaps) {
     nxtest::TempDir dir("pubfunc-files");
     const fs::path empty = dir.path() / "empty", data = dir.path() / "data.bin";
+    const std::u16string missing = (dir.path() / "missing").u16string();
     std::ofstream(empty, std::ios::binary).flush();
     EXPECT_TRUE(pubfunc::isFileExist(empty.u16string()));
     EXPECT_TRUE(pubfunc::isFileExist(dir.path().u16string()));  // folders count
-    EXPECT_FALSE(pubfunc::isFileExist((dir.path() / "missing").u16string()));
+    EXPECT_FALSE(pubfunc::isFileExist(missing));
     EXPECT_FALSE(pubfunc::isFileExist(u""));
     EXPECT_GT(pubfunc::getDiskFreeSpace(dir.path().u16string()), 0);
     EXPECT_EQ(0, pubfunc::getDiskFreeSpace(u"\x01:\\nowhere"));
     EXPECT_EQ(0, pubfunc::getDiskFreeSpace(u""));
-
     // A failed read and an empty file leave the vector as it was.
     const std::vector<char> keep = {'k', 'e', 'e', 'p'};
     std::vector<char> bytes = keep;
-    EXPECT_FALSE(pubfunc::loadBinaryFile((dir.path() / "missing").u16string(), bytes));
+    EXPECT_FALSE(pubfunc::loadBinaryFile(missing, bytes));
     EXPECT_FALSE(pubfunc::loadBinaryFile(u"", bytes));
     EXPECT_TRUE(pubfunc::loadBinaryFile(empty.u16string(), bytes));
     EXPECT_EQ(keep, bytes);
@@ -168,39 +148,31 @@ TEST(Files, ExistenceFreeSpaceAndWholeFileReads) {
     std::ofstream(data, std::ios::binary) << content;
     EXPECT_TRUE(pubfunc::loadBinaryFile(data.u16string(), bytes));
     EXPECT_EQ(content, std::string(bytes.begin(), bytes.end()));
-}
 
-// `n` little-endian bytes of `v`.
-std::string le(std::uint32_t v, int n = 4) {
-    std::string s;
-    for (int i = 0; i < n; ++i)
-        s += static_cast<char>(v >> 8 * i);
-    return s;
-}
-
-TEST(Files, SaveAsBmpWritesTheHeadersAndKeepsALongerFilesTail) {
-    nxtest::TempDir dir("pubfunc-bmp");
-    const fs::path bmp = dir.path() / "frame.bmp", old = dir.path() / "old.bmp";
-    // "BM", file size (pixel bytes + 54), both reserved words, data offset, info size, width,
-    // height negated (top row first), one plane, the low 16 bits of the bit count, zeros.
-    auto header = [](std::uint32_t size, std::uint32_t w, std::uint32_t negH, std::uint32_t bits) {
-        return "BM" + le(size) + le(0) + le(54) + le(40) + le(w) + le(negH) + le(1, 2) +
-               le(bits, 2) + std::string(24, '\0');
+    // Bitmaps: "BM", file size (pixel bytes + 54), both reserved words, data offset, info size,
+    // width, height negated (top row first), one plane, the low 16 bits of the bit count, zeros.
+    const auto le = [](std::uint32_t v, int n) {  // `n` little-endian bytes of `v`
+        std::string s;
+        for (int i = 0; i < n; ++i)
+            s += static_cast<char>(v >> 8 * i);
+        return s;
+    };
+    const auto header = [&](std::uint32_t size, std::uint32_t w, std::uint32_t negH, std::uint32_t bits) {
+        return "BM" + le(size, 4) + le(0, 4) + le(54, 4) + le(40, 4) + le(w, 4) + le(negH, 4) +
+               le(1, 2) + le(bits, 2) + std::string(24, '\0');
     };
     const std::string pixels = "\x01\x02\x03\x04\x05\x06";
-    ASSERT_TRUE(pubfunc::saveAsBMP(pixels.data(), 6, 640, 480, 24, bmp.u16string().c_str()));
+    ASSERT_TRUE(pubfunc::saveAsBMP(pixels.data(), 6, 640, 480, 24, dir.file("frame.bmp").c_str()));
     EXPECT_EQ(header(60, 640, static_cast<std::uint32_t>(-480), 24) + pixels,
-              nxtest::readFileBytes(bmp));
-
+              nxtest::readFileBytes(dir.path() / "frame.bmp"));
     // Over a longer file: new headers and data from offset 0, the old tail stays.
-    std::ofstream(old, std::ios::binary) << std::string(100, 'Z');
-    ASSERT_TRUE(pubfunc::saveAsBMP("\xAA\xBB", 2, 1, 1, 0x12340010, old.u16string().c_str()));
+    std::ofstream(data, std::ios::binary) << std::string(100, 'Z');
+    ASSERT_TRUE(pubfunc::saveAsBMP("\xAA\xBB", 2, 1, 1, 0x12340010, data.u16string().c_str()));
     EXPECT_EQ(header(56, 1, 0xFFFFFFFFu, 0x10) + "\xAA\xBB" + std::string(44, 'Z'),
-              nxtest::readFileBytes(old));
-
+              nxtest::readFileBytes(data));
     // A file that cannot be created.
-    const fs::path bad = dir.path() / "no" / "such" / "x.bmp";
-    EXPECT_FALSE(pubfunc::saveAsBMP(pixels.data(), 6, 2, 1, 24, bad.u16string().c_str()));
+    const std::u16string bad = (dir.path() / "no" / "such" / "x.bmp").u16string();
+    EXPECT_FALSE(pubfunc::saveAsBMP(pixels.data(), 6, 2, 1, 24, bad.c_str()));
     EXPECT_FALSE(pubfunc::saveAsBMP(pixels.data(), 6, 2, 1, 24, nullptr));
 }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -17,21 +18,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Polls `done` for at most 5 s, running the calling thread's message loop when `pump`.
+// Polls `done` for about 5 s at most, running the calling thread's message loop when `pump`.
 template <typename Pred>
 bool waitUntil(Pred done, bool pump = false) {
-    for (const auto end = std::chrono::steady_clock::now() + 5s; !done();) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        pump ? void(NxMessageLoop::runFor(5)) : std::this_thread::sleep_for(1ms);
-    }
-    return true;
+    for (int i = 0; i < 1000 && !done(); ++i)
+        pump ? void(NxMessageLoop::runFor(5)) : std::this_thread::sleep_for(5ms);
+    return done();
 }
 
-struct Releaser {
-    void operator()(IMultimediaTimer* t) const { t->release(); }
-};
-using Timer = std::unique_ptr<IMultimediaTimer, Releaser>;
+using Timer = std::unique_ptr<IMultimediaTimer, void (*)(IMultimediaTimer*)>;
+Timer newTimer() { return {getMultimediaTimer(), [](IMultimediaTimer* t) { t->release(); }}; }
 
 struct TickCounter : sigslot::has_slots {
     std::atomic<int> ticks{0};
@@ -50,8 +46,7 @@ TEST(EventId, StartsAtOneAndCountsUp) {
 
 TEST(MultimediaTimer, StartStopRestartAndRelease) {
     TickCounter ca, cb;  // outlive the timers, which stop ticking when released
-    Timer a(getMultimediaTimer()), b(getMultimediaTimer());
-    ASSERT_NE(a.get(), b.get());
+    Timer a = newTimer(), b = newTimer();
     a->sigTimer.connect(&ca, &TickCounter::onTick);
     b->sigTimer.connect(&cb, &TickCounter::onTick);
     EXPECT_FALSE(a->isRunning());
@@ -80,7 +75,7 @@ TEST(MultimediaTimer, StartStopRestartAndRelease) {
 
 TEST(MultimediaTimer, TickOfAnOldIdEmitsNothingAndASlotMayStopItsOwnTimer) {
     TickCounter c;
-    Timer t(getMultimediaTimer());
+    Timer t = newTimer();
     t->sigTimer.connect(&c, &TickCounter::onTick);
     ASSERT_TRUE(t->start(1000));
     const unsigned first = nxtiming::multimediaTimerId(t.get());
@@ -120,7 +115,12 @@ struct CountingFunc : ITimerFunc, ISingleTimerFunc {
     }
 };
 
-TEST(WinTimer, TicksReachTheCallbackUntilKilledAlsoFromInsideACallback) {
+CSingleTimer* g_single = nullptr;
+void NXUTIL_CALLBACK forwardProc(HWND, unsigned int, std::uintptr_t id, unsigned long) {
+    g_single->OnTimer(static_cast<unsigned int>(id));
+}
+
+TEST(ThreadTimers, TicksReachTheCallbackUntilKilledAlsoFromInsideAndSingleTimersUntilRevoked) {
     CountingFunc f;
     const unsigned id = CWinTimer::SetTimer(10, &f);
     ASSERT_NE(0u, id);
@@ -145,74 +145,63 @@ TEST(WinTimer, TicksReachTheCallbackUntilKilledAlsoFromInsideACallback) {
     EXPECT_EQ(0, victim.calls);
     EXPECT_GE(killer.calls, 1);
     CWinTimer::KillTimer(killerId);
-}
 
-CSingleTimer* g_single = nullptr;
-void NXUTIL_CALLBACK forwardProc(HWND, unsigned int, std::uintptr_t id, unsigned long) {
-    g_single->OnTimer(static_cast<unsigned int>(id));
-}
-
-TEST(SingleTimer, ForwardsToTheWatchedCallbackUntilRevoked) {
+    // A single timer forwards to the callback it watches until that is revoked.
     CSingleTimer holder;
-    CountingFunc f;
+    CountingFunc watched;
     g_single = &holder;
     holder.OnTimer(1);  // nothing watched
-    holder.watch(&f);
-    const unsigned id = holder.SetTimer(10, &forwardProc);
-    ASSERT_NE(0u, id);
-    EXPECT_TRUE(waitUntil([&] { return f.calls >= 2; }, true));
-    EXPECT_EQ(id, f.lastId);
+    holder.watch(&watched);
+    const unsigned single = holder.SetTimer(10, &forwardProc);
+    ASSERT_NE(0u, single);
+    EXPECT_TRUE(waitUntil([&] { return watched.calls >= 2; }, true));
+    EXPECT_EQ(single, watched.lastId);
     holder.revoke();
-    const int atRevoke = f.calls;
+    const int atRevoke = watched.calls;
     NxMessageLoop::runFor(30);
-    EXPECT_EQ(atRevoke, f.calls);
-    holder.KillTimer(id);
+    EXPECT_EQ(atRevoke, watched.calls);
+    holder.KillTimer(single);
 }
 
-// What happened to switch tasks: the numbers seen by the slot (and on which thread) and the
-// numbers released, in order.
+// Records in order what happens to switch tasks: "s<n>" when the slot sees task n on the
+// `owner` thread ("S<n>" on another), "r<n>" when task n is released.
 struct TaskLog : sigslot::has_slots {
     std::mutex m;
-    std::vector<int> seen, released;
-    std::vector<std::thread::id> threads;
+    std::vector<std::string> events;
+    std::thread::id owner;
     void onTask(ISwitchTask* t);
-    std::size_t releasedCount() {
+    void add(const std::string& e) {
         std::lock_guard<std::mutex> g(m);
-        return released.size();
+        events.push_back(e);
+    }
+    std::size_t count() {
+        std::lock_guard<std::mutex> g(m);
+        return events.size();
     }
 };
 
 struct Task : ISwitchTask {
     Task(int n, TaskLog* log) : n(n), log(log) {}
-    void release() override {
-        {
-            std::lock_guard<std::mutex> g(log->m);
-            log->released.push_back(n);
-        }
-        delete this;
-    }
+    void release() override { log->add("r" + std::to_string(n)); delete this; }
     int n;
     TaskLog* log;
 };
 
 void TaskLog::onTask(ISwitchTask* t) {
-    std::lock_guard<std::mutex> g(m);
-    seen.push_back(static_cast<Task*>(t)->n);
-    threads.push_back(std::this_thread::get_id());
+    add((std::this_thread::get_id() == owner ? "s" : "S") + std::to_string(static_cast<Task*>(t)->n));
 }
 
 TEST(SwitchThread, TasksRunInPostingOrderOnTheOwningThreadAndAreReleased) {
     TaskLog log;
     std::atomic<ISwitchThread*> sw{nullptr};
     std::atomic<bool> done{false};
-    std::thread::id owner;
     std::thread thread([&] {
-        owner = std::this_thread::get_id();
+        log.owner = std::this_thread::get_id();
         ISwitchThread* s = getSwitchThread();
         s->sigSwitch.connect(&log, &TaskLog::onTask);
         // Posted from the owning thread itself: queued, not called at once.
         EXPECT_EQ(1, s->post(new Task(0, &log)));
-        EXPECT_TRUE(log.seen.empty());
+        EXPECT_EQ(0u, log.count());
         sw = s;
         while (!done)
             NxMessageLoop::runFor(2);
@@ -230,28 +219,26 @@ TEST(SwitchThread, TasksRunInPostingOrderOnTheOwningThreadAndAreReleased) {
         ASSERT_TRUE(waitUntil([&] { return sw.load() != nullptr; }));
         for (int i = 1; i <= 5; ++i)
             ASSERT_EQ(1, sw.load()->post(new Task(i, &log))) << "task " << i;
-        EXPECT_TRUE(waitUntil([&] { return log.releasedCount() == 6; }));
+        EXPECT_TRUE(waitUntil([&] { return log.count() == 12; }));
     }
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5}), log.seen);
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5}), log.released);
-    for (const auto& id : log.threads)
-        EXPECT_EQ(owner, id);
+    EXPECT_EQ((std::vector<std::string>{"s0", "r0", "s1", "r1", "s2", "r2", "s3", "r3", "s4", "r4",
+                                        "s5", "r5"}),
+              log.events);
 }
 
 TEST(SwitchThread, TaskWithoutSlotsIsStillReleasedAndDeadWindowRefusesPosts) {
     TaskLog log;
     ISwitchThread* s = getSwitchThread();
     ASSERT_EQ(1, s->post(new Task(7, &log)));
-    EXPECT_TRUE(waitUntil([&] { return log.releasedCount() == 1; }, true));
+    EXPECT_TRUE(waitUntil([&] { return log.count() == 1; }, true));
     s->release();
-
     // A switch whose thread has ended has lost its window: posts fail, the task stays ours.
     ISwitchThread* orphan = nullptr;
     std::thread([&] { orphan = getSwitchThread(); }).join();
     const auto t = std::make_unique<Task>(8, &log);
     EXPECT_EQ(0, orphan->post(t.get()));
     delete orphan;  // its window is already gone; nothing to destroy
-    EXPECT_EQ(std::vector<int>{7}, log.released);
+    EXPECT_EQ(std::vector<std::string>{"r7"}, log.events);
 }
 
 }  // namespace
