@@ -2,8 +2,9 @@
 // code page, comparison, search, editing, extracts and number conversion.
 //
 // The rules mirror NxByteArray's (a record changes in place only while its count is 1), counted
-// in UTF-16 units. The searches work on the zero-terminated view of the string, as the C wide
-// string functions the behaviour was defined with do: an embedded zero unit ends the text.
+// in UTF-16 units. The forward searches work on the zero-terminated view of the string, as the C
+// wide string functions the behaviour was defined with do: an embedded zero unit ends the text.
+// The backward searches test every unit up to the size.
 #include "text/text.h"
 #include "text/text_internal.h"
 

@@ -289,7 +289,7 @@ public:
     bool operator>(const NxString& other) const { return other.compare(*this) < 0; }
     bool operator<=(const NxString& other) const { return other.compare(*this) >= 0; }
 
-    // Searches see the string up to its first zero unit.
+    // indexOf sees the string up to its first zero unit; lastIndexOf searches all `size` units.
     /// First position at or after `from` holding c, or -1; -1 also when from is at or beyond
     /// the size. Searching for 0 from inside the string finds the end (the size).
     int indexOf(char16_t c, int from = 0) const;
@@ -298,6 +298,9 @@ public:
     int indexOf(const NxString& s, int from = 0) const;
     /// Last position at or before `from` (negative: counted from the end) holding c, or -1.
     int lastIndexOf(char16_t c, int from = -1) const;
+    /// Last position at or before `from` (negative: counted from the end) where s starts, or
+    /// -1. A one-unit s is searched as the unit overload; for a longer one a from at or beyond
+    /// the size gives -1.
     int lastIndexOf(const NxString& s, int from = -1) const;
     bool contains(char16_t c) const { return indexOf(c, 0) != -1; }
     bool contains(const NxString& s) const { return indexOf(s, 0) != -1; }
