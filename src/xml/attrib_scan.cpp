@@ -8,14 +8,19 @@ namespace nxxml {
 
 namespace {
 
-constexpr std::uint64_t bitsOf(const char* chars, bool withZero) {
+// The white space and attribute-name ends of the class table as bit masks over the units below
+// 64 (every unit of those classes is below 64), so the tight loops below test a unit with one
+// shift. The terminating zero ends a name too. The table is constant-initialised, so reading it
+// here at start-up is safe.
+std::uint64_t bitsOf(unsigned charClassBits, bool withZero) {
     std::uint64_t bits = withZero ? 1 : 0;
-    for (; *chars; ++chars)
-        bits |= std::uint64_t{1} << static_cast<unsigned>(*chars);
+    for (unsigned c = 0; c < 64; ++c)
+        if (kCharClass.v[c] & charClassBits)
+            bits |= std::uint64_t{1} << c;
     return bits;
 }
-constexpr std::uint64_t kSpaceBits = bitsOf(" \t\n\r", false);
-constexpr std::uint64_t kNameEndBits = bitsOf("= \t\n\r>/?", true);
+const std::uint64_t kSpaceBits = bitsOf(CC_SPACE, false);
+const std::uint64_t kNameEndBits = bitsOf(CC_ATTR_END, true);
 
 inline bool inBits(std::uint64_t bits, char16_t c) { return c < 64 && ((bits >> c) & 1); }
 
