@@ -315,30 +315,30 @@ bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, const char16_t*
     }
     if (!attribName || !*attribName)
         return false;
-    const std::u16string escaped = EscapeText(value, OPT_ESCAPE_QUOTES);
-    std::u16string text;
+    // Before the quoted value: nothing when a value is replaced, "=" after a bare name and
+    // " name=" for a new attribute.
+    std::u16string lead;
     int at;
     int replaced;
     if (x_FindAttrib(token, attribName)) {
         if (token.tokenFlags & TOKEN_QUOTED) {
             at = token.left - 1;
             replaced = token.next - at;
-            text = join({u"\"", escaped, u"\""});
         } else if (token.left == token.preSpaceStart + token.preSpaceLength) {
             // A bare name: keep it and give it the value.
             at = token.right + 1;
             replaced = 0;
-            text = join({u"=\"", escaped, u"\""});
+            lead = u"=";
         } else {
             at = token.left;
             replaced = token.Length();
-            text = join({u"\"", escaped, u"\""});
         }
     } else {
-        text = join({u" ", attribName, u"=\"", escaped, u"\""});
+        lead = join({u" ", attribName, u"="});
         at = token.next;
         replaced = 0;
     }
+    const std::u16string text = join({lead, u"\"", EscapeText(value, OPT_ESCAPE_QUOTES), u"\""});
     // A damaged tag (such as an unquoted value that swallows the ">") can lead the search past
     // the tag; nothing is changed then.
     if (at + replaced > limit)
