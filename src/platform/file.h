@@ -26,20 +26,86 @@ enum class FileAccess {
     Append,               ///< create when missing; every write lands at the current end
     CreateTruncate,       ///< create when missing, otherwise empty it; read and write
     CreateKeepExclusive,  ///< create when missing, keep existing bytes; write from offset 0
+    CreateNew,            ///< a new file that must not exist yet (never a link's target);
+                          ///< POSIX: readable and writable by its owner only; read and write
+    WriteExisting,        ///< existing file, keep its bytes; write from offset 0
 };
 
-/// Opens `path`; kNoFile (and lastError) on failure.
+/// What fileStatus learns of an open file.
+struct FileStatus {
+    long long size = 0;      ///< bytes; meaningful for regular files only
+    bool regular = false;    ///< a regular file (not a folder, FIFO, device or socket)
+    bool directory = false;  ///< a folder
+    unsigned mode = 0;       ///< POSIX permission bits (0 on Win32, whose files have ACLs)
+};
+
+/// Opens `path`; kNoFile (and lastError) on failure. Interrupted opens are retried.
 FileHandle fileOpen(const char16_t* path, FileAccess access);
 /// Writes all `size` bytes (retrying short writes); the count written, or -1 on failure.
 long long fileWrite(FileHandle file, const void* data, std::size_t size);
-/// Reads up to `size` bytes; the count read (0 at the end), or -1 on failure.
+/// Reads up to `size` bytes (retrying interrupted reads); the count read (0 at the end), or -1.
 long long fileRead(FileHandle file, void* data, std::size_t size);
 /// Moves the position to `offset` from the start; false on failure.
 bool fileSeek(FileHandle file, long long offset);
 /// The file's size in bytes, or -1.
 long long fileSize(FileHandle file);
+/// The file's size, type and permission bits; false on failure.
+bool fileStatus(FileHandle file, FileStatus& out);
 /// Closes the handle; kNoFile is ignored.
 void fileClose(FileHandle file);
+/// Sets a file's POSIX permission bits (fchmod); Win32 files keep their ACLs (true).
+bool setFileMode(FileHandle file, unsigned mode);
+/// Pushes written bytes to the disk (fsync, FlushFileBuffers); false on failure.
+bool fileFlush(FileHandle file);
+/// Sets the file's size (truncating or extending with zeros); false on failure.
+bool fileResize(FileHandle file, long long size);
+
+/// A buffer from the heap for large data (file contents, indexes): null when there is no
+/// memory, never an exception. Released with freeBuffer.
+void* allocBuffer(std::size_t bytes);
+void freeBuffer(void* buffer);
+
+/// Why a whole-file read or write did not happen.
+enum class FileResult {
+    Ok,
+    OpenFailed,  ///< the path cannot be opened (lastError says why)
+    NotRegular,  ///< a folder, FIFO, device or socket: never read or written
+    TooLarge,    ///< more bytes than the caller's limit
+    NoMemory,    ///< no buffer for the contents
+    ReadFailed,
+    WriteFailed,  ///< writing, flushing or renaming failed; the old file is intact
+};
+
+/// The whole contents of a regular file: mapped when the system can map it, otherwise read
+/// into a buffer. Opens the file once and never blocks on a FIFO or device.
+class FileContents {
+public:
+    FileContents() = default;
+    ~FileContents() { release(); }
+    FileContents(const FileContents&) = delete;
+    FileContents& operator=(const FileContents&) = delete;
+
+    /// Reads `path` if it is a regular file of at most `maxBytes` bytes; on failure the
+    /// contents are empty. `size()` is the file's size even when it is TooLarge.
+    FileResult load(const char16_t* path, long long maxBytes);
+    const char* data() const { return m_data; }
+    long long size() const { return m_size; }
+    void release();
+
+private:
+    const char* m_data = nullptr;
+    long long m_size = 0;
+    bool m_mapped = false;
+};
+
+/// Replaces the file at `path` with `size` bytes so that it holds either its old contents or
+/// the complete new ones, whatever fails: the bytes go to a new file in the same folder
+/// (created exclusively, never through a link), are flushed to the disk and renamed over the
+/// old file, which keeps its permission bits. Only when the folder cannot take a new file is
+/// an existing regular file rewritten in place (`*inPlace` set), which a failure can leave cut.
+/// A `path` that names a folder, FIFO or device is refused (NotRegular).
+FileResult replaceFile(const char16_t* path, const void* data, std::size_t size,
+                       bool* inPlace = nullptr);
 
 /// True when the path's attributes can be read: an existing file or folder (GetFileAttributesW).
 bool pathExists(const char16_t* path);

@@ -1,7 +1,9 @@
-// Files and folders on POSIX: descriptors opened with O_CLOEXEC, paths converted to UTF-8.
+// Folders, moves, deletes and free space on POSIX; paths reach the kernel as UTF-8. Opening,
+// reading and writing files go through the system-call table (syscalls.cpp).
 #include "platform/file.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/syscalls.h"
 #include "platform/utf8.h"
 
 #include <fcntl.h>
@@ -22,78 +24,12 @@ bool statPath(const std::string& path, struct stat* st) {
 
 }  // namespace
 
-FileHandle fileOpen(const char16_t* path, FileAccess access) {
-    const std::string p = toUtf8(path);
-    int flags = O_CLOEXEC;
-    switch (access) {
-    case FileAccess::Read: flags |= O_RDONLY; break;
-    case FileAccess::Append: flags |= O_RDWR | O_CREAT | O_APPEND; break;
-    case FileAccess::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case FileAccess::CreateKeepExclusive: flags |= O_WRONLY | O_CREAT; break;
-    }
-    int fd;
-    do {
-        fd = p.empty() ? -1 : ::open(p.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        setLastError(p.empty() ? ENOENT : errno, "open");
-        return kNoFile;
-    }
-    if (access == FileAccess::CreateKeepExclusive && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        // Another opener holds it: the exclusive open fails, as a sharing violation would.
-        setLastError(errno, "flock");
-        ::close(fd);
-        return kNoFile;
-    }
-    return fd;
-}
-
-long long fileWrite(FileHandle file, const void* data, std::size_t size) {
-    const char* p = static_cast<const char*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(static_cast<int>(file), p + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            setLastError(errno, "write");
-            return -1;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<long long>(done);
-}
-
-long long fileRead(FileHandle file, void* data, std::size_t size) {
-    ssize_t n;
-    do {
-        n = ::read(static_cast<int>(file), data, size);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0)
-        setLastError(errno, "read");
-    return n;
-}
-
-bool fileSeek(FileHandle file, long long offset) {
-    if (::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) < 0) {
-        setLastError(errno, "lseek");
+bool setFileMode(FileHandle file, unsigned mode) {
+    if (::fchmod(static_cast<int>(file), static_cast<mode_t>(mode)) != 0) {
+        setLastError(errno, "fchmod");
         return false;
     }
     return true;
-}
-
-long long fileSize(FileHandle file) {
-    struct stat st;
-    if (::fstat(static_cast<int>(file), &st) != 0) {
-        setLastError(errno, "fstat");
-        return -1;
-    }
-    return static_cast<long long>(st.st_size);
-}
-
-void fileClose(FileHandle file) {
-    if (file != kNoFile)
-        ::close(static_cast<int>(file));
 }
 
 bool pathExists(const char16_t* path) {
@@ -104,12 +40,6 @@ bool pathExists(const char16_t* path) {
 bool isDirectory(const char16_t* path) {
     struct stat st;
     return statPath(toUtf8(path), &st) && S_ISDIR(st.st_mode);
-}
-
-bool fileReadable(const char16_t* path) {
-    const FileHandle f = fileOpen(path, FileAccess::Read);
-    fileClose(f);
-    return f != kNoFile;
 }
 
 bool createDirectories(const char16_t* path) {
@@ -125,10 +55,8 @@ bool createDirectories(const char16_t* path) {
     for (std::size_t pos = 1;; ++pos) {
         pos = p.find('/', pos);
         const std::string level = p.substr(0, pos);
-        if (::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) {
-            setLastError(errno, "mkdir");
+        if (!sys().makeDirectory(fromUtf8(level).c_str()) && lastError().code != EEXIST)
             return false;
-        }
         if (pos == std::string::npos)
             break;
     }
@@ -159,11 +87,7 @@ bool moveFile(const char16_t* from, const char16_t* to) {
         setLastError(EEXIST, "rename");
         return false;
     }
-    if (::rename(f.c_str(), t.c_str()) != 0) {
-        setLastError(errno, "rename");
-        return false;
-    }
-    return true;
+    return sys().rename(from, to);
 }
 
 bool deleteFile(const char16_t* path) {

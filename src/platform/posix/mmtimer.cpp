@@ -5,6 +5,7 @@
 // the service itself. A forked child starts a service of its own.
 #include "platform/mmtimer.h"
 #include "platform/posix/posix_support.h"
+#include "platform/syscalls.h"
 
 #if defined(__linux__)
 #include <sys/prctl.h>
@@ -33,7 +34,10 @@ struct Timer {
 
 class Service {
 public:
-    Service() : m_thread([this] { run(); }) { m_thread.detach(); }
+    /// Starts the service's thread; false when the system refuses a thread.
+    bool start() {
+        return sys().createThread([](void* self) { static_cast<Service*>(self)->run(); }, this);
+    }
 
     unsigned add(unsigned delayMs, MmTimerProc proc, std::uintptr_t user) {
         // A zero period would spin; the finest period is one millisecond.
@@ -104,7 +108,6 @@ private:
     unsigned m_nextId = 1;
     unsigned m_delivering = 0;
     std::thread::id m_threadId;
-    std::thread m_thread;  // last: started once everything above exists
 };
 
 // The service of this process. A forked child has no timer thread (and may have copied the
@@ -117,7 +120,7 @@ void forgetServiceInChild() {
     new (&g_serviceStart) std::mutex;
 }
 
-Service& service() {
+Service* service() {
     Service* s = g_service.load(std::memory_order_acquire);
     if (!s) {
         std::lock_guard<std::mutex> guard(g_serviceStart);
@@ -125,24 +128,41 @@ Service& service() {
         if (!s) {
             static const int registered = ::pthread_atfork(nullptr, nullptr, forgetServiceInChild);
             (void)registered;
-            s = new Service;
+            s = new (std::nothrow) Service;
+            if (!s || !s->start()) {
+                // No thread (the user's process limit, say): no service yet; the next timer
+                // tries again.
+                delete s;
+                return nullptr;
+            }
             g_service.store(s, std::memory_order_release);
         }
     }
-    return *s;
+    return s;
 }
 
 }  // namespace
 
+namespace posix {
+
+unsigned startServiceTimer(unsigned delayMs, MmTimerProc proc, std::uintptr_t user) {
+    Service* s = service();
+    return s ? s->add(delayMs, proc, user) : 0;
+}
+
+}  // namespace posix
+
 unsigned mmTimerSet(unsigned delayMs, MmTimerProc proc, std::uintptr_t user) {
     if (!proc)
         return 0;
-    return service().add(delayMs, proc, user);
+    return sys().startTimer(delayMs, proc, user);
 }
 
 void mmTimerKill(unsigned id) {
-    if (id != 0)
-        service().remove(id);
+    // No service means no timer was ever started: nothing to cancel.
+    Service* s = id != 0 ? g_service.load(std::memory_order_acquire) : nullptr;
+    if (s)
+        s->remove(id);
 }
 
 }  // namespace platform

@@ -9,6 +9,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "platform/mmtimer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,6 +21,10 @@ namespace posix {
 /// Reads the file at `path` (a /proc file) into `out`, stopping once `limit` bytes are in;
 /// false when it cannot be opened. A read error ends the text early.
 bool readProcFile(const std::string& path, std::string& out, std::size_t limit = SIZE_MAX);
+
+/// Adds a timer to the timer-service thread, starting the thread with the first timer; 0 when
+/// the thread cannot be started. The table's startTimer entry.
+unsigned startServiceTimer(unsigned delayMs, MmTimerProc proc, std::uintptr_t user);
 
 }  // namespace posix
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include "platform/vmem.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/syscalls.h"
 
 #include <atomic>
 #include <cstdint>
@@ -43,11 +44,9 @@ void* mapLoose(Arena& a, std::size_t bytes) {
     int n = a.looseCount.load(std::memory_order_relaxed);
     if (n >= kMaxLooseRegions)
         return nullptr;
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) {
-        setLastError(errno, "mmap");
+    void* p = sys().reserveMemory(bytes, true);
+    if (!p)
         return nullptr;
-    }
     a.looseBase[n] = reinterpret_cast<std::uintptr_t>(p);
     a.looseSize[n] = bytes;
     a.looseCount.store(n + 1, std::memory_order_release);
@@ -61,14 +60,10 @@ void* mapChunk(std::size_t bytes) {
     std::lock_guard<std::mutex> guard(a.mutex);
     if (!a.tried) {
         a.tried = true;
-        void* p = mmap(nullptr, kArenaBytes, PROT_NONE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (p != MAP_FAILED) {
+        if (void* p = sys().reserveMemory(kArenaBytes, false)) {
             a.base = reinterpret_cast<std::uintptr_t>(p);
             a.reserved = kArenaBytes;
             a.committedEnd.store(a.base, std::memory_order_release);
-        } else {
-            setLastError(errno, "mmap");
         }
     }
     const long page = sysconf(_SC_PAGESIZE);
@@ -76,12 +71,11 @@ void* mapChunk(std::size_t bytes) {
     const std::uintptr_t end = a.committedEnd.load(std::memory_order_relaxed);
     if (a.reserved != 0 && end + rounded <= a.base + a.reserved) {
         void* p = reinterpret_cast<void*>(end);
-        if (mprotect(p, rounded, PROT_READ | PROT_WRITE) == 0) {
+        if (sys().commitMemory(p, rounded)) {
             // Fresh anonymous pages read as zero.
             a.committedEnd.store(end + rounded, std::memory_order_release);
             return p;
         }
-        setLastError(errno, "mprotect");
     }
     return mapLoose(a, rounded);
 }

@@ -1,6 +1,7 @@
 // Pool chunks from VirtualAlloc, the readability probe from IsBadReadPtr, and _msize.
 #include "platform/vmem.h"
 #include "platform/error.h"
+#include "platform/syscalls.h"
 #include "platform/win32/win32_support.h"
 
 #include <malloc.h>
@@ -8,11 +9,7 @@
 namespace platform {
 
 void* mapChunk(std::size_t bytes) {
-    // Committed pages from VirtualAlloc are zero-filled.
-    void* p = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (!p)
-        setLastError(static_cast<int>(GetLastError()), "VirtualAlloc");
-    return p;
+    return sys().reserveMemory(bytes, true);
 }
 
 bool probeReadable(const void* p, std::size_t bytes) { return IsBadReadPtr(p, bytes) == FALSE; }

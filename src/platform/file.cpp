@@ -1,0 +1,265 @@
+// File operations shared by both backends, built on the system-call table: the retries of
+// interrupted calls, whole transfers out of short ones, whole-file reading and the replacing
+// whole-file writer.
+#include "platform/file.h"
+#include "platform/error.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/syscalls.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace platform {
+
+namespace {
+
+bool interrupted() { return isInterrupted(lastError().code); }
+
+// Writes everything or fails; a write that makes no progress is a failure too (a full disk
+// that the system reports as a zero-byte write).
+bool writeAll(FileHandle file, const char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const long long n = sys().write(file, data + done, size - done);
+        if (n < 0) {
+            if (interrupted())
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            setLastError(nativeError(Fault::NoSpace), "write");
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The folder part of a path, up to and including its last separator ("" when it has none).
+std::u16string folderOf(const char16_t* path) {
+    const std::u16string p = path;
+    const std::size_t cut = p.find_last_of(kPathSeparator == u'\\' ? u"\\/" : u"/");
+    return cut == std::u16string::npos ? std::u16string() : p.substr(0, cut + 1);
+}
+
+// A name in `folder` that no other writer is likely to pick: the process id, a counter and
+// the clock's low bits, so a planted file of a predictable name does not block the writer
+// (and could not redirect it anyway: the file is created exclusively).
+std::u16string temporaryName(const std::u16string& folder, const char16_t* path, unsigned attempt) {
+    static std::uint32_t counter = 0;
+    const std::uint64_t mix = (static_cast<std::uint64_t>(currentProcessId()) << 32) ^
+                              (reinterpret_cast<std::uintptr_t>(&counter) >> 4) ^
+                              static_cast<std::uint64_t>(perfCounter()) ^
+                              (static_cast<std::uint64_t>(++counter) << 20) ^ attempt;
+    std::u16string name = folder;
+    const std::u16string full = path;
+    name += full.substr(folder.size());
+    name += u".tmp";
+    for (int shift = 60; shift >= 0; shift -= 4)
+        name += u"0123456789abcdef"[(mix >> shift) & 15];
+    return name;
+}
+
+}  // namespace
+
+FileHandle fileOpen(const char16_t* path, FileAccess access) {
+    for (;;) {
+        const FileHandle f = sys().open(path, access);
+        if (f != kNoFile || !interrupted())
+            return f;
+    }
+}
+
+long long fileWrite(FileHandle file, const void* data, std::size_t size) {
+    return writeAll(file, static_cast<const char*>(data), size) ? static_cast<long long>(size)
+                                                                 : -1;
+}
+
+long long fileRead(FileHandle file, void* data, std::size_t size) {
+    for (;;) {
+        const long long n = sys().read(file, data, size);
+        if (n >= 0 || !interrupted())
+            return n;
+    }
+}
+
+bool fileSeek(FileHandle file, long long offset) { return sys().seek(file, offset); }
+
+bool fileStatus(FileHandle file, FileStatus& out) {
+    out = FileStatus();
+    return sys().status(file, out);
+}
+
+long long fileSize(FileHandle file) {
+    FileStatus st;
+    return fileStatus(file, st) ? st.size : -1;
+}
+
+void fileClose(FileHandle file) {
+    if (file != kNoFile)
+        sys().close(file);
+}
+
+bool fileFlush(FileHandle file) { return sys().flush(file); }
+
+bool fileResize(FileHandle file, long long size) { return sys().resize(file, size); }
+
+bool fileReadable(const char16_t* path) {
+    const FileHandle f = fileOpen(path, FileAccess::Read);
+    fileClose(f);
+    return f != kNoFile;
+}
+
+void* allocBuffer(std::size_t bytes) { return sys().allocate(bytes); }
+
+void freeBuffer(void* buffer) { std::free(buffer); }
+
+bool mapFileRead(const char16_t* path, FileView& view) {
+    view = FileView();
+    const FileHandle f = fileOpen(path, FileAccess::Read);
+    if (f == kNoFile)
+        return false;
+    FileStatus st;
+    const bool mappable = fileStatus(f, st) && st.regular && st.size > 0 &&
+                          static_cast<unsigned long long>(st.size) <= SIZE_MAX;
+    const void* data = mappable ? sys().mapView(f, static_cast<std::size_t>(st.size)) : nullptr;
+    fileClose(f);  // the mapping keeps the file
+    if (!data)
+        return false;
+    view.data = static_cast<const char*>(data);
+    view.size = st.size;
+    return true;
+}
+
+void unmapFile(FileView& view) {
+    unmapView(view.data, static_cast<std::size_t>(view.size));
+    view = FileView();
+}
+
+void FileContents::release() {
+    if (m_mapped)
+        unmapView(m_data, static_cast<std::size_t>(m_size));
+    else
+        freeBuffer(const_cast<char*>(m_data));
+    m_data = nullptr;
+    m_size = 0;
+    m_mapped = false;
+}
+
+FileResult FileContents::load(const char16_t* path, long long maxBytes) {
+    release();
+    const FileHandle f = fileOpen(path, FileAccess::Read);
+    if (f == kNoFile)
+        return FileResult::OpenFailed;
+    FileStatus st;
+    FileResult result = FileResult::Ok;
+    if (!fileStatus(f, st))
+        result = FileResult::ReadFailed;
+    else if (!st.regular)
+        result = FileResult::NotRegular;
+    else if (st.size > maxBytes || static_cast<unsigned long long>(st.size) >= SIZE_MAX)
+        result = FileResult::TooLarge;
+    m_size = result == FileResult::TooLarge ? st.size : 0;
+    if (result != FileResult::Ok || st.size == 0) {
+        fileClose(f);
+        return result;
+    }
+    const std::size_t size = static_cast<std::size_t>(st.size);
+    // A mapping spares copying the bytes; a file system that cannot map gets one read.
+    if (const void* view = sys().mapView(f, size)) {
+        m_data = static_cast<const char*>(view);
+        m_size = st.size;
+        m_mapped = true;
+        fileClose(f);
+        return FileResult::Ok;
+    }
+    char* buffer = static_cast<char*>(allocBuffer(size));
+    if (!buffer) {
+        fileClose(f);
+        return FileResult::NoMemory;
+    }
+    // The file may shrink while it is read: keep what is there.
+    std::size_t done = 0;
+    while (done < size) {
+        const long long n = fileRead(f, buffer + done, size - done);
+        if (n < 0) {
+            freeBuffer(buffer);
+            fileClose(f);
+            return FileResult::ReadFailed;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    fileClose(f);
+    m_data = buffer;
+    m_size = static_cast<long long>(done);
+    return FileResult::Ok;
+}
+
+FileResult replaceFile(const char16_t* path, const void* data, std::size_t size, bool* inPlace) {
+    if (inPlace)
+        *inPlace = false;
+    if (!path || !*path) {
+        setLastError(nativeError(Fault::AccessDenied), "open");
+        return FileResult::OpenFailed;
+    }
+    // The old file's kind and permission bits; a folder, FIFO or device is never replaced.
+    FileStatus old;
+    bool exists = false;
+    const FileHandle current = fileOpen(path, FileAccess::Read);
+    if (current != kNoFile) {
+        exists = fileStatus(current, old);
+        fileClose(current);
+        if (exists && !old.regular)
+            return FileResult::NotRegular;
+    }
+    const char* bytes = static_cast<const char*>(data);
+    const std::u16string folder = folderOf(path);
+    FileHandle temp = kNoFile;
+    std::u16string tempPath;
+    for (unsigned attempt = 0; attempt < 8 && temp == kNoFile; ++attempt) {
+        tempPath = temporaryName(folder, path, attempt);
+        temp = fileOpen(tempPath.c_str(), FileAccess::CreateNew);
+        if (temp == kNoFile && !pathExists(tempPath.c_str()))
+            break;  // not a name clash: the folder takes no new file
+    }
+    if (temp == kNoFile) {
+        const Error refused = lastError();
+        // The folder takes no new file (read-only folder, quota): rewrite an existing file in
+        // place as the last resort.
+        const FileHandle f = exists ? fileOpen(path, FileAccess::WriteExisting) : kNoFile;
+        if (f == kNoFile) {
+            setLastError(refused.code, refused.call);
+            return FileResult::OpenFailed;
+        }
+        if (inPlace)
+            *inPlace = true;
+        FileStatus st;
+        const bool ok = fileStatus(f, st) && st.regular && writeAll(f, bytes, size) &&
+                        fileResize(f, static_cast<long long>(size)) && fileFlush(f);
+        fileClose(f);
+        return ok ? FileResult::Ok : FileResult::WriteFailed;
+    }
+    bool ok = writeAll(temp, bytes, size) && (!exists || setFileMode(temp, old.mode)) &&
+              fileFlush(temp);
+    const Error writeError = lastError();
+    if (!sys().close(temp) && ok) {
+        ok = false;  // a deferred write error (network file systems report it at close)
+    } else if (!ok) {
+        setLastError(writeError.code, writeError.call);
+    }
+    if (ok && !sys().rename(tempPath.c_str(), path))
+        ok = false;
+    if (!ok) {
+        const Error e = lastError();
+        deleteFile(tempPath.c_str());
+        setLastError(e.code, e.call);
+        return FileResult::WriteFailed;
+    }
+    return FileResult::Ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,197 @@
+// The POSIX entries of the system-call table: one system call each, the error left in
+// lastError (and errno). Paths reach the kernel as UTF-8.
+#include "platform/syscalls.h"
+#include "platform/error.h"
+#include "platform/posix/posix_support.h"
+#include "platform/utf8.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+namespace platform {
+
+namespace {
+
+bool fail(const char* call) {
+    setLastError(errno, call);
+    return false;
+}
+
+FileHandle sysOpen(const char16_t* path, FileAccess access) {
+    const std::string p = toUtf8(path);
+    if (p.empty()) {
+        errno = ENOENT;
+        fail("open");
+        return kNoFile;
+    }
+    // Non-blocking: opening a FIFO or a terminal must not wait for the other side. It changes
+    // nothing for regular files, the only kind the library reads or writes.
+    int flags = O_CLOEXEC | O_NONBLOCK;
+    mode_t mode = 0666;
+    switch (access) {
+    case FileAccess::Read: flags |= O_RDONLY; break;
+    case FileAccess::Append: flags |= O_RDWR | O_CREAT | O_APPEND; break;
+    case FileAccess::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case FileAccess::CreateKeepExclusive: flags |= O_WRONLY | O_CREAT; break;
+    case FileAccess::CreateNew:
+        flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+        mode = 0600;
+        break;
+    case FileAccess::WriteExisting: flags |= O_WRONLY | O_NOFOLLOW; break;
+    }
+    const int fd = ::open(p.c_str(), flags, mode);
+    if (fd < 0) {
+        fail("open");
+        return kNoFile;
+    }
+    if (access == FileAccess::CreateKeepExclusive && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Another opener holds it: the exclusive open fails, as a sharing violation would.
+        fail("flock");
+        ::close(fd);
+        return kNoFile;
+    }
+    return fd;
+}
+
+long long sysRead(FileHandle file, void* data, std::size_t size) {
+    const ssize_t n = ::read(static_cast<int>(file), data, size);
+    if (n < 0)
+        fail("read");
+    return n;
+}
+
+long long sysWrite(FileHandle file, const void* data, std::size_t size) {
+    const ssize_t n = ::write(static_cast<int>(file), data, size);
+    if (n < 0)
+        fail("write");
+    return n;
+}
+
+bool sysSeek(FileHandle file, long long offset) {
+    return ::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) >= 0 ||
+           fail("lseek");
+}
+
+bool sysStatus(FileHandle file, FileStatus& out) {
+    struct stat st;
+    if (::fstat(static_cast<int>(file), &st) != 0)
+        return fail("fstat");
+    out.size = static_cast<long long>(st.st_size);
+    out.regular = S_ISREG(st.st_mode);
+    out.directory = S_ISDIR(st.st_mode);
+    out.mode = static_cast<unsigned>(st.st_mode & 07777);
+    return true;
+}
+
+bool sysFlush(FileHandle file) { return ::fsync(static_cast<int>(file)) == 0 || fail("fsync"); }
+
+bool sysResize(FileHandle file, long long size) {
+    return ::ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0 || fail("ftruncate");
+}
+
+bool sysRename(const char16_t* from, const char16_t* to) {
+    return ::rename(toUtf8(from).c_str(), toUtf8(to).c_str()) == 0 || fail("rename");
+}
+
+bool sysClose(FileHandle file) { return ::close(static_cast<int>(file)) == 0 || fail("close"); }
+
+bool sysMakeDirectory(const char16_t* path) {
+    return ::mkdir(toUtf8(path).c_str(), 0777) == 0 || fail("mkdir");
+}
+
+const void* sysMapView(FileHandle file, std::size_t bytes) {
+    void* p = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, static_cast<int>(file), 0);
+    if (p == MAP_FAILED) {
+        fail("mmap");
+        return nullptr;
+    }
+    return p;
+}
+
+struct ThreadStart {
+    ThreadMain main;
+    void* arg;
+};
+
+void* threadTrampoline(void* start) {
+    const ThreadStart s = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    s.main(s.arg);
+    return nullptr;
+}
+
+bool sysCreateThread(ThreadMain main, void* arg) {
+    ThreadStart* start = new (std::nothrow) ThreadStart{main, arg};
+    if (!start) {
+        errno = ENOMEM;
+        return fail("pthread_create");
+    }
+    pthread_t thread;
+    const int rc = ::pthread_create(&thread, nullptr, threadTrampoline, start);
+    if (rc != 0) {
+        delete start;
+        errno = rc;
+        return fail("pthread_create");
+    }
+    ::pthread_detach(thread);
+    return true;
+}
+
+void* sysReserveMemory(std::size_t bytes, bool commit) {
+    const int prot = commit ? PROT_READ | PROT_WRITE : PROT_NONE;
+    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (commit ? 0 : MAP_NORESERVE);
+    void* p = ::mmap(nullptr, bytes, prot, flags, -1, 0);
+    if (p == MAP_FAILED) {
+        fail("mmap");
+        return nullptr;
+    }
+    return p;
+}
+
+bool sysCommitMemory(void* at, std::size_t bytes) {
+    return ::mprotect(at, bytes, PROT_READ | PROT_WRITE) == 0 || fail("mprotect");
+}
+
+void* sysAllocate(std::size_t bytes) {
+    void* p = std::malloc(bytes ? bytes : 1);
+    if (!p) {
+        errno = ENOMEM;
+        fail("malloc");
+    }
+    return p;
+}
+
+const SysCalls kSystemCalls = {
+    sysOpen, sysRead, sysWrite, sysSeek, sysStatus, sysFlush, sysResize, sysRename, sysClose,
+    sysMakeDirectory, sysMapView, sysCreateThread, posix::startServiceTimer, sysReserveMemory,
+    sysCommitMemory, sysAllocate,
+};
+
+}  // namespace
+
+const SysCalls& systemCalls() { return kSystemCalls; }
+
+void unmapView(const void* view, std::size_t bytes) {
+    if (view)
+        ::munmap(const_cast<void*>(view), bytes);
+}
+
+int nativeError(Fault fault) {
+    switch (fault) {
+    case Fault::NoSpace: return ENOSPC;
+    case Fault::IoError: return EIO;
+    case Fault::Interrupted: return EINTR;
+    case Fault::NoMemory: return ENOMEM;
+    case Fault::TryAgain: return EAGAIN;
+    case Fault::AccessDenied: return EACCES;
+    case Fault::Short: return 0;
+    case Fault::NotRegular: return ENODEV;
+    }
+    return EIO;
+}
+
+bool isInterrupted(int code) { return code == EINTR; }
+
+}  // namespace platform

@@ -1,0 +1,126 @@
+// The system operations that can fail on a user's machine, in one replaceable table.
+//
+// Both backends route the calls that a full disk, a memory limit, a process limit or an odd
+// file type can make fail through this table: file open / read / write / seek / status /
+// flush / resize / rename / close, folder creation, file mapping, thread and timer creation,
+// address-space reservation and commitment, and the large buffers the library allocates (file
+// buffers, the XML index). Each entry makes exactly one system call (no retries, no loops):
+// the code above the table retries interrupted calls, finishes short transfers and turns the
+// rest into results. The table starts as the backend's own functions and has the same entries
+// and signatures on every backend.
+//
+// Tests drive the failure branches by scripting a fault for the Nth call of an operation:
+//
+//     platform::ScopedFault full({platform::SysOp::Write, platform::Fault::NoSpace, 2});
+//     EXPECT_FALSE(doc.Save(path));      // the second write fails with "no space"
+//
+// or by replacing an entry of sys() with a function of their own. Either way the table is put
+// back when the ScopedFault ends (clearFaults() restores every entry). Scripting and replacing
+// entries is meant for tests: do it while no other thread is inside the library's file,
+// mapping or thread operations.
+#ifndef NXUTIL_PLATFORM_SYSCALLS_H
+#define NXUTIL_PLATFORM_SYSCALLS_H
+
+#include "platform/file.h"
+#include "platform/mmtimer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+namespace platform {
+
+/// The entry a new thread of the platform layer runs.
+typedef void (*ThreadMain)(void* arg);
+
+/// One entry per operation. A failing entry returns its failure value (kNoFile, -1, false, 0 or
+/// null) and records the native error with setLastError.
+struct SysCalls {
+    FileHandle (*open)(const char16_t* path, FileAccess access);
+    long long (*read)(FileHandle file, void* data, std::size_t size);  ///< may be short; 0 at end
+    long long (*write)(FileHandle file, const void* data, std::size_t size);  ///< may be short
+    bool (*seek)(FileHandle file, long long offset);
+    bool (*status)(FileHandle file, FileStatus& out);
+    bool (*flush)(FileHandle file);  ///< to the disk: fsync, FlushFileBuffers
+    bool (*resize)(FileHandle file, long long size);
+    bool (*rename)(const char16_t* from, const char16_t* to);  ///< replaces an existing target
+    bool (*close)(FileHandle file);
+    /// Creates one folder (Win32: with its missing parents); false when it exists already.
+    bool (*makeDirectory)(const char16_t* path);
+    /// A read-only view of the first `bytes` bytes of an open file; unmapView releases it.
+    const void* (*mapView)(FileHandle file, std::size_t bytes);
+    bool (*createThread)(ThreadMain main, void* arg);  ///< a detached thread
+    /// Starts a periodic multimedia timer (the timer service's thread, or timeSetEvent).
+    unsigned (*startTimer)(unsigned delayMs, MmTimerProc proc, std::uintptr_t user);
+    /// Address space, no access (POSIX) or committed read-write (Win32, and POSIX when `commit`).
+    void* (*reserveMemory)(std::size_t bytes, bool commit);
+    bool (*commitMemory)(void* at, std::size_t bytes);  ///< makes reserved pages read-write
+    void* (*allocate)(std::size_t bytes);  ///< a large buffer; released with freeBuffer
+};
+
+/// The table in use.
+SysCalls& sys();
+/// The backend's own functions, for restoring an entry by hand.
+const SysCalls& systemCalls();
+
+/// Releases a view made by the mapView entry (no fault can be scripted for it).
+void unmapView(const void* view, std::size_t bytes);
+
+/// The operations of the table, for scripting faults.
+enum class SysOp : unsigned {
+    Open, Read, Write, Seek, Status, Flush, Resize, Rename, Close, MakeDirectory, MapView,
+    CreateThread, StartTimer, ReserveMemory, CommitMemory, Allocate,
+    Count
+};
+/// "open", "write", ...: the operation's name as lastError() reports it for a scripted fault.
+const char* sysOpName(SysOp op);
+
+/// The faults a script can make an operation meet, named portably; the backend supplies the
+/// native error number (ENOSPC, ERROR_DISK_FULL, ...).
+enum class Fault {
+    NoSpace,      ///< the disk is full
+    IoError,      ///< a device error
+    Interrupted,  ///< a signal interrupted the call (callers retry)
+    NoMemory,     ///< no memory or address space
+    TryAgain,     ///< a resource limit, e.g. the user's process limit for threads
+    AccessDenied, ///< permissions, a read-only folder
+    Short,        ///< read or write: transfers at most `shortBytes` bytes, then succeeds
+    NotRegular,   ///< status: reports the file as neither regular nor a folder (a FIFO, a device)
+};
+/// The native error number a fault records: errno on POSIX, a Win32 error code on Windows.
+int nativeError(Fault fault);
+/// True when `code` means "interrupted, try again" on this backend.
+bool isInterrupted(int code);
+
+/// A fault for the calls `nth`, `nth + 1`, ... `nth + times - 1` of `op`, counted from the
+/// moment it is scripted (times 0: every call from the nth on).
+struct FaultScript {
+    SysOp op;
+    Fault fault;
+    unsigned nth = 1;
+    unsigned times = 1;
+    std::size_t shortBytes = 0;
+};
+/// Adds a fault (one per operation: scripting an operation again replaces its fault).
+void scriptFault(const FaultScript& script);
+/// How many calls scripted faults have failed or shortened since the last clearFaults.
+unsigned faultsFired();
+/// Removes every scripted fault and puts every entry of the table back to the backend's own.
+void clearFaults();
+
+/// Scripts faults for its lifetime.
+class ScopedFault {
+public:
+    explicit ScopedFault(const FaultScript& script) { scriptFault(script); }
+    ScopedFault(std::initializer_list<FaultScript> scripts) {
+        for (const FaultScript& s : scripts)
+            scriptFault(s);
+    }
+    ~ScopedFault() { clearFaults(); }
+    ScopedFault(const ScopedFault&) = delete;
+    ScopedFault& operator=(const ScopedFault&) = delete;
+};
+
+}  // namespace platform
+
+#endif
