@@ -14,6 +14,9 @@ struct Error {
 Error lastError();
 /// Records a failure; backends call it right after a failed OS call.
 void setLastError(int code, const char* call);
+/// The errno value closest to a native error number (the same number on POSIX), for the
+/// messages of the C runtime's strerror.
+int errnoOf(int nativeCode);
 
 }  // namespace platform
 

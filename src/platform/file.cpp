@@ -112,7 +112,9 @@ bool fileReadable(const char16_t* path) {
     return f != kNoFile;
 }
 
-void* allocBuffer(std::size_t bytes) { return sys().allocate(bytes); }
+void* allocBuffer(std::size_t bytes) { return sys().allocate(nullptr, bytes); }
+
+void* resizeBuffer(void* buffer, std::size_t bytes) { return sys().allocate(buffer, bytes); }
 
 void freeBuffer(void* buffer) { std::free(buffer); }
 

@@ -63,6 +63,8 @@ bool fileResize(FileHandle file, long long size);
 /// A buffer from the heap for large data (file contents, indexes): null when there is no
 /// memory, never an exception. Released with freeBuffer.
 void* allocBuffer(std::size_t bytes);
+/// Resizes a buffer as realloc does: null (and `buffer` untouched) when there is no memory.
+void* resizeBuffer(void* buffer, std::size_t bytes);
 void freeBuffer(void* buffer);
 
 /// Why a whole-file read or write did not happen.

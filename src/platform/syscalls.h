@@ -55,7 +55,9 @@ struct SysCalls {
     /// Address space, no access (POSIX) or committed read-write (Win32, and POSIX when `commit`).
     void* (*reserveMemory)(std::size_t bytes, bool commit);
     bool (*commitMemory)(void* at, std::size_t bytes);  ///< makes reserved pages read-write
-    void* (*allocate)(std::size_t bytes);  ///< a large buffer; released with freeBuffer
+    /// A large buffer, or `old` resized as realloc does (unchanged on failure); freeBuffer
+    /// releases it.
+    void* (*allocate)(void* old, std::size_t bytes);
 };
 
 /// The table in use.

@@ -1,12 +1,26 @@
 // Whole-document input and output: UTF-8 files (no byte-order mark) read and written in one
 // block, and the document-level operations built on them.
 #include "xml/xml_internal.h"
+#include "platform/error.h"
 #include "platform/file.h"
 #include "text/format.h"
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
+#include <climits>
+#include <new>
+
+namespace {
+
+// The largest file a document holds: its text is indexed with int offsets, and one byte of
+// UTF-8 makes at most one UTF-16 unit. A 32-bit process meets the string's own limit (about
+// 1 GiB of UTF-16) and its address space first.
+long long maxDocumentBytes(const std::u16string& text) {
+    const unsigned long long units = text.max_size() - 1;
+    return static_cast<long long>(units < INT_MAX ? units : INT_MAX);
+}
+
+}  // namespace
 
 std::u16string CMarkup::x_GetLastError() {
     const char* message = std::strerror(errno);
@@ -22,48 +36,46 @@ std::u16string CMarkup::x_GetLastError() {
 
 bool CMarkup::ReadTextFile(MCD_CSTR fileName, std::u16string& docString,
                            std::u16string* resultOut, int* docFlagsInOut) {
-    std::FILE* f = platform::openFile(fileName.pcsz, "rb");
-    if (!f) {
-        if (resultOut)
-            *resultOut = x_GetLastError();
+    const long long limit = maxDocumentBytes(docString);
+    platform::FileContents file;
+    const platform::FileResult read = file.load(fileName.pcsz, limit);
+    if (read != platform::FileResult::Ok) {
+        // Nothing is read from a folder, FIFO or device, nor from a file the document cannot
+        // hold; the caller's text stays as it was.
+        if (resultOut) {
+            if (read == platform::FileResult::NotRegular)
+                *resultOut = u"Not a regular file";
+            else if (read == platform::FileResult::TooLarge)
+                *resultOut = nxFormatString(u"File of %I64d bytes is over the limit of %I64d bytes",
+                                            file.size(), limit);
+            else if (read == platform::FileResult::NoMemory)
+                *resultOut = x_NoMemoryText();
+            else
+                *resultOut = x_PlatformErrorText();
+        }
         return false;
     }
     const int flags = docFlagsInOut ? *docFlagsInOut : 0;
-    docString.clear();
-    std::fseek(f, 0, SEEK_END);
-    long size = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    if (size < 0)
-        size = 0;
+    const int size = static_cast<int>(file.size());
     int units = 0;
-    if (size > 0) {
-        // The bytes come from a mapping of the file when one can be made (no copy, no buffer
-        // to fill), otherwise from one read into a buffer.
-        platform::FileView view;
-        std::unique_ptr<char[]> buffer;
-        const char* bytes;
-        int got;
-        if (platform::mapFileRead(fileName.pcsz, view) && view.size >= size) {
-            bytes = view.data;
-            got = static_cast<int>(size);
-        } else {
-            platform::unmapFile(view);
-            buffer.reset(new char[static_cast<std::size_t>(size)]);
-            bytes = buffer.get();
-            got = nxxml::toInt(std::fread(buffer.get(), 1, static_cast<std::size_t>(size), f));
+    try {
+        docString.clear();
+        if (size > 0) {
+            units = UTF8To16(nullptr, file.data(), size);
+            if (units > 0) {
+                // The string's own terminator slot takes the zero a converted zero byte stores.
+                docString.resize(static_cast<std::size_t>(units));
+                UTF8To16(&docString[0], file.data(), size);
+            }
         }
-        units = UTF8To16(nullptr, bytes, got);
-        if (units > 0) {
-            // The string's own terminator slot takes the zero a converted zero byte stores.
-            docString.resize(static_cast<std::size_t>(units));
-            UTF8To16(&docString[0], bytes, got);
-        }
-        platform::unmapFile(view);
+    } catch (const std::bad_alloc&) {
+        docString.clear();
+        if (resultOut)
+            *resultOut = x_NoMemoryText();
+        return false;
     }
     if (resultOut)
-        *resultOut = nxFormatString(u"%s%d bytes to %d wide chars", u"", static_cast<int>(size),
-                                    units);
-    std::fclose(f);
+        *resultOut = nxFormatString(u"%s%d bytes to %d wide chars", u"", size, units);
     if (docFlagsInOut)
         *docFlagsInOut = flags;
     return true;
@@ -71,41 +83,75 @@ bool CMarkup::ReadTextFile(MCD_CSTR fileName, std::u16string& docString,
 
 bool CMarkup::WriteTextFile(MCD_CSTR fileName, std::u16string& docString,
                             std::u16string* resultOut, int* docFlagsInOut) {
-    std::FILE* f = platform::openFile(fileName.pcsz, "wb");
-    if (!f) {
+    const int flags = docFlagsInOut ? *docFlagsInOut : 0;
+    const int bytes = docString.empty() ? 0 : UTF16To8(nullptr, docString.c_str(), 0);
+    char* buffer = static_cast<char*>(platform::allocBuffer(static_cast<std::size_t>(bytes) + 1));
+    if (!buffer) {
         if (resultOut)
-            *resultOut = x_GetLastError();
+            *resultOut = x_NoMemoryText();
         return false;
     }
-    const int flags = docFlagsInOut ? *docFlagsInOut : 0;
-    bool ok = true;
-    int bytes = 0;
-    if (!docString.empty()) {
-        bytes = UTF16To8(nullptr, docString.c_str(), 0);
-        std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(bytes) + 1]);
-        UTF16To8(buffer.get(), docString.c_str(), bytes + 1);
-        ok = std::fwrite(buffer.get(), 1, static_cast<std::size_t>(bytes), f) ==
-             static_cast<std::size_t>(bytes);
-    }
-    // Buffered bytes reach the file at close; a failure there is a failed write too.
-    if (std::fclose(f) != 0)
-        ok = false;
+    if (bytes > 0)
+        UTF16To8(buffer, docString.c_str(), bytes + 1);
+    // The old file stays whole until the new one is complete on the disk.
+    const platform::FileResult written =
+        platform::replaceFile(fileName.pcsz, buffer, static_cast<std::size_t>(bytes));
+    platform::freeBuffer(buffer);
+    const bool ok = written == platform::FileResult::Ok;
     if (resultOut) {
         if (ok)
             *resultOut = nxFormatString(u"%d wide chars to %s%d bytes",
                                         nxxml::toInt(docString.size()), u"", bytes);
+        else if (written == platform::FileResult::NotRegular)
+            *resultOut = u"Not a regular file";
         else
-            *resultOut = x_GetLastError();
+            *resultOut = x_PlatformErrorText();
     }
     if (docFlagsInOut)
         *docFlagsInOut = flags;
     return ok;
 }
 
+std::u16string CMarkup::x_NoMemoryText() {
+    errno = ENOMEM;
+    return x_GetLastError();
+}
+
+std::u16string CMarkup::x_PlatformErrorText() {
+    errno = platform::errnoOf(platform::lastError().code);
+    return x_GetLastError();
+}
+
+bool CMarkup::x_NoMemory() {
+    resultText = x_NoMemoryText();
+    return false;
+}
+
+bool CMarkup::x_ReplaceDoc(std::u16string& text, const std::u16string& report) {
+    try {
+        // The new document is parsed beside the old one, so that running out of memory leaves
+        // the old one as it was.
+        CMarkup fresh{NoParse()};
+        fresh.docFlags = docFlags;
+        fresh.docText.swap(text);
+        fresh.resultText = report;
+        const bool wellFormed = fresh.x_ParseDoc();
+        x_Swap(fresh);
+        return wellFormed;
+    } catch (const std::bad_alloc&) {
+        return x_NoMemory();
+    }
+}
+
 bool CMarkup::Load(MCD_CSTR fileName) {
-    if (!ReadTextFile(fileName, docText, &resultText, &docFlags))
+    std::u16string text;
+    std::u16string report;
+    int flags = docFlags;
+    if (!ReadTextFile(fileName, text, &report, &flags)) {
+        resultText.swap(report);
         return false;
-    return x_ParseDoc();
+    }
+    return x_ReplaceDoc(text, report);
 }
 
 bool CMarkup::Save(MCD_CSTR fileName) {
@@ -113,16 +159,22 @@ bool CMarkup::Save(MCD_CSTR fileName) {
 }
 
 bool CMarkup::SetDoc(const char16_t* doc) {
-    if (doc)
-        docText = doc;
-    else
-        docText.clear();
-    resultText.clear();
-    return x_ParseDoc();
+    std::u16string text;
+    try {
+        if (doc)
+            text = doc;
+    } catch (const std::bad_alloc&) {
+        return x_NoMemory();
+    }
+    return x_ReplaceDoc(text, std::u16string());
 }
 
 bool CMarkup::SetDoc(const std::u16string& doc) {
-    docText = doc;
-    resultText.clear();
-    return x_ParseDoc();
+    std::u16string text;
+    try {
+        text = doc;
+    } catch (const std::bad_alloc&) {
+        return x_NoMemory();
+    }
+    return x_ReplaceDoc(text, std::u16string());
 }

@@ -1,9 +1,12 @@
 // The document model of CMarkup: construction and copy, the segmented record array, linking and
 // releasing records, text splicing with offset adjustment, and named saved positions.
 #include "xml/xml_internal.h"
+#include "platform/file.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
 
 // ---- PosArray ------------------------------------------------------------------------------
 
@@ -12,8 +15,8 @@ void CMarkup::PosArray::Release() {
         return;
     const int used = size > 0 ? SegsUsed() : 0;
     for (int s = 0; s < used; ++s)
-        std::free(segs[s]);
-    std::free(segs);
+        platform::freeBuffer(segs[s]);
+    platform::freeBuffer(segs);
 }
 
 bool CMarkup::x_AllocPosArray(int newSize) {
@@ -31,34 +34,36 @@ bool CMarkup::x_AllocPosArray(int newSize) {
     }
     if (pa.segsCapacity <= targetSeg) {
         const int capacity = 2 * targetSeg + 4;
-        ElemPos** table = static_cast<ElemPos**>(std::calloc(capacity, sizeof(ElemPos*)));
+        ElemPos** table = static_cast<ElemPos**>(
+            platform::allocBuffer(sizeof(ElemPos*) * static_cast<std::size_t>(capacity)));
         if (!table)
-            std::abort();
+            throw std::bad_alloc();
+        std::memset(table, 0, sizeof(ElemPos*) * static_cast<std::size_t>(capacity));
         if (pa.segs && pa.size) {
             std::memcpy(table, pa.segs, sizeof(ElemPos*) * pa.SegsUsed());
         }
-        std::free(pa.segs);
+        platform::freeBuffer(pa.segs);
         pa.segs = table;
         pa.segsCapacity = capacity;
     }
     const int lastCount = pa.size - lastSeg * PosArray::PA_SEGSIZE;  // records in segment L
     if (targetSeg > lastSeg && lastCount < PosArray::PA_SEGSIZE) {
-        void* full = std::realloc(pa.segs[lastSeg], sizeof(ElemPos) * PosArray::PA_SEGSIZE);
+        void* full = platform::resizeBuffer(pa.segs[lastSeg], sizeof(ElemPos) * PosArray::PA_SEGSIZE);
         if (!full)
-            std::abort();
+            throw std::bad_alloc();
         pa.segs[lastSeg] = static_cast<ElemPos*>(full);
     }
     const int targetCount = newSize - targetSeg * PosArray::PA_SEGSIZE;
     if (targetSeg == lastSeg) {
         // The last, partial segment grows in place (or moves once).
-        void* grown = std::realloc(pa.segs[lastSeg], sizeof(ElemPos) * targetCount);
+        void* grown = platform::resizeBuffer(pa.segs[lastSeg], sizeof(ElemPos) * targetCount);
         if (!grown)
-            std::abort();
+            throw std::bad_alloc();
         pa.segs[lastSeg] = static_cast<ElemPos*>(grown);
     } else {
-        pa.segs[targetSeg] = static_cast<ElemPos*>(std::malloc(sizeof(ElemPos) * targetCount));
+        pa.segs[targetSeg] = static_cast<ElemPos*>(platform::allocBuffer(sizeof(ElemPos) * targetCount));
         if (!pa.segs[targetSeg])
-            std::abort();
+            throw std::bad_alloc();
     }
     pa.size = newSize;
     return true;
@@ -85,10 +90,14 @@ CMarkup::CMarkup(int flags)
     docFlags = flags;
 }
 
+CMarkup::CMarkup(NoParse)
+    : parentPos(0), mainPos(0), childPos(0), freePos(0), releasedPos(0), nodeType(0),
+      nodeOffset(0), nodeLength(0), docFlags(0) {}
+
 CMarkup::CMarkup(const CMarkup& other)
     : parentPos(0), mainPos(0), childPos(0), freePos(0), releasedPos(0), nodeType(0),
       nodeOffset(0), nodeLength(0), docFlags(0) {
-    *this = other;
+    x_CopyFrom(other);
 }
 
 CMarkup::~CMarkup() {
@@ -98,8 +107,35 @@ CMarkup::~CMarkup() {
 }
 
 CMarkup& CMarkup::operator=(const CMarkup& other) {
-    if (this == &other)
-        return *this;
+    // Copy, then swap: running out of memory half-way leaves this document as it was.
+    if (this != &other) {
+        CMarkup copy(other);
+        x_Swap(copy);
+    }
+    return *this;
+}
+
+void CMarkup::x_Swap(CMarkup& other) noexcept {
+    std::swap(parentPos, other.parentPos);
+    std::swap(mainPos, other.mainPos);
+    std::swap(childPos, other.childPos);
+    std::swap(freePos, other.freePos);
+    std::swap(releasedPos, other.releasedPos);
+    std::swap(nodeType, other.nodeType);
+    std::swap(nodeOffset, other.nodeOffset);
+    std::swap(nodeLength, other.nodeLength);
+    std::swap(docFlags, other.docFlags);
+    docText.swap(other.docText);
+    resultText.swap(other.resultText);
+    std::swap(savedPositions.table, other.savedPositions.table);
+    std::swap(positions.segs, other.positions.segs);
+    std::swap(positions.size, other.positions.size);
+    std::swap(positions.segsCapacity, other.positions.segsCapacity);
+}
+
+// Fills a document that holds nothing yet; on bad_alloc whatever was allocated belongs to the
+// members, whose destructors release it.
+void CMarkup::x_CopyFrom(const CMarkup& other) {
     parentPos = other.parentPos;
     mainPos = other.mainPos;
     childPos = other.childPos;
@@ -114,20 +150,21 @@ CMarkup& CMarkup::operator=(const CMarkup& other) {
 
     // Records: exactly as many as the source handed out (at least 8), full segments except
     // the last.
-    positions.RemoveAll();
     int newSize = other.freePos < 8 ? 8 : other.freePos;
     const int segCount = ((newSize - 1) >> PosArray::PA_SEGBITS) + 1;
-    positions.segs = static_cast<ElemPos**>(std::calloc(segCount, sizeof(ElemPos*)));
+    positions.segs = static_cast<ElemPos**>(
+        platform::allocBuffer(sizeof(ElemPos*) * static_cast<std::size_t>(segCount)));
     if (!positions.segs)
-        std::abort();
+        throw std::bad_alloc();
+    std::memset(positions.segs, 0, sizeof(ElemPos*) * static_cast<std::size_t>(segCount));
     positions.segsCapacity = segCount;
     positions.size = newSize;
     for (int s = 0; s < segCount; ++s) {
         const int count = s + 1 < segCount ? static_cast<int>(PosArray::PA_SEGSIZE)
                                            : newSize - s * PosArray::PA_SEGSIZE;
-        positions.segs[s] = static_cast<ElemPos*>(std::malloc(sizeof(ElemPos) * count));
+        positions.segs[s] = static_cast<ElemPos*>(platform::allocBuffer(sizeof(ElemPos) * count));
         if (!positions.segs[s])
-            std::abort();
+            throw std::bad_alloc();
         // The source may hold fewer records than the copy (a fresh document has size 0).
         const int srcSize = other.positions.size;
         int avail = srcSize - s * PosArray::PA_SEGSIZE;
@@ -141,7 +178,6 @@ CMarkup& CMarkup::operator=(const CMarkup& other) {
     }
 
     // Saved positions: each bucket copied as exactly its used prefix.
-    savedPositions.RemoveAll();
     if (other.savedPositions.table) {
         savedPositions.AllocMapTable();
         for (int b = 0; b < SavedPosMap::SPM_SIZE; ++b) {
@@ -165,7 +201,6 @@ CMarkup& CMarkup::operator=(const CMarkup& other) {
             savedPositions.table[b] = copy;
         }
     }
-    return *this;
 }
 
 // ---- records and links ---------------------------------------------------------------------

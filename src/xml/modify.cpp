@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <initializer_list>
+#include <new>
 #include <string_view>
 
 using namespace nxxml;
@@ -115,16 +116,24 @@ int CMarkup::x_InsertNew(int parentIndex, int& relIndex, NodePos& node) {
         text += u"\r\n";
     }
 
-    // 5. The splice; node.meta ends up holding exactly the units inserted.
+    // 5. The splice; node.meta ends up holding exactly the units inserted. Every allocation
+    // comes before the first change to the index or the text, so an edit that runs out of
+    // memory leaves the document as it was.
     int replaced = 0;
+    std::u16string name;
     if (emptyParent) {
-        ElemPos& p = ELEM(parentIndex);
-        const std::u16string name = x_GetTagName(parentIndex);
+        name = x_GetTagName(parentIndex);
         std::u16string wrapped = (flags & OPT_NO_LINES) ? u">" : u">\r\n";
         wrapped += text;
         wrapped += u"</";
         wrapped += name;
         text.swap(wrapped);
+    } else if (contentless && !(flags & OPT_REPLACE) && !(flags & OPT_NO_LINES)) {
+        text.insert(0, u"\r\n");
+    }
+    docText.reserve(docText.size() + text.size());
+    if (emptyParent) {
+        ElemPos& p = ELEM(parentIndex);
         if (p.flags & ELEM_UNENDED) {
             p.flags &= ~ELEM_UNENDED;
             at = p.StartAfter() - 1;
@@ -136,15 +145,12 @@ int CMarkup::x_InsertNew(int parentIndex, int& relIndex, NodePos& node) {
         p.SetEndTagLen(toInt(name.size()) + 3);
     } else if (flags & OPT_REPLACE) {
         replaced = ELEM(parentIndex).ContentLen();
-    } else if (contentless) {
-        if (!(flags & OPT_NO_LINES))
-            text.insert(0, u"\r\n");
     }
     x_DocChange(at, replaced, text);
     return replaced;
 }
 
-bool CMarkup::x_AddElem(const char16_t* tagName, const char16_t* value, int options) {
+bool CMarkup::x_AddElem(const char16_t* tagName, const char16_t* value, int options) try {
     if ((options & OPT_CHILD) && !mainPos)
         return false;
     const bool hasValue = value && *value;
@@ -206,6 +212,8 @@ bool CMarkup::x_AddElem(const char16_t* tagName, const char16_t* value, int opti
     else
         x_SetPos(parent, index, 0);
     return true;
+} catch (const std::bad_alloc&) {
+    return x_NoMemory();
 }
 
 bool CMarkup::x_AddElem(const char16_t* tagName, int value, int options) {
@@ -258,7 +266,7 @@ std::u16string CMarkup::x_EncodeCDATASection(const char16_t* data) {
     return out;
 }
 
-bool CMarkup::x_AddNode(int type, const char16_t* nodeText, int options) {
+bool CMarkup::x_AddNode(int type, const char16_t* nodeText, int options) try {
     if (!(type & (NODE_PROCESSING_INSTRUCTION | NODE_COMMENT | NODE_DOCUMENT_TYPE)))
         options |= OPT_NO_LINES;
     NodePos node(options);
@@ -297,9 +305,11 @@ bool CMarkup::x_AddNode(int type, const char16_t* nodeText, int options) {
     nodeOffset = node.start;
     nodeLength = node.length;
     return true;
+} catch (const std::bad_alloc&) {
+    return x_NoMemory();
 }
 
-bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, const char16_t* value) {
+bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, const char16_t* value) try {
     TokenPos token(docText.c_str(), docFlags);
     bool inInstruction = false;
     int limit;  // the tag's closing ">" (or "?>"): every change stays before it
@@ -355,6 +365,8 @@ bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, const char16_t*
         x_Adjust(index, shift, false);
     }
     return true;
+} catch (const std::bad_alloc&) {
+    return x_NoMemory();
 }
 
 bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, int value) {
@@ -362,7 +374,7 @@ bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, int value) {
     return x_SetAttrib(index, attribName, text.c_str());
 }
 
-bool CMarkup::x_SetData(int index, const char16_t* data, int options) {
+bool CMarkup::x_SetData(int index, const char16_t* data, int options) try {
     if (index == mainPos && nodeLength && nodeType != NODE_ELEMENT) {
         std::u16string text;
         if (!x_CreateNode(text, nodeType, data))
@@ -384,6 +396,8 @@ bool CMarkup::x_SetData(int index, const char16_t* data, int options) {
     e.length += shift;
     e.flags &= ~ELEM_HAS_LONE_END;
     return true;
+} catch (const std::bad_alloc&) {
+    return x_NoMemory();
 }
 
 bool CMarkup::x_SetData(int index, int value) {
@@ -391,7 +405,7 @@ bool CMarkup::x_SetData(int index, int value) {
     return x_SetData(index, text.c_str(), 0);
 }
 
-bool CMarkup::x_SetElemContent(const char16_t* content) {
+bool CMarkup::x_SetElemContent(const char16_t* content) try {
     if (!mainPos || (nodeLength && nodeType != NODE_ELEMENT) ||
         !canOpen(ELEM(mainPos), docText, mainPos))
         return false;
@@ -433,9 +447,11 @@ bool CMarkup::x_SetElemContent(const char16_t* content) {
     ELEM(main).length += shift;
     x_SetPos(parentPos, main, 0);
     return wellFormed;
+} catch (const std::bad_alloc&) {
+    return x_NoMemory();
 }
 
-bool CMarkup::x_AddSubDoc(const char16_t* subDoc, int options) {
+bool CMarkup::x_AddSubDoc(const char16_t* subDoc, int options) try {
     if ((options & OPT_CHILD) && !mainPos)
         return false;
     int parent;
@@ -494,6 +510,8 @@ bool CMarkup::x_AddSubDoc(const char16_t* subDoc, int options) {
     else
         x_SetPos(parent, first, 0);
     return wellFormed;
+} catch (const std::bad_alloc&) {
+    return x_NoMemory();
 }
 
 int CMarkup::x_RemoveElem(int index) {
@@ -510,20 +528,24 @@ int CMarkup::x_RemoveElem(int index) {
     return prev;
 }
 
-bool CMarkup::RemoveElem() {
+bool CMarkup::RemoveElem() try {
     if (!mainPos || nodeType != NODE_ELEMENT)
         return false;
     const int prev = x_RemoveElem(mainPos);
     x_SetPos(parentPos, prev, 0);
     return true;
+} catch (const std::bad_alloc&) {
+    return x_NoMemory();
 }
 
-bool CMarkup::RemoveChildElem() {
+bool CMarkup::RemoveChildElem() try {
     if (!childPos)
         return false;
     const int prev = x_RemoveElem(childPos);
     x_SetPos(parentPos, mainPos, prev);
     return true;
+} catch (const std::bad_alloc&) {
+    return x_NoMemory();
 }
 
 void CMarkup::x_RemoveNode(int parentIndex, int& index, int& type, int& offset, int& length) {
@@ -603,7 +625,7 @@ void CMarkup::x_RemoveNode(int parentIndex, int& index, int& type, int& offset, 
     }
 }
 
-bool CMarkup::RemoveNode() {
+bool CMarkup::RemoveNode() try {
     const bool element = nodeType == NODE_ELEMENT && mainPos;
     if (!element && !(nodeLength && nodeType != NODE_ELEMENT))
         return false;
@@ -618,4 +640,6 @@ bool CMarkup::RemoveNode() {
     nodeOffset = offset;
     nodeLength = length;
     return true;
+} catch (const std::bad_alloc&) {
+    return x_NoMemory();
 }

@@ -36,7 +36,9 @@ public:
     CMarkup(MCD_CSTR doc);
     /// An empty document with the given document flags (DOC_IGNORE_CASE and others).
     CMarkup(int flags);
-    /// A copy with its own text, records and saved positions, at the same positions.
+    /// A copy with its own text, records and saved positions, at the same positions. Like the
+    /// standard containers it holds, a copy that runs out of memory throws std::bad_alloc
+    /// (the assigned-to document is then unchanged); every other member reports a result.
     CMarkup(const CMarkup& other);
     CMarkup& operator=(const CMarkup& other);
     ~CMarkup();
@@ -412,6 +414,16 @@ protected:
     bool x_SetElemContent(const char16_t* content);
 
     static std::u16string x_GetLastError();
+    static std::u16string x_PlatformErrorText();
+    static std::u16string x_NoMemoryText();
+    /// The message of an operation that ran out of memory; returns false for the caller.
+    bool x_NoMemory();
+    /// Makes `text` the document and parses it; out of memory, the previous document stays.
+    bool x_ReplaceDoc(std::u16string& text, const std::u16string& report);
+    void x_Swap(CMarkup& other) noexcept;
+    void x_CopyFrom(const CMarkup& other);
+    struct NoParse {};
+    explicit CMarkup(NoParse);
 
     // ---- data ------------------------------------------------------------------------------
     std::u16string docText;

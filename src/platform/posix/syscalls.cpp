@@ -154,8 +154,8 @@ bool sysCommitMemory(void* at, std::size_t bytes) {
     return ::mprotect(at, bytes, PROT_READ | PROT_WRITE) == 0 || fail("mprotect");
 }
 
-void* sysAllocate(std::size_t bytes) {
-    void* p = std::malloc(bytes ? bytes : 1);
+void* sysAllocate(void* old, std::size_t bytes) {
+    void* p = std::realloc(old, bytes ? bytes : 1);
     if (!p) {
         errno = ENOMEM;
         fail("malloc");
@@ -193,5 +193,7 @@ int nativeError(Fault fault) {
 }
 
 bool isInterrupted(int code) { return code == EINTR; }
+
+int errnoOf(int nativeCode) { return nativeCode; }
 
 }  // namespace platform

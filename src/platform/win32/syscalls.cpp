@@ -8,6 +8,7 @@
 #include <process.h>
 #include <shlobj.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 
@@ -204,8 +205,8 @@ bool sysCommitMemory(void* at, std::size_t bytes) {
     return VirtualAlloc(at, bytes, MEM_COMMIT, PAGE_READWRITE) != nullptr || fail("VirtualAlloc");
 }
 
-void* sysAllocate(std::size_t bytes) {
-    void* p = std::malloc(bytes ? bytes : 1);
+void* sysAllocate(void* old, std::size_t bytes) {
+    void* p = std::realloc(old, bytes ? bytes : 1);
     if (!p)
         setLastError(ERROR_NOT_ENOUGH_MEMORY, "malloc");
     return p;
@@ -241,5 +242,29 @@ int nativeError(Fault fault) {
 }
 
 bool isInterrupted(int code) { return code == ERROR_OPERATION_ABORTED; }
+
+int errnoOf(int nativeCode) {
+    switch (nativeCode) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    case ERROR_NO_SYSTEM_RESOURCES: return EAGAIN;
+    case ERROR_OPERATION_ABORTED: return EINTR;
+    case ERROR_BAD_FILE_TYPE: return ENODEV;
+    case ERROR_DIRECTORY: return ENOTDIR;
+    default: return EIO;
+    }
+}
 
 }  // namespace platform
