@@ -8,7 +8,9 @@
 // than the worst case for the input, the size is counted first and checked against it.
 //
 // The "ANSI", "OEM" and thread code pages are UTF-8 here. Every other page goes through iconv
-// with the descriptor cached per thread (an iconv_t is not safe to share).
+// with the descriptor cached per thread (an iconv_t is not safe to share); for the double-byte
+// pages, invalid input is delimited by the pages' lead and trail byte ranges, not by where
+// iconv stops.
 //
 // Sections: UTF-8 decoding; UTF-8 encoding; iconv; the two entry points.
 #include "platform/codepage.h"
@@ -633,48 +635,91 @@ struct IconvRun {
     bool usedDefault = false;
 };
 
+// The double-byte pages: the byte ranges that begin a two-byte character and those that may
+// follow as its second byte. A lead byte makes a character only with a trail byte; on its own
+// (followed by a byte outside the trail ranges, or at the end) it is invalid.
+struct ByteRange {
+    u8 lo, hi;   // hi 0: unused
+};
+struct DoubleBytePage {
+    unsigned int cp;
+    ByteRange lead[3];
+    ByteRange trail[3];
+};
+constexpr DoubleBytePage kDoubleBytePages[] = {
+    {932, {{0x81, 0x9F}, {0xE0, 0xFC}, {}}, {{0x40, 0x7E}, {0x80, 0xFC}, {}}},
+    {936, {{0x81, 0xFE}, {}, {}}, {{0x40, 0x7E}, {0x80, 0xFE}, {}}},
+    {949, {{0x81, 0xFE}, {}, {}}, {{0x41, 0x5A}, {0x61, 0x7A}, {0x81, 0xFE}}},
+    {950, {{0x81, 0xFE}, {}, {}}, {{0x40, 0x7E}, {0xA1, 0xFE}, {}}},
+    {1361, {{0x84, 0xD3}, {0xD8, 0xDE}, {0xE0, 0xF9}}, {{0x31, 0x7E}, {0x81, 0xFE}, {}}},
+    {51936, {{0xA1, 0xFE}, {}, {}}, {{0xA1, 0xFE}, {}, {}}},
+    {51949, {{0xA1, 0xFE}, {}, {}}, {{0xA1, 0xFE}, {}, {}}},
+};
+
+const DoubleBytePage* doubleBytePage(unsigned int cp) {
+    for (const DoubleBytePage& p : kDoubleBytePages)
+        if (p.cp == cp)
+            return &p;
+    return nullptr;
+}
+
+bool inRanges(const ByteRange (&ranges)[3], u8 b) {
+    for (const ByteRange& r : ranges)
+        if (r.hi != 0 && b >= r.lo && b <= r.hi)
+            return true;
+    return false;
+}
+
+// The bytes that the character at s (n > 0 bytes left) takes, and whether it can be valid at
+// all: a lead byte and a trail byte are one character; a lead byte followed by a byte outside
+// the trail ranges is invalid and takes that byte with it unless it is ASCII, which then stands
+// on its own (a damaged character never swallows a delimiter, and a byte that could itself be
+// a lead does not pull the next character into the damage); any other byte is one character.
+std::size_t doubleByteLength(const DoubleBytePage& page, const u8* s, std::size_t n, bool* canBeValid) {
+    *canBeValid = true;
+    if (!inRanges(page.lead, s[0]))
+        return 1;
+    if (n >= 2 && inRanges(page.trail, s[1]))
+        return 2;
+    *canBeValid = false;
+    return n >= 2 && s[1] >= 0x80 ? 2 : 1;
+}
+
 // Converts the whole input with cd into out (outCap bytes) or, when out is null, only counts.
 // An input the page cannot convert fails in strict mode and is otherwise replaced by
 // `replacement`; `step` is the input's unit size (1 byte or 2 for UTF-16).
+//
+// Where iconv stops on an invalid input is not reliable enough to resume from: for some pairs a
+// double-byte converter reports the error after the pair rather than at it, and it splits a
+// pair it does not map after the lead byte, so that the trail byte could start a character
+// with the byte after it. For a double-byte page (`dbcs`) the stretch that failed is therefore
+// converted again one character at a time, the characters delimited by the page's lead and
+// trail ranges, and the first one that fails is replaced (or, in strict mode, is where the
+// valid input ends). Other pages skip one input unit at a time, never beyond the input.
 IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, std::size_t outCap,
-                  std::size_t step, bool strict, const char* replacement, std::size_t replLen) {
+                  std::size_t step, bool strict, const char* replacement, std::size_t replLen,
+                  const DoubleBytePage* dbcs = nullptr) {
     IconvRun r;
     char scratch[1024];
     char* inp = const_cast<char*>(in);
     std::size_t inLeft = inBytes;
-    // Convert the input, then flush the shift state of a stateful page (UTF-7, ISO-2022).
-    for (;;) {
+    // One iconv call on the input at inp (null: flush) into out, or into scratch when counting;
+    // the output is added to r.produced.
+    auto convert = [&](char** src, std::size_t* srcLeft, int* err) {
         char* dst = out ? out + r.produced : scratch;
         std::size_t room = out ? outCap - r.produced : sizeof scratch;
         std::size_t before = room;
-        bool flushing = inLeft == 0;
-        std::size_t rc = flushing ? iconv(cd, nullptr, nullptr, &dst, &room)
-                                  : iconv(cd, &inp, &inLeft, &dst, &room);
-        int err = errno;
+        std::size_t rc = iconv(cd, src, srcLeft, &dst, &room);
+        *err = errno;
         r.produced += before - room;
-        if (rc != static_cast<std::size_t>(-1)) {
-            if (flushing)
-                break;
-            continue;
-        }
-        if (err == E2BIG) {
-            if (out) {
-                r.error = kErrorInsufficientBuffer;
-                return r;
-            }
-            continue;
-        }
-        if (strict || (err != EILSEQ && err != EINVAL)) {
-            r.error = kErrorNoUnicodeTranslation;
-            r.consumed = inBytes - inLeft;
-            return r;
-        }
-        // Replace what iconv refused one input unit at a time (a surrogate pair the page lacks
-        // becomes two default characters, as on Windows); an incomplete tail as a whole.
-        std::size_t skip = err == EINVAL ? inLeft : step;
+        return rc != static_cast<std::size_t>(-1);
+    };
+    // Replaces `skip` input bytes by the replacement; false (with the error set) when it does
+    // not fit.
+    auto replace = [&](std::size_t skip) {
         if (out && outCap - r.produced < replLen) {
             r.error = kErrorInsufficientBuffer;
-            return r;
+            return false;
         }
         if (out)
             std::memcpy(out + r.produced, replacement, replLen);
@@ -682,6 +727,64 @@ IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, st
         r.usedDefault = true;
         inp += skip;
         inLeft -= skip;
+        return true;
+    };
+    auto stop = [&](int error) {
+        r.error = error;
+        r.consumed = inBytes - inLeft;
+        return r;
+    };
+    // Convert the input, then flush the shift state of a stateful page (UTF-7, ISO-2022).
+    for (;;) {
+        char* const start = inp;
+        const std::size_t producedAtStart = r.produced;
+        int err = 0;
+        bool flushing = inLeft == 0;
+        if (flushing ? convert(nullptr, nullptr, &err) : convert(&inp, &inLeft, &err)) {
+            if (flushing)
+                break;
+            continue;
+        }
+        if (err == E2BIG) {
+            if (out)
+                return stop(kErrorInsufficientBuffer);
+            continue;
+        }
+        if (err != EILSEQ && err != EINVAL)
+            return stop(kErrorNoUnicodeTranslation);
+        if (dbcs) {
+            // Redo the stretch from its start, one character at a time, until a character
+            // fails or the place where iconv stopped has been passed.
+            const std::size_t stoppedAt = static_cast<std::size_t>(inp - start);
+            inLeft += stoppedAt;
+            inp = start;
+            r.produced = producedAtStart;
+            while (inLeft > 0 && static_cast<std::size_t>(inp - start) <= stoppedAt) {
+                bool canBeValid = false;
+                std::size_t length = doubleByteLength(*dbcs, reinterpret_cast<const u8*>(inp), inLeft, &canBeValid);
+                char* src = inp;
+                std::size_t srcLeft = length;
+                if (canBeValid && convert(&src, &srcLeft, &err)) {
+                    inp += length;
+                    inLeft -= length;
+                    continue;
+                }
+                if (canBeValid && err == E2BIG && out)
+                    return stop(kErrorInsufficientBuffer);
+                if (strict)
+                    return stop(kErrorNoUnicodeTranslation);
+                if (!replace(length))
+                    return r;
+                break;
+            }
+            continue;
+        }
+        if (strict)
+            return stop(kErrorNoUnicodeTranslation);
+        // Replace what iconv refused one input unit at a time (a surrogate pair the page lacks
+        // becomes two default characters, as on Windows); an incomplete tail as a whole.
+        if (!replace(err == EINVAL || inLeft < step ? inLeft : step))
+            return r;
     }
     return r;
 }
@@ -695,7 +798,7 @@ int iconvToWide(unsigned int cp, bool strict, const char* in, std::size_t n, cha
     const char16_t replacement = u'?';
     IconvRun r = runIconv(cd, in, n, outCapacity ? reinterpret_cast<char*>(out) : nullptr,
                           static_cast<std::size_t>(outCapacity) * 2, 1, strict,
-                          reinterpret_cast<const char*>(&replacement), 2);
+                          reinterpret_cast<const char*>(&replacement), 2, doubleBytePage(cp));
     if (r.error)
         return fail(r.error, "MultiByteToWideChar");
     return finish(static_cast<long>(r.produced / 2), "MultiByteToWideChar");
@@ -739,7 +842,7 @@ int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength) {
     iconv_t cd = t_iconv.get(codePage, true);
     if (!cd)
         return 0;
-    IconvRun r = runIconv(cd, in, n, nullptr, 0, 1, true, nullptr, 0);
+    IconvRun r = runIconv(cd, in, n, nullptr, 0, 1, true, nullptr, 0, doubleBytePage(codePage));
     return r.error ? static_cast<int>(r.consumed) : inLength;
 }
 
