@@ -114,9 +114,11 @@ void clearFaults();
 class ScopedFault {
 public:
     explicit ScopedFault(const FaultScript& script) { scriptFault(script); }
-    ScopedFault(std::initializer_list<FaultScript> scripts) {
-        for (const FaultScript& s : scripts)
-            scriptFault(s);
+    ScopedFault(std::initializer_list<FaultScript> scripts)
+        : ScopedFault(scripts.begin(), scripts.end()) {}
+    ScopedFault(const FaultScript* first, const FaultScript* last) {
+        for (; first != last; ++first)
+            scriptFault(*first);
     }
     ~ScopedFault() { clearFaults(); }
     ScopedFault(const ScopedFault&) = delete;

@@ -1,5 +1,7 @@
 // Escaping, unescaping, the UTF-8 / UTF-16 conversions, and documents read from and written to
 // UTF-8 files with the reports left in GetError().
+#include "platform/syscalls.h"
+#include "support/temp_dir.h"
 #include "support/test_support.h"
 #include "xml/xml.h"
 
@@ -9,10 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <tuple>
+#include <vector>
 
 using nxtest::narrow;
 
@@ -200,4 +204,167 @@ TEST(XmlFiles, SavesUtf8WithoutAByteOrderMarkAndHandsFlagsBack) {
     EXPECT_EQ(narrow(report), "9 bytes to 4 wide chars");
     EXPECT_TRUE(CMarkup::ReadTextFile(widen(path), back));  // no report wanted
     std::remove(path.c_str());
+}
+
+// ---- failures: every one leaves the old file and the old document ----------------------------
+
+namespace {
+
+using platform::Fault;
+using platform::FaultScript;
+using platform::SysOp;
+
+long long g_fakeSize = 0;
+
+// The status entry with the file's size replaced, for files larger than the test can write.
+bool statusWithFakeSize(platform::FileHandle file, platform::FileStatus& out) {
+    const bool ok = platform::systemCalls().status(file, out);
+    out.size = g_fakeSize;
+    return ok;
+}
+
+}  // namespace
+
+TEST(XmlFiles, AFailedSaveLeavesTheOldFileWhole) {
+    nxtest::TempDir dir("xmlsave");
+    const std::u16string path = dir.file("doc.xml");
+    const std::string oldBytes = "<old>kept</old>", newBytes = "<new>\xC3\xA9</new>";
+    // Rows: the faults, whether Save succeeds (then the file holds the new bytes).
+    const std::pair<std::vector<FaultScript>, bool> rows[] = {
+        {{{SysOp::Write, Fault::NoSpace}}, false},
+        {{{SysOp::Write, Fault::IoError, 1, 0}}, false},
+        {{{SysOp::Write, Fault::Short, 1, 0, 3}}, true},  // short writes are continued
+        {{{SysOp::Write, Fault::Interrupted, 1, 2}, {SysOp::Open, Fault::Interrupted}}, true},
+        {{{SysOp::Flush, Fault::IoError}}, false},
+        {{{SysOp::Close, Fault::IoError, 2}}, false},  // the first close ends the old file's probe
+        {{{SysOp::Rename, Fault::AccessDenied}}, false},
+        {{{SysOp::Allocate, Fault::NoMemory}}, false},
+        {{{SysOp::Status, Fault::NotRegular}}, false},
+        // The folder takes no new file: the old file is rewritten in place, and cut to size.
+        {{{SysOp::Open, Fault::AccessDenied, 2}}, true},
+        {{{SysOp::Open, Fault::AccessDenied, 2}, {SysOp::Resize, Fault::IoError}}, false},
+    };
+    for (const auto& [faults, saved] : rows) {
+        SCOPED_TRACE(platform::sysOpName(faults[0].op));
+        std::ofstream(dir.path() / "doc.xml", std::ios::binary) << oldBytes;
+        CMarkup doc(MCD_CSTR(u"<new>\u00e9</new>"));
+        bool ok;
+        {
+            platform::ScopedFault fault(faults.data(), faults.data() + faults.size());
+            ok = doc.Save(path);
+            EXPECT_GT(platform::faultsFired(), 0u);
+        }
+        EXPECT_EQ(ok, saved) << narrow(doc.GetError());
+        const bool inPlaceFailure = faults.size() == 2 && faults[1].op == SysOp::Resize;
+        if (!inPlaceFailure) {
+            EXPECT_EQ(nxtest::readFileBytes(dir.path() / "doc.xml"), saved ? newBytes : oldBytes);
+        }
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+            << "a temporary file was left behind";
+        if (!saved) {
+            EXPECT_FALSE(doc.GetError().empty());
+        }
+    }
+}
+
+TEST(XmlFiles, ALoadThatCannotReadKeepsTheDocumentAndSaysWhy) {
+    nxtest::TempDir dir("xmlload");
+    const std::u16string path = dir.file("doc.xml");
+    std::ofstream(dir.path() / "doc.xml", std::ios::binary) << "<new/>";
+    const FaultScript noMap{SysOp::MapView, Fault::NoMemory, 1, 0};
+    // Rows: the faults, the file size the status reports (0: the real one), the message
+    // (empty: the load succeeds).
+    const auto limit = std::min<unsigned long long>(std::u16string().max_size() - 1, 0x7FFFFFFF);
+    const std::string over = " bytes is over the limit of " + std::to_string(limit) + " bytes";
+    const std::tuple<std::vector<FaultScript>, long long, std::string> rows[] = {
+        {{{SysOp::Status, Fault::NotRegular}}, 0, "Not a regular file"},
+        {{{SysOp::Open, Fault::AccessDenied}}, 0, std::strerror(EACCES)},
+        {{{SysOp::Status, Fault::IoError}}, 0, std::strerror(EIO)},
+        {{noMap, {SysOp::Read, Fault::IoError}}, 0, std::strerror(EIO)},
+        {{noMap, {SysOp::Allocate, Fault::NoMemory}}, 0, std::strerror(ENOMEM)},
+        {{noMap, {SysOp::Read, Fault::Short, 1, 0, 1}, {SysOp::Open, Fault::Interrupted}}, 0, ""},
+        {{noMap, {SysOp::Read, Fault::Interrupted, 1, 3}}, 0, ""},
+        // Sizes the document cannot hold: 2 GiB, and 4 GiB + 7 (which an int would cut to 7).
+        {{}, 0x80000000LL, "File of 2147483648" + over},
+        {{}, 0x100000007LL, "File of 4294967303" + over},
+    };
+    for (const auto& [faults, size, message] : rows) {
+        SCOPED_TRACE(message);
+        CMarkup doc(MCD_CSTR(u"<keep/>"));
+        bool ok;
+        {
+            platform::ScopedFault fault(faults.data(), faults.data() + faults.size());
+            g_fakeSize = size;
+            if (size)
+                platform::sys().status = statusWithFakeSize;
+            ok = doc.Load(path);
+        }
+        EXPECT_EQ(ok, message.empty());
+        EXPECT_EQ(narrow(doc.GetDoc()), message.empty() ? "<new/>" : "<keep/>");
+        if (!message.empty()) {
+            EXPECT_EQ(narrow(doc.GetError()), message);
+        }
+    }
+    // A folder, and a device that never ends, are refused without reading.
+    CMarkup doc(MCD_CSTR(u"<keep/>"));
+    EXPECT_FALSE(doc.Load(dir.file(".")));
+#ifndef _WIN32
+    EXPECT_EQ(narrow(doc.GetError()), "Not a regular file");
+    EXPECT_FALSE(doc.Load(u"/dev/zero"));
+    EXPECT_EQ(narrow(doc.GetError()), "Not a regular file");
+#endif
+    EXPECT_EQ(narrow(doc.GetDoc()), "<keep/>");
+}
+
+TEST(XmlMemory, RunningOutOfMemoryFailsTheOperationAndKeepsTheDocument) {
+    std::u16string big = u"<r>";
+    for (int i = 0; i < 3000; ++i)
+        big += u"<a/>";
+    big += u"</r>";
+    // Every allocation of the index fails in turn, until parsing needs none that fails.
+    CMarkup doc(MCD_CSTR(u"<old/>"));
+    for (unsigned nth = 1;; ++nth) {
+        bool ok;
+        unsigned fired;
+        {
+            platform::ScopedFault fault({SysOp::Allocate, Fault::NoMemory, nth});
+            ok = doc.SetDoc(big);
+            fired = platform::faultsFired();
+        }
+        if (!fired) {
+            EXPECT_TRUE(ok);
+            break;
+        }
+        ASSERT_FALSE(ok) << nth;
+        EXPECT_EQ(narrow(doc.GetDoc()), "<old/>");
+        EXPECT_EQ(narrow(doc.GetError()), std::strerror(ENOMEM));
+        EXPECT_TRUE(doc.FindElem(u"old"));
+        doc.ResetPos();
+    }
+    EXPECT_EQ(doc.GetDoc(), big);
+
+    // Edits: once the index is full, adding fails and changes nothing; later edits work.
+    CMarkup edit(MCD_CSTR(u"<r/>"));
+    ASSERT_TRUE(edit.FindElem());
+    int added = 0;
+    {
+        platform::ScopedFault fault({SysOp::Allocate, Fault::NoMemory, 1, 0});
+        for (;; ++added) {
+            const std::u16string before = edit.GetDoc();
+            const bool sub = added % 2 != 0;
+            if (sub ? edit.AddChildSubDoc(u"<s><t/></s>") : edit.AddChildElem(u"c", u"x"))
+                continue;
+            EXPECT_EQ(edit.GetDoc(), before);
+            EXPECT_EQ(narrow(edit.GetError()), std::strerror(ENOMEM));
+            break;
+        }
+    }
+    ASSERT_LT(added, 100);
+    ASSERT_TRUE(edit.AddChildElem(u"last"));
+    CMarkup reread(MCD_CSTR(edit.GetDoc()));
+    EXPECT_TRUE(reread.IsWellFormed());
+    int children = 0;
+    for (edit.ResetChildPos(); edit.FindChildElem();)
+        ++children;
+    EXPECT_EQ(children, added + 1);
 }
