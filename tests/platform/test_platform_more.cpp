@@ -2,6 +2,7 @@
 // their sharing, moves, deletes, mappings, free space, profile defaults, local time, tick
 // count, the special folders from the XDG settings, reports, and the processor facts.
 #include "platform/platform.h"
+#include "platform/syscalls.h"
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -236,3 +237,90 @@ TEST(ProcessorFacts, NameAndSpeedComeFromCpuinfo) {
 #endif
 
 }  // namespace
+
+TEST(SystemCallTable, ScriptedFaultsHitTheNthCallsAndTheTableComesBack) {
+    nxtest::TempDir dir("syscalls");
+    const std::u16string path = dir.file("f");
+    writeText(path, "abcdef");
+    {
+        // Calls 2 and 3 fail; retried interruptions and continued short reads are invisible.
+        ScopedFault faults({{SysOp::Seek, Fault::IoError, 2, 2},
+                            {SysOp::Read, Fault::Short, 1, 0, 2},
+                            {SysOp::Open, Fault::Interrupted, 1, 3}});
+        const FileHandle f = fileOpen(path.c_str(), FileAccess::Read);
+        ASSERT_NE(f, kNoFile);
+        const bool seeks[] = {fileSeek(f, 0), fileSeek(f, 0), fileSeek(f, 0), fileSeek(f, 0)};
+        EXPECT_TRUE(seeks[0] && !seeks[1] && !seeks[2] && seeks[3]);
+        EXPECT_EQ(lastError().code, nativeError(Fault::IoError));
+        EXPECT_STREQ(lastError().call, "seek");
+        char buf[8];
+        EXPECT_EQ(fileRead(f, buf, sizeof buf), 2);
+        EXPECT_EQ(readAll(f), "cdef");
+        fileClose(f);
+        EXPECT_EQ(faultsFired(), 9u);  // 3 opens, 2 seeks, 4 shortened reads (the last at the end)
+    }
+    EXPECT_EQ(faultsFired(), 0u);
+    EXPECT_EQ(sys().seek, systemCalls().seek);
+
+    // A fault forever from the nth call; folders, mappings and sizes fail as results.
+    {
+        ScopedFault faults({{SysOp::MakeDirectory, Fault::AccessDenied, 2, 0},
+                            {SysOp::Status, Fault::NotRegular}});
+        EXPECT_FALSE(createDirectories(dir.file("a/b/c").c_str()));
+        EXPECT_FALSE(isDirectory(dir.file("a/b").c_str()));
+        FileContents contents;
+        EXPECT_EQ(contents.load(path.c_str(), 100), FileResult::NotRegular);
+        EXPECT_EQ(contents.load(path.c_str(), 3), FileResult::TooLarge);
+        EXPECT_EQ(contents.size(), 6);
+    }
+    {
+        ScopedFault faults({{SysOp::MapView, Fault::NoMemory, 1, 0}, {SysOp::Allocate, Fault::NoMemory}});
+        FileView view;
+        EXPECT_FALSE(mapFileRead(path.c_str(), view));
+        FileContents contents;
+        EXPECT_EQ(contents.load(path.c_str(), 100), FileResult::NoMemory);
+        EXPECT_EQ(contents.load(path.c_str(), 100), FileResult::Ok);  // read into a buffer
+        EXPECT_EQ(std::string(contents.data(), static_cast<std::size_t>(contents.size())), "abcdef");
+        EXPECT_EQ(allocBuffer(1 << 20) != nullptr, true);
+    }
+    // A write that makes no progress is a full disk, not an endless loop.
+    {
+        ScopedFault faults({SysOp::Write, Fault::Short, 1, 0, 0});
+        const FileHandle f = fileOpen(path.c_str(), FileAccess::Append);
+        EXPECT_EQ(fileWrite(f, "xyz", 3), -1);
+        EXPECT_EQ(lastError().code, nativeError(Fault::NoSpace));
+        fileClose(f);
+    }
+    // A thread or timer the system refuses is a failed start.
+    {
+        ScopedFault faults({SysOp::StartTimer, Fault::TryAgain});
+        EXPECT_EQ(mmTimerSet(5, [](unsigned, unsigned, std::uintptr_t, std::uintptr_t, std::uintptr_t) {}, 0), 0u);
+    }
+}
+
+TEST(PlatformFiles, ReplacingAFileKeepsItsModeAndNeverWritesThroughALink) {
+    nxtest::TempDir dir("replace");
+    const std::u16string path = dir.file("doc");
+    bool inPlace = true;
+    ASSERT_EQ(replaceFile(path.c_str(), "new", 3, &inPlace), FileResult::Ok);
+    EXPECT_FALSE(inPlace);
+    EXPECT_EQ(nxtest::readFileBytes(dir.path() / "doc"), "new");
+    EXPECT_EQ(replaceFile(dir.file(".").c_str(), "x", 1), FileResult::NotRegular);
+    EXPECT_EQ(replaceFile(dir.file("missing/doc").c_str(), "x", 1), FileResult::OpenFailed);
+    EXPECT_EQ(replaceFile(u"", "x", 1), FileResult::OpenFailed);
+#ifndef _WIN32
+    namespace fs = std::filesystem;
+    // A new file is private to its owner; a replaced one keeps the mode it had.
+    EXPECT_EQ(fs::status(dir.path() / "doc").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dir.path() / "doc", fs::perms::owner_all | fs::perms::group_read);
+    ASSERT_EQ(replaceFile(path.c_str(), "newer", 5), FileResult::Ok);
+    EXPECT_EQ(fs::status(dir.path() / "doc").permissions(), fs::perms::owner_all | fs::perms::group_read);
+    // A link planted at the path is replaced itself; its target keeps its bytes.
+    std::ofstream(dir.path() / "target") << "secret";
+    fs::create_symlink(dir.path() / "target", dir.path() / "link");
+    ASSERT_EQ(replaceFile(dir.file("link").c_str(), "mine", 4), FileResult::Ok);
+    EXPECT_EQ(nxtest::readFileBytes(dir.path() / "target"), "secret");
+    EXPECT_FALSE(fs::is_symlink(dir.path() / "link"));
+    EXPECT_EQ(nxtest::readFileBytes(dir.path() / "link"), "mine");
+#endif
+}
