@@ -201,7 +201,8 @@ FileResult FileContents::load(const char16_t* path, long long maxBytes) {
     return FileResult::Ok;
 }
 
-FileResult replaceFile(const char16_t* path, const void* data, std::size_t size, bool* inPlace) {
+FileResult replaceFile(const char16_t* path, const void* data, std::size_t size, bool* inPlace,
+                       ReplaceMode mode) {
     if (inPlace)
         *inPlace = false;
     if (!path || !*path) {
@@ -231,8 +232,9 @@ FileResult replaceFile(const char16_t* path, const void* data, std::size_t size,
     if (temp == kNoFile) {
         const Error refused = lastError();
         // The folder takes no new file (read-only folder, quota): rewrite an existing file in
-        // place as the last resort.
-        const FileHandle f = exists ? fileOpen(path, FileAccess::WriteExisting) : kNoFile;
+        // place as the last resort, unless the caller wants old-or-new contents only.
+        const bool rewrite = exists && mode == ReplaceMode::AllowInPlace;
+        const FileHandle f = rewrite ? fileOpen(path, FileAccess::WriteExisting) : kNoFile;
         if (f == kNoFile) {
             setLastError(refused.code, refused.call);
             return FileResult::OpenFailed;

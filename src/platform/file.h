@@ -104,10 +104,12 @@ private:
 /// the complete new ones, whatever fails: the bytes go to a new file in the same folder
 /// (created exclusively, never through a link), are flushed to the disk and renamed over the
 /// old file, which keeps its permission bits. Only when the folder cannot take a new file is
-/// an existing regular file rewritten in place (`*inPlace` set), which a failure can leave cut.
+/// an existing regular file rewritten in place (`*inPlace` set), which a failure can leave cut;
+/// with ReplaceMode::AtomicOnly the call fails instead (OpenFailed) and the old file stays.
 /// A `path` that names a folder, FIFO or device is refused (NotRegular).
+enum class ReplaceMode { AllowInPlace, AtomicOnly };
 FileResult replaceFile(const char16_t* path, const void* data, std::size_t size,
-                       bool* inPlace = nullptr);
+                       bool* inPlace = nullptr, ReplaceMode mode = ReplaceMode::AllowInPlace);
 
 /// True when the path's attributes can be read: an existing file or folder (GetFileAttributesW).
 bool pathExists(const char16_t* path);

@@ -24,23 +24,23 @@ struct Line {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
-std::string trim(const std::string& s, std::size_t b, std::size_t e) {
+std::string trim(std::string_view s, std::size_t b, std::size_t e) {
     while (b < e && isBlank(s[b]))
         ++b;
     while (e > b && isBlank(s[e - 1]))
         --e;
-    return s.substr(b, e - b);
+    return std::string(s.substr(b, e - b));
 }
 
-std::vector<Line> scan(const std::string& text) {
+std::vector<Line> scan(std::string_view text) {
     std::vector<Line> lines;
     std::size_t p = 0;
     while (p < text.size()) {
         Line l;
         l.begin = p;
         std::size_t nl = text.find('\n', p);
-        l.next = nl == std::string::npos ? text.size() : nl + 1;
-        l.end = nl == std::string::npos ? text.size() : nl;
+        l.next = nl == std::string_view::npos ? text.size() : nl + 1;
+        l.end = nl == std::string_view::npos ? text.size() : nl;
         if (l.end > l.begin && text[l.end - 1] == '\r')
             --l.end;
         l.kind = Kind::Other;
@@ -49,7 +49,7 @@ std::vector<Line> scan(const std::string& text) {
             ++f;
         if (f < l.end && text[f] == '[') {
             std::size_t close = text.find(']', f + 1);
-            if (close == std::string::npos || close > l.end)
+            if (close == std::string_view::npos || close > l.end)
                 close = l.end;
             l.kind = Kind::Section;
             l.name = trim(text, f + 1, close);
@@ -57,7 +57,7 @@ std::vector<Line> scan(const std::string& text) {
             l.kind = Kind::Comment;
         } else {
             const std::size_t eq = text.find('=', f);
-            if (eq != std::string::npos && eq < l.end) {
+            if (eq != std::string_view::npos && eq < l.end) {
                 l.kind = Kind::Entry;
                 l.name = trim(text, f, eq);
                 l.value = trim(text, eq + 1, l.end);
@@ -126,7 +126,7 @@ void endLine(std::string& out, const std::string& eol) {
 
 }  // namespace
 
-bool lookup(const std::string& text, const std::u16string& section, const std::u16string& key,
+bool lookup(std::string_view text, const std::u16string& section, const std::u16string& key,
             std::u16string* value) {
     const std::vector<Line> lines = scan(text);
     const long i = findEntry(lines, section, key);
@@ -137,7 +137,7 @@ bool lookup(const std::string& text, const std::u16string& section, const std::u
     return true;
 }
 
-std::string update(const std::string& text, const std::u16string& section,
+std::string update(std::string_view text, const std::u16string& section,
                    const std::u16string& key, const std::u16string& value) {
     const std::vector<Line> lines = scan(text);
     const std::string eol =
@@ -148,7 +148,10 @@ std::string update(const std::string& text, const std::u16string& section,
     if (hit >= 0) {
         // The key keeps the file's spelling; only the value changes.
         const Line& l = lines[static_cast<std::size_t>(hit)];
-        return text.substr(0, l.begin) + l.name + "=" + toUtf8(value) + text.substr(l.end);
+        std::string out(text.substr(0, l.begin));
+        out += l.name + "=" + toUtf8(value);
+        out += text.substr(l.end);
+        return out;
     }
 
     // After the last entry of the section's first occurrence (or right after its header).

@@ -15,19 +15,20 @@
 #define NXUTIL_PLATFORM_INI_H
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 namespace ini {
 
 /// Finds `key` in `section`; true and the value when it is there.
-bool lookup(const std::string& text, const std::u16string& section, const std::u16string& key,
+bool lookup(std::string_view text, const std::u16string& section, const std::u16string& key,
             std::u16string* value);
 
 /// The file text with `key` set to `value` in `section`: the first matching entry is replaced,
 /// otherwise the entry is inserted after the last entry of the section's first occurrence,
 /// otherwise "[section]" and the entry are appended. A replaced entry keeps its key's
 /// spelling. New lines end like the file's first line (LF for a file without line ends).
-std::string update(const std::string& text, const std::u16string& section,
+std::string update(std::string_view text, const std::u16string& section,
                    const std::u16string& key, const std::u16string& value);
 
 }  // namespace ini

@@ -1,8 +1,11 @@
-// The private-profile store on real files and with two processes writing one file at once, and
-// the frame-rate counters on an injected millisecond clock, read back from the process log.
+// The private-profile store on real files, FIFOs, devices and oversized files, under scripted
+// system-call faults and with two processes writing one file at once, and the frame-rate
+// counters on an injected millisecond clock, read back from the process log.
 #include "log/log.h"
+#include "platform/error.h"
 #include "platform/file.h"
 #include "platform/profile.h"
+#include "platform/syscalls.h"
 #include "pubfunc/pubfunc.h"
 #include "pubfunc/pubfunc_internal.h"
 #include "support/child_process.h"
@@ -11,9 +14,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -40,6 +50,27 @@ bool write(const fs::path& file, const std::u16string& section, const std::u16st
 
 std::u16string u16(const std::string& s) { return fs::path(s).u16string(); }
 
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Runs `call` on a thread of its own: its result, or nothing when it has not returned within
+// a minute, so a call stuck on a FIFO fails the test instead of hanging the run (the stuck
+// thread is left behind).
+template <typename T>
+std::optional<T> within(std::function<T()> call) {
+    auto task = std::make_shared<std::packaged_task<T()>>(std::move(call));
+    std::future<T> result = task->get_future();
+    std::thread([task] { (*task)(); }).detach();
+    if (result.wait_for(std::chrono::minutes(1)) != std::future_status::ready)
+        return std::nullopt;
+    return result.get();
+}
+
 TEST(Profile, StoresEmptyValuesLeavesOnlyItsLockFileAndKeepsHandWrittenContent) {
     // Reads, case, defaults and cuts are checked through the user configuration (test_paths).
     nxtest::TempDir dir("profile-basic");
@@ -50,11 +81,7 @@ TEST(Profile, StoresEmptyValuesLeavesOnlyItsLockFileAndKeepsHandWrittenContent) 
     if (!kPosixStore)
         return;  // the system's profile functions own the rest
     // Nothing but the file and its lock file is left behind.
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir.path()))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{"user.ini", "user.ini.lock"}), names);
+    EXPECT_EQ((std::vector<std::string>{"user.ini", "user.ini.lock"}), namesIn(dir.path()));
     // Hand-written content of a damaged file is kept byte for byte.
     const fs::path bad = dir.path() / "bad.ini";
     const std::string head = "garbage \xFF\xFE\n; note\n[s]\nk=1\n";
@@ -64,6 +91,138 @@ TEST(Profile, StoresEmptyValuesLeavesOnlyItsLockFileAndKeepsHandWrittenContent) 
     ASSERT_TRUE(write(bad, u"s", u"new", u"3"));
     ASSERT_TRUE(write(bad, u"s", u"j", u"22"));
     EXPECT_EQ(head + "new=3\n" + tail + "22", nxtest::readFileBytes(bad));
+}
+
+// Only regular files up to the size limit are read or written: the others read as missing and
+// are left exactly as they were.
+TEST(Profile, RefusesFifosDevicesFoldersAndOversizedFilesWithoutBlocking) {
+    if (!kPosixStore)
+        GTEST_SKIP() << "FIFOs, /dev/zero and the size limit belong to the POSIX store";
+    nxtest::TempDir dir("profile-special");
+    const std::string entry = "[s]\nk=1\n";
+    const auto sized = [&](const char* name, long long size) {
+        const fs::path p = dir.path() / name;
+        std::ofstream(p, std::ios::binary) << entry;
+        fs::resize_file(p, static_cast<std::uintmax_t>(size));  // sparse: no disk space used
+        return p;
+    };
+    const struct {
+        const char* what;
+        std::function<fs::path()> make;
+        std::u16string read;  // of s/k
+        bool writes;          // of s/k=2 (same size)
+    } cases[] = {
+        {"FIFO", [&] { EXPECT_TRUE(nxtest::makeFifo((dir.path() / "fifo.ini").string()));
+                       return dir.path() / "fifo.ini"; }, u"<default>", false},
+        {"link to /dev/zero", [&] { fs::create_symlink("/dev/zero", dir.path() / "zero.ini");
+                                    return dir.path() / "zero.ini"; }, u"<default>", false},
+        {"folder", [&] { fs::create_directory(dir.path() / "dir.ini");
+                         return dir.path() / "dir.ini"; }, u"<default>", false},
+        {"one byte over the limit", [&] { return sized("big.ini", platform::kProfileMaxBytes + 1); },
+         u"<default>", false},
+        {"at the limit", [&] { return sized("full.ini", platform::kProfileMaxBytes); }, u"1", true},
+    };
+    // The kind, size and first bytes of what is at `p`.
+    const auto snapshot = [](const fs::path& p) {
+        const fs::file_type type = fs::symlink_status(p).type();
+        std::string head = std::to_string(static_cast<int>(type));
+        if (type == fs::file_type::regular)
+            head += " " + std::to_string(fs::file_size(p)) + " " + nxtest::readFileBytes(p).substr(0, 64);
+        return head;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path p = c.make();
+        const std::string before = snapshot(p);
+        const auto value = within<std::u16string>([p] { return read(p, u"s", u"k"); });
+        ASSERT_TRUE(value.has_value()) << "the read did not return";
+        EXPECT_EQ(c.read, *value);
+        const auto wrote = within<bool>([p] { return write(p, u"s", u"k", u"2"); });
+        ASSERT_TRUE(wrote.has_value()) << "the write did not return";
+        EXPECT_EQ(c.writes, *wrote);
+        if (!c.writes) {
+            EXPECT_EQ(before, snapshot(p));
+            continue;
+        }
+        EXPECT_EQ(u"2", read(p, u"s", u"k"));
+        EXPECT_EQ(platform::kProfileMaxBytes, static_cast<long long>(fs::file_size(p)));
+        // A write that would take the file over the limit is refused: the next read would not
+        // see the file at all.
+        const std::string full = snapshot(p);
+        EXPECT_FALSE(write(p, u"s", u"more", u"3"));
+        EXPECT_EQ(full, snapshot(p));
+    }
+}
+
+// Every failure of the system calls under a read or a write, scripted: a failed read gives the
+// default, a failed write returns false with the old file intact byte for byte and no
+// temporary file left; interrupted calls and short transfers are finished.
+TEST(Profile, ScriptedFaultsGiveTheDefaultOrLeaveTheOldFileIntact) {
+    if (!kPosixStore)
+        GTEST_SKIP() << "the system's profile functions do not go through the system-call table";
+    using platform::Fault;
+    using platform::SysOp;
+    const platform::FaultScript noMap{SysOp::MapView, Fault::NoMemory, 1, 0};  // read() instead
+    const struct {
+        const char* what;
+        bool write;  // profileWriteString, else profileGetString
+        std::vector<platform::FaultScript> faults;
+        bool ok;
+    } cases[] = {
+        {"lock file not opened", true, {{SysOp::Open, Fault::AccessDenied, 1}}, false},
+        {"file not opened", true, {{SysOp::Open, Fault::AccessDenied, 2}}, false},
+        {"open interrupted", true, {{SysOp::Open, Fault::Interrupted, 2, 3}}, true},
+        {"no status", true, {{SysOp::Status, Fault::IoError, 1}}, false},
+        {"not regular", true, {{SysOp::Status, Fault::NotRegular, 1}}, false},
+        {"not regular when replaced", true, {{SysOp::Status, Fault::NotRegular, 2}}, false},
+        {"no memory", true, {noMap, {SysOp::Allocate, Fault::NoMemory, 1, 0}}, false},
+        {"read error", true, {noMap, {SysOp::Read, Fault::IoError, 1}}, false},
+        {"short reads", true, {noMap, {SysOp::Read, Fault::Short, 1, 0, 3}}, true},
+        {"temporary file not created", true, {{SysOp::Open, Fault::NoSpace, 4}}, false},
+        {"disk full writing", true, {{SysOp::Write, Fault::NoSpace, 1}}, false},
+        {"I/O error writing", true, {{SysOp::Write, Fault::IoError, 1}}, false},
+        {"write interrupted", true, {{SysOp::Write, Fault::Interrupted, 1, 3}}, true},
+        {"short writes", true, {{SysOp::Write, Fault::Short, 1, 0, 5}}, true},
+        {"flush fails", true, {{SysOp::Flush, Fault::IoError, 1}}, false},
+        {"close reports an error", true, {{SysOp::Close, Fault::IoError, 3}}, false},
+        {"rename: disk full", true, {{SysOp::Rename, Fault::NoSpace, 1}}, false},
+        {"rename: I/O error", true, {{SysOp::Rename, Fault::IoError, 1}}, false},
+        {"not opened", false, {{SysOp::Open, Fault::AccessDenied, 1}}, false},
+        {"open interrupted", false, {{SysOp::Open, Fault::Interrupted, 1, 2}}, true},
+        {"no status", false, {{SysOp::Status, Fault::IoError, 1}}, false},
+        {"not regular", false, {{SysOp::Status, Fault::NotRegular, 1}}, false},
+        {"no memory", false, {noMap, {SysOp::Allocate, Fault::NoMemory, 1}}, false},
+        {"read error", false, {noMap, {SysOp::Read, Fault::IoError, 1}}, false},
+        {"read interrupted", false, {noMap, {SysOp::Read, Fault::Interrupted, 1, 2}}, true},
+        {"short reads", false, {noMap, {SysOp::Read, Fault::Short, 1, 0, 2}}, true},
+    };
+    nxtest::TempDir dir("profile-faults");
+    const fs::path ini = dir.path() / "user.ini";
+    std::ofstream(dir.path() / "user.ini.lock");
+    const std::string old = "; settings\r\n[s]\r\nk=old\r\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.write ? "write: " : "read: ") + c.what);
+        std::ofstream(ini, std::ios::binary | std::ios::trunc) << old;
+        fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        for (const platform::FaultScript& f : c.faults)
+            platform::scriptFault(f);
+        bool ok;
+        if (c.write) {
+            ok = write(ini, u"s", u"k", u"new");
+            EXPECT_TRUE(ok || platform::lastError().code != 0);
+        } else {
+            ok = read(ini, u"s", u"k") == u"old";
+        }
+        EXPECT_LT(0u, platform::faultsFired());
+        platform::clearFaults();
+        EXPECT_EQ(c.ok, ok);
+        if (c.write) {
+            EXPECT_EQ(c.ok ? "; settings\r\n[s]\r\nk=new\r\n" : old, nxtest::readFileBytes(ini));
+        }
+        EXPECT_EQ((std::vector<std::string>{"user.ini", "user.ini.lock"}), namesIn(dir.path()));
+        EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                  fs::status(ini).permissions());
+    }
 }
 
 // Runs itself twice as a child (NXTEST_WRITER set), each writing 60 keys of its own and a

@@ -1,5 +1,5 @@
-// Spawning this test program again. The only test-side file that talks to the OS directly, so
-// the suites themselves stay free of OS headers.
+// Spawning this test program again, and making FIFOs. The only test-side file that talks to
+// the OS directly, so the suites themselves stay free of OS headers.
 #include "support/child_process.h"
 
 #include <cstdlib>
@@ -12,6 +12,7 @@
 #else
 #include <spawn.h>
 #include <cerrno>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -154,6 +155,15 @@ bool isChildProcess() { return getEnv("NXTEST_CHILD") == "1"; }
 std::string getEnv(const char* name) {
     const char* v = std::getenv(name);
     return v ? v : "";
+}
+
+bool makeFifo(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return false;
+#else
+    return ::mkfifo(path.c_str(), 0600) == 0;
+#endif
 }
 
 unsigned long selfProcessId() {

@@ -40,6 +40,9 @@ std::string getEnv(const char* name);
 /// Sets (or, with an empty value, removes) an environment variable of this process.
 void setEnv(const std::string& name, const std::string& value);
 
+/// Creates a FIFO (named pipe) at `path`; false when it cannot, and always on Windows.
+bool makeFifo(const std::string& path);
+
 /// This process's id.
 unsigned long selfProcessId();
 

@@ -39,6 +39,17 @@ int runPaths(const std::vector<std::string>& args) {
     return 0;
 }
 
+// True when a stored value reads back unchanged: no line break, no blanks or matching quotes
+// around it, and short enough not to be cut. Other values are only checked for being there.
+bool readsBackAsWritten(const std::u16string& v) {
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; };
+    if (v.size() > 1023 || v.find_first_of(u"\r\n", 0, 2) != std::u16string::npos)
+        return false;
+    if (!v.empty() && (blank(v.front()) || blank(v.back())))
+        return false;
+    return !(v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front());
+}
+
 int runConfig(const std::vector<std::string>& args) {
     if (args.size() == 3 && args[0] == "get") {
         const std::u16string missing = u"\x01";
@@ -51,7 +62,18 @@ int runConfig(const std::vector<std::string>& args) {
         return 0;
     }
     if (args.size() == 4 && args[0] == "set") {
-        pubfunc::setUserConfigString(nxtool::utf16(args[1]), nxtool::utf16(args[2]), nxtool::utf16(args[3]));
+        const std::u16string section = nxtool::utf16(args[1]), key = nxtool::utf16(args[2]);
+        const std::u16string value = nxtool::utf16(args[3]);
+        pubfunc::setUserConfigString(section, key, value);
+        // The library reports no failed write (a settings file that is not a regular file, a
+        // full disk): read the entry back instead.
+        const std::u16string missing = u"\x01";
+        const std::u16string back = pubfunc::getUserConfigString(section, key, missing);
+        if (back == missing || (readsBackAsWritten(value) && back != value)) {
+            std::fprintf(stderr, "nxtool config: cannot write [%s] %s to %s\n", args[1].c_str(),
+                         args[2].c_str(), nxtool::utf8(pubfunc::getUserConfigSavePathFile()).c_str());
+            return 1;
+        }
         std::printf("[%s] %s=%s in %s\n", args[1].c_str(), args[2].c_str(), args[3].c_str(),
                     nxtool::utf8(pubfunc::getUserConfigSavePathFile()).c_str());
         return 0;
@@ -131,7 +153,9 @@ NXTOOL_COMMAND("config", "read or write a value of the user configuration file",
                "usage: nxtool config get SECTION KEY\n"
                "       nxtool config set SECTION KEY VALUE\n\n"
                "Reads or writes user.ini in the client folder (see nxtool paths). Section and\n"
-               "key names compare case-insensitively; values are cut to 1023 characters.",
+               "key names compare case-insensitively; values are cut to 1023 characters.\n"
+               "set exits with 1 when the value is not stored (a settings file that is not a\n"
+               "regular file or is over 16 MiB, a full disk).",
                runConfig);
 NXTOOL_COMMAND("keys", "name virtual keys and hotkey values",
                "usage: nxtool keys VK [VK [VK]]\n"

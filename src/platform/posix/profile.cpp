@@ -1,63 +1,19 @@
-// Private-profile files on POSIX: the shared INI engine over whole-file reads and atomic,
-// lock-serialised replacement.
+// Private-profile files on POSIX: the shared INI engine over the platform's whole-file reader
+// and replacing writer, with writers serialised by a lock file.
 #include "platform/profile.h"
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/ini.h"
-#include "platform/posix/posix_support.h"
-#include "platform/utf8.h"
 
-#include <cstdio>
-#include <fcntl.h>
+#include <cerrno>
+#include <new>
 #include <string>
+#include <string_view>
 #include <sys/file.h>
-#include <sys/stat.h>
 
 namespace platform {
 
 namespace {
-
-// The whole file; false when it cannot be opened (a missing file is `missing`, not an error).
-bool readAll(const std::string& path, std::string* out, bool* missing) {
-    out->clear();
-    *missing = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *missing = errno == ENOENT;
-        setLastError(errno, "open");
-        return false;
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            setLastError(errno, "read");
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        out->append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return true;
-}
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            setLastError(errno, "write");
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 std::size_t copyOut(const std::u16string& value, char16_t* out, std::size_t capacity) {
     if (!out || capacity == 0)
@@ -68,15 +24,65 @@ std::size_t copyOut(const std::u16string& value, char16_t* out, std::size_t capa
     return n;
 }
 
+std::string_view textOf(const FileContents& file) {
+    return file.size() > 0 ? std::string_view(file.data(), static_cast<std::size_t>(file.size()))
+                           : std::string_view();
+}
+
+// The value of the entry; false when the file cannot be read or has no such entry.
+bool lookupValue(const char16_t* file, const char16_t* section, const char16_t* key,
+                 std::u16string* value) {
+    if (!file || !section || !key)
+        return false;
+    // One open, regular files only: a FIFO never blocks the reader and a device or a huge file
+    // is never read into memory.
+    FileContents contents;
+    if (contents.load(file, kProfileMaxBytes) != FileResult::Ok)
+        return false;
+    try {
+        return ini::lookup(textOf(contents), section, key, value);
+    } catch (const std::bad_alloc&) {
+        setLastError(ENOMEM, "profileGetString");
+        return false;
+    }
+}
+
+// Reads, changes and replaces the file; the caller holds the writers' lock.
+bool rewrite(const char16_t* file, const char16_t* section, const char16_t* key,
+             const char16_t* value) {
+    FileContents contents;
+    const FileResult read = contents.load(file, kProfileMaxBytes);
+    // A missing file starts empty; any other file that cannot be read is left alone, so that
+    // a write never replaces what it did not see.
+    if (read != FileResult::Ok && !(read == FileResult::OpenFailed && lastError().code == ENOENT)) {
+        if (read == FileResult::TooLarge)
+            setLastError(EFBIG, "profileWriteString");
+        else if (read == FileResult::NotRegular)
+            setLastError(EINVAL, "profileWriteString");
+        return false;
+    }
+    std::string updated;
+    try {
+        updated = ini::update(textOf(contents), section, key, value ? value : u"");
+    } catch (const std::bad_alloc&) {
+        setLastError(ENOMEM, "profileWriteString");
+        return false;
+    }
+    contents.release();
+    if (static_cast<long long>(updated.size()) > kProfileMaxBytes) {
+        setLastError(EFBIG, "profileWriteString");  // the next read would see no file at all
+        return false;
+    }
+    return replaceFile(file, updated.data(), updated.size(), nullptr, ReplaceMode::AtomicOnly) ==
+           FileResult::Ok;
+}
+
 }  // namespace
 
 std::size_t profileGetString(const char16_t* file, const char16_t* section, const char16_t* key,
                              const char16_t* defaultValue, char16_t* out, std::size_t capacity) {
-    std::string text;
-    bool missing = false;
     std::u16string value;
-    if (section && key && readAll(toUtf8(file), &text, &missing) &&
-        ini::lookup(text, section, key, &value))
+    if (lookupValue(file, section, key, &value))
         return copyOut(value, out, capacity);
     std::u16string def = defaultValue ? defaultValue : u"";
     while (!def.empty() && def.back() == u' ')
@@ -86,49 +92,30 @@ std::size_t profileGetString(const char16_t* file, const char16_t* section, cons
 
 bool profileWriteString(const char16_t* file, const char16_t* section, const char16_t* key,
                         const char16_t* value) {
-    const std::string path = toUtf8(file);
-    if (path.empty() || !section || !key) {
+    if (!file || !*file || !section || !key) {
         setLastError(EINVAL, "profileWriteString");
         return false;
     }
     // Writers take turns on a lock file beside the INI file; readers need no lock because the
     // file is only ever replaced whole.
-    const std::string lockPath = path + ".lock";
-    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (lockFd < 0) {
-        setLastError(errno, "open");
+    const std::u16string lockPath = std::u16string(file) + u".lock";
+    const FileHandle lock = fileOpen(lockPath.c_str(), FileAccess::Append);
+    if (lock == kNoFile)
         return false;
-    }
     int rc;
     do {
-        rc = ::flock(lockFd, LOCK_EX);
+        rc = ::flock(static_cast<int>(lock), LOCK_EX);
     } while (rc != 0 && errno == EINTR);
-
-    bool ok = false;
-    std::string text;
-    bool missing = false;
-    if (readAll(path, &text, &missing) || missing) {
-        const std::string updated = ini::update(text, section, key, value ? value : u"");
-        const std::string tmp = path + ".tmp" + std::to_string(::getpid());
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            setLastError(errno, "open");
-        } else {
-            struct stat st;
-            if (!missing && ::stat(path.c_str(), &st) == 0)
-                ::fchmod(fd, st.st_mode & 07777);
-            ok = writeAll(fd, updated) && ::fsync(fd) == 0;
-            ::close(fd);
-            if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-                setLastError(errno, "rename");
-                ok = false;
-            }
-            if (!ok)
-                ::unlink(tmp.c_str());
-        }
+    if (rc != 0) {
+        setLastError(errno, "flock");
+        fileClose(lock);
+        return false;
     }
-    ::flock(lockFd, LOCK_UN);
-    ::close(lockFd);
+    const bool ok = rewrite(file, section, key, value);
+    const Error e = lastError();
+    ::flock(static_cast<int>(lock), LOCK_UN);
+    fileClose(lock);
+    setLastError(e.code, e.call);
     return ok;
 }
 
