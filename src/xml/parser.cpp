@@ -711,9 +711,14 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
                 stack.ensure(depth);
             }
         } else if (type == 0) {
-            // An end tag: find the open element it closes, innermost first. An end tag too
-            // long for the record's 10-bit end-tag length closes nothing.
-            const int d = node.length <= kMaxEndTagLen ? openNames.find(token, depth) : 0;
+            // An end tag: find the open element it closes, innermost first (tried here, the
+            // usual case, before the search). An end tag too long for the record's 10-bit
+            // end-tag length closes nothing.
+            int d = 0;
+            if (node.length <= kMaxEndTagLen)
+                d = depth && token.MatchName(stack.entries[depth - 1].meta.c_str())
+                        ? depth
+                        : openNames.find(token, depth);
             if (d == 0) {
                 ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
                 ELEM(open).flags |= ELEM_HAS_LONE_END;
