@@ -3,6 +3,7 @@
 // Elements added with line breaks are followed by "\r\n"; content added to an element that had
 // none goes on lines of its own.
 #include "xml/xml_internal.h"
+#include "text/format.h"
 
 #include <charconv>
 #include <initializer_list>
@@ -14,7 +15,14 @@ using namespace nxxml;
 namespace {
 
 // The longest end tag a record can hold is 511 units ("</" + name + ">").
-constexpr int kMaxNameForEndTag = 508;
+constexpr int kMaxNameForEndTag = kMaxEndTagLen - 3;
+
+// Can the text take `adding` more units and stay within what offsets address? The margin
+// covers the line breaks and the end tag that an insertion may write besides its text.
+bool roomFor(const std::u16string& doc, std::size_t adding) {
+    const std::size_t limit = static_cast<std::size_t>(kMaxTextLength) - 1024;
+    return doc.size() <= limit && adding <= limit - doc.size();
+}
 
 std::u16string text16(const char16_t* s) { return s ? std::u16string(s) : std::u16string(); }
 
@@ -168,7 +176,7 @@ bool CMarkup::x_AddElem(const char16_t* tagName, const char16_t* value, int opti
     NodePos node(options);
     x_InsertionPlace(options, parent, rel, node);
 
-    if (!canOpen(ELEM(parent), docText, parent))
+    if (!canOpen(ELEM(parent), docText, parent) || !x_RoomForElement(parent))
         return false;
 
     int startTagLen;
@@ -190,6 +198,8 @@ bool CMarkup::x_AddElem(const char16_t* tagName, const char16_t* value, int opti
         const std::u16string data =
             (options & OPT_CDATA) ? x_EncodeCDATASection(value) : EscapeText(value, options);
         node.meta = join({u"<", name, u">", data, u"</", name, u">"});
+        if (!roomFor(docText, data.size() + 2 * name.size()))
+            return false;
         startTagLen = nameLen + 2;
         endTagLen = nameLen + 3;
         length = toInt(data.size()) + 2 * nameLen + 5;
@@ -272,10 +282,14 @@ bool CMarkup::x_AddNode(int type, const char16_t* nodeText, int options) try {
     NodePos node(options);
     if (!x_CreateNode(node.meta, type, nodeText))
         return false;
-    if (type == NODE_ELEMENT && toInt(node.meta.size()) < 4)
+    if (type == NODE_ELEMENT && node.meta.size() < 4)
         return false;  // "<" + "/>" with no name is not an element
     const int parent = parentPos;
-    if (!canOpen(ELEM(parent), docText, parent))
+    if (!canOpen(ELEM(parent), docText, parent) || !roomFor(docText, node.meta.size()))
+        return false;
+    // An element's whole text is its start tag.
+    if (type == NODE_ELEMENT &&
+        (node.meta.size() > static_cast<std::size_t>(kMaxStartTagLen) || !x_RoomForElement(parent)))
         return false;
     int rel = mainPos;
     if (nodeLength && nodeType != NODE_ELEMENT) {
@@ -351,7 +365,12 @@ bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, const char16_t*
     const std::u16string text = join({lead, u"\"", EscapeText(value, OPT_ESCAPE_QUOTES), u"\""});
     // A damaged tag (such as an unquoted value that swallows the ">") can lead the search past
     // the tag; nothing is changed then.
-    if (at + replaced > limit)
+    if (at + replaced > limit || !roomFor(docText, text.size()))
+        return false;
+    // The start tag may not outgrow its record's 22-bit length.
+    if (!inInstruction && static_cast<long long>(ELEM(index).StartTagLen()) +
+                                  static_cast<long long>(text.size()) - replaced >
+                              kMaxStartTagLen)
         return false;
     x_DocChange(at, replaced, text);
     const int shift = toInt(text.size()) - replaced;
@@ -377,7 +396,7 @@ bool CMarkup::x_SetAttrib(int index, const char16_t* attribName, int value) {
 bool CMarkup::x_SetData(int index, const char16_t* data, int options) try {
     if (index == mainPos && nodeLength && nodeType != NODE_ELEMENT) {
         std::u16string text;
-        if (!x_CreateNode(text, nodeType, data))
+        if (!x_CreateNode(text, nodeType, data) || !roomFor(docText, text.size()))
             return false;
         x_DocChange(nodeOffset, nodeLength, text);
         x_AdjustForNode(parentPos, mainPos, toInt(text.size()) - nodeLength);
@@ -388,6 +407,8 @@ bool CMarkup::x_SetData(int index, const char16_t* data, int options) try {
         return false;
     NodePos node(OPT_REPLACE | OPT_NO_LINES);
     node.meta = (options & OPT_CDATA) ? x_EncodeCDATASection(data) : EscapeText(data, options);
+    if (!roomFor(docText, node.meta.size()))
+        return false;
     int rel = 0;
     const int replaced = x_InsertNew(index, rel, node);
     const int shift = toInt(node.meta.size()) - replaced;
@@ -405,25 +426,53 @@ bool CMarkup::x_SetData(int index, int value) {
     return x_SetData(index, text.c_str(), 0);
 }
 
+bool CMarkup::x_RoomForElement(int parentIndex) const {
+    return freePos < kMaxRecords && (!parentIndex || ELEM(parentIndex).Level() < kMaxLevel);
+}
+
+int CMarkup::x_SubDocParent(int level) {
+    const int temp = x_GetFreePos();
+    ELEM(temp).ClearVirtualParent();
+    ELEM(temp).SetLevel(level);  // cut when too deep; x_SubDocFits then refuses any element
+    return temp;
+}
+
+bool CMarkup::x_SubDocFits(int temp, int first, int level) {
+    if (first > 0 && level > kMaxLevel) {
+        for (int i = first; i < freePos; ++i)
+            x_ReleasePos(i);
+        resultText = nxFormatString(u"Element at offset %d nested more than %d elements deep",
+                                    ELEM(first).start, kMaxLevel + 1);
+        first = -1;
+    }
+    if (first >= 0)
+        return true;
+    x_ReleasePos(temp);
+    return false;
+}
+
 bool CMarkup::x_SetElemContent(const char16_t* content) try {
     if (!mainPos || (nodeLength && nodeType != NODE_ELEMENT) ||
         !canOpen(ELEM(mainPos), docText, mainPos))
         return false;
     const int main = mainPos;
+    const std::u16string text = text16(content);
+    if (!roomFor(docText, text.size()))
+        return false;
+
+    // Parse the content on its own under a temporary record; offsets are relative to it.
+    // Content the index cannot hold is refused before anything changes.
+    const int temp = x_SubDocParent(ELEM(main).Level() + 1);
+    TokenPos token(text.c_str(), docFlags);
+    const int first = x_ParseElem(temp, token);
+    if (!x_SubDocFits(temp, first, ELEM(main).Level() + 1))
+        return false;
     if (int child = ELEM(main).child) {
         while (child)
             child = x_ReleaseSubDoc(child);
         ELEM(main).child = 0;
         x_CheckSavedPos();
     }
-
-    // Parse the content on its own under a temporary record; offsets are relative to it.
-    const std::u16string text = text16(content);
-    const int temp = x_GetFreePos();
-    ELEM(temp).ClearVirtualParent();
-    ELEM(temp).SetLevel(ELEM(main).Level() + 1);
-    TokenPos token(text.c_str(), docFlags);
-    const int first = x_ParseElem(temp, token);
     const bool wellFormed = !(ELEM(temp).flags & ELEM_ILL_FORMED);
     if (ELEM(temp).flags & ELEM_HAS_LONE_END)
         ELEM(main).flags |= ELEM_HAS_LONE_END;
@@ -459,15 +508,16 @@ bool CMarkup::x_AddSubDoc(const char16_t* subDoc, int options) try {
     NodePos node(options);
     x_InsertionPlace(options, parent, rel, node);
 
-    if (!canOpen(ELEM(parent), docText, parent))
-        return false;
     const std::u16string text = text16(subDoc);
-    const int temp = x_GetFreePos();
-    ELEM(temp).ClearVirtualParent();
+    if (!canOpen(ELEM(parent), docText, parent) || !roomFor(docText, text.size()))
+        return false;
     // Top-level elements stay at level 0: the virtual root's children are not one level down.
-    ELEM(temp).SetLevel(parent ? ELEM(parent).Level() + 1 : 0);
+    const int baseLevel = parent ? ELEM(parent).Level() + 1 : 0;
+    const int temp = x_SubDocParent(baseLevel);
     TokenPos token(text.c_str(), docFlags);
     const int first = x_ParseElem(temp, token);
+    if (!x_SubDocFits(temp, first, baseLevel))
+        return false;
     bool wellFormed = first && !(ELEM(temp).flags & ELEM_ILL_FORMED);
     if (ELEM(temp).flags & ELEM_HAS_LONE_END)
         ELEM(parent).flags |= ELEM_HAS_LONE_END;

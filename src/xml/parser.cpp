@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -477,38 +478,127 @@ struct NodeStack {
     int capacity;
 };
 
-}  // namespace
 
-namespace nxxml {
+// Finds the open element that an end tag closes. The innermost open element is tried first,
+// which is all a well-formed text ever needs. Open elements passed over by a search that found
+// nothing (the search for a stray end tag) are then entered into a table keyed by the hash of
+// every name they answer to: the whole name and each prefix that ends before "=", "[" or "]"
+// (the characters after which MatchName accepts a shorter token), ASCII letters folded when
+// case is ignored. Later searches read the elements above the table's depth one by one and then
+// look the end tag up, so a run of stray end tags under deep nesting costs one table lookup
+// each instead of a walk over every open element. Entries whose element has been closed are
+// dropped when a lookup meets them; an entry is current when its depth is still indexed and
+// the element open at that depth starts where the entry says.
+class OpenNameIndex {
+public:
+    OpenNameIndex(const NodeStack& stack, bool ignoreCase) : stack_(stack), fold_(ignoreCase) {}
 
-// Walks the subtree of `index` (itself included) in document order.
-template <typename Fn>
-void forEachInSubtree(const CMarkup::PosArray& pa, int index, Fn fn) {
-    int pos = index;
-    for (;;) {
-        fn(pa[pos]);
-        if (pa[pos].child) {
-            pos = pa[pos].child;
-            continue;
+    // The depth (1 = outermost open element) of the innermost open element whose name the
+    // end-tag token matches, or 0 when none does.
+    int find(const CMarkup::TokenPos& token, int depth) {
+        for (int d = depth; d > indexed_; --d)
+            if (token.MatchName(name(d)))
+                return d;
+        if (indexed_ > 0) {
+            if (const int d = lookup(token))
+                return d;
         }
-        while (pos != index && !pa[pos].next)
-            pos = pa[pos].parent;
-        if (pos == index)
-            return;
-        pos = pa[pos].next;
+        for (int d = indexed_ + 1; d <= depth; ++d)
+            add(d);
+        indexed_ = depth;
+        return 0;
     }
-}
 
-}  // namespace nxxml
+    // The open elements deeper than `depth` have been closed.
+    void closedBelow(int depth) {
+        if (indexed_ > depth)
+            indexed_ = depth;
+    }
+
+private:
+    struct Entry {
+        int depth;
+        int start;  // offset of the start tag: tells the element from later ones at that depth
+    };
+    static constexpr std::uint64_t kSeed = 14695981039346656037ULL;
+    std::uint64_t step(std::uint64_t h, char16_t c) const {
+        if (fold_ && c >= 'A' && c <= 'Z')
+            c = static_cast<char16_t>(c + 32);
+        return (h ^ c) * 1099511628211ULL;
+    }
+    const char16_t* name(int d) const { return stack_.entries[d - 1].meta.c_str(); }
+    bool current(const Entry& e) const {
+        return e.depth <= indexed_ && stack_.entries[e.depth - 1].start == e.start;
+    }
+
+    void add(int d) {
+        const CMarkup::NodePos& open = stack_.entries[d - 1];
+        const Entry entry{d, open.start};
+        std::uint64_t h = kSeed;
+        for (const char16_t c : open.meta) {
+            if (c < 128 && (kCharClass.v[c] & CC_NAME_CONT))
+                table_[h].push_back(entry);
+            h = step(h, c);
+        }
+        table_[h].push_back(entry);
+    }
+
+    int lookup(const CMarkup::TokenPos& token) {
+        std::uint64_t h = kSeed;
+        for (int i = token.left; i <= token.right; ++i)
+            h = step(h, token.text[i]);
+        const auto it = table_.find(h);
+        if (it == table_.end())
+            return 0;
+        // Current entries lie in increasing depth along the list (an element is entered only
+        // above every element already entered and still open), so the first one from the back
+        // that matches is the innermost. Another name with the same hash is passed over.
+        std::vector<Entry>& list = it->second;
+        for (std::size_t i = list.size(); i-- > 0;) {
+            const Entry e = list[i];
+            if (!current(e)) {
+                if (i + 1 == list.size())
+                    list.pop_back();
+                continue;
+            }
+            if (token.MatchName(name(e.depth)))
+                return e.depth;
+        }
+        return 0;
+    }
+
+    const NodeStack& stack_;
+    const bool fold_;
+    int indexed_ = 0;  // open elements at depths 1..indexed_ are in the table
+    std::unordered_map<std::uint64_t, std::vector<Entry>> table_;
+};
+
+}  // namespace
 
 int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
     token.next = 0;
     resultText.clear();
     NodeStack stack;
+    OpenNameIndex openNames(stack, (token.tokenFlags & DOC_IGNORE_CASE) != 0);
     int depth = 0;
     int open = parentIndex;
     const int rootLevel = ELEM(parentIndex).Level();
     int first = 0;
+    // Set when levels are no longer depth-exact: children moved up by a repair, or nesting
+    // beyond the 16-bit level. The levels are then set again from the tree in one pass.
+    bool relevel = false;
+
+    // Gives up the whole run: the records made so far are released and nothing is linked under
+    // parentIndex, so no record ever holds a value cut to its field.
+    auto refuse = [&](const std::u16string& message) {
+        for (int i = first; first && i < freePos; ++i)
+            x_ReleasePos(i);
+        ElemPos& p = ELEM(parentIndex);
+        p.child = 0;
+        p.flags = (p.flags & ~ELEM_HAS_LONE_END) | ELEM_ILL_FORMED;
+        resultText = message;
+        return -1;
+    };
 
     // Closes every element open below depth keepDepth without an end tag. Taken innermost
     // first, each one's children move up to follow it under its parent; done in one pass, every
@@ -565,12 +655,9 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
                 last = ELEM(firstChild).prev;
             ELEM(firstChild).flags &= ~ELEM_FIRST;
             ELEM(firstChild).prev = e;
-            const int shift = i + 1;
-            for (int c = firstChild; c && c != next; c = ELEM(c).next) {
+            for (int c = firstChild; c && c != next; c = ELEM(c).next)
                 ELEM(c).parent = parent;
-                forEachInSubtree(positions, c,
-                                 [shift](ElemPos& d) { d.SetLevel(d.Level() - shift); });
-            }
+            relevel = true;  // the moved children's subtrees are one or more levels too deep
         }
         ELEM(ELEM(parent).child).prev = last;
         if (lone)
@@ -583,6 +670,12 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
         NodePos& node = stack.entries[depth];
         const int type = x_ParseNode(token, node);
         if (type == NODE_ELEMENT) {
+            if (node.length > kMaxStartTagLen)
+                return refuse(nxFormatString(u"Element tag at offset %d longer than %d units",
+                                             node.start, kMaxStartTagLen));
+            if (freePos >= kMaxRecords)
+                return refuse(nxFormatString(u"Element tag at offset %d exceeds %d elements",
+                                             node.start, kMaxRecords));
             const int index = x_GetFreePos();
             if (!first)
                 first = index;
@@ -603,6 +696,10 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
             e.parent = open;
             e.child = 0;
             e.next = 0;
+            // Deeper than the field holds: a later repair may still bring it up, the final
+            // pass decides.
+            if (rootLevel + depth > kMaxLevel)
+                relevel = true;
             e.SetLevel(rootLevel + depth);
             e.start = node.start;
             e.SetStartTagLen(node.length);
@@ -614,17 +711,14 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
                 stack.ensure(depth);
             }
         } else if (type == 0) {
-            // An end tag: find the open element it closes, innermost first. An end tag too
-            // long for the record's 10-bit end-tag length closes nothing.
-            int match = open;
-            int d = depth;
-            if (node.length < 512) {
-                for (; d > 0; --d, match = ELEM(match).parent)
-                    if (token.MatchName(stack.entries[d - 1].meta.c_str()))
-                        break;
-            } else {
-                d = 0;
-            }
+            // An end tag: find the open element it closes, innermost first (tried here, the
+            // usual case, before the search). An end tag too long for the record's 10-bit
+            // end-tag length closes nothing.
+            int d = 0;
+            if (node.length <= kMaxEndTagLen)
+                d = depth && token.MatchName(stack.entries[depth - 1].meta.c_str())
+                        ? depth
+                        : openNames.find(token, depth);
             if (d == 0) {
                 ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
                 ELEM(open).flags |= ELEM_HAS_LONE_END;
@@ -634,6 +728,9 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
                                                 endName.c_str(), node.start);
                 }
             } else {
+                int match = open;
+                for (int k = depth; k > d; --k)
+                    match = ELEM(match).parent;
                 const int endStart = node.start;
                 const int endLen = node.length;
                 unendBelow(d, &token, endStart);
@@ -642,6 +739,7 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
                 m.SetEndTagLen(endLen);
                 open = m.parent;
                 --depth;
+                openNames.closedBelow(depth);
             }
         } else if (type == -1) {
             ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
@@ -651,6 +749,19 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
         } else if (type == -2) {
             unendBelow(0, nullptr, 0);
             break;
+        }
+    }
+
+    // Every parent was made before its children (a repair only ever moves an element up to an
+    // ancestor), so one pass in index order sets each level from its parent's.
+    if (relevel) {
+        for (int i = first; first && i < freePos; ++i) {
+            ElemPos& e = ELEM(i);
+            const int level = e.parent == parentIndex ? rootLevel : ELEM(e.parent).Level() + 1;
+            if (level > kMaxLevel)
+                return refuse(nxFormatString(u"Element at offset %d nested more than %d elements deep",
+                                             e.start, kMaxLevel + 1));
+            e.SetLevel(level);
         }
     }
     return first;
@@ -664,16 +775,29 @@ bool CMarkup::x_ParseDoc() {
     x_SetPos(0, 0, 0);
     savedPositions.RemoveAll();
     freePos = 1;
-    x_AllocPosArray(toInt(docText.size() / 64 + 8));
+    const std::size_t sizing = docText.size() > static_cast<std::size_t>(kMaxTextLength)
+                                   ? 0
+                                   : docText.size();
+    x_AllocPosArray(toInt(sizing / 64 + 8));
     releasedPos = 0;
     ELEM(0).ClearVirtualParent();
     if (docText.empty()) {
         resultText = u"Empty document";
+    } else if (docText.size() > static_cast<std::size_t>(kMaxTextLength)) {
+        // Offsets are ints: such a text is not kept, nothing could address it.
+        docText.clear();
+        docText.shrink_to_fit();
+        ELEM(0).flags |= ELEM_ILL_FORMED;
+        resultText = nxFormatString(u"Document longer than %d units", kMaxTextLength);
     } else {
         TokenPos token(docText.c_str(), docFlags);
         const int first = x_ParseElem(0, token);
         ELEM(0).length = toInt(docText.size());
-        if (!first) {
+        if (first < 0) {
+            // Refused: no element is indexed, and the records are free for the next parse.
+            freePos = 1;
+            releasedPos = 0;
+        } else if (!first) {
             resultText = u"No root element";
         } else {
             ELEM(0).child = first;

@@ -244,13 +244,15 @@ public:
 
     // ---- the index -------------------------------------------------------------------------
 
-    /// One element: where it lies in the text and how it is linked. Eight 32-bit words.
+    /// One element: where it lies in the text and how it is linked. Eight 32-bit words. The
+    /// bounded fields are never written with a value they cannot hold: texts that would need
+    /// one are refused by the parser, edits that would need one return false.
     struct ElemPos {
         int start;                  ///< offset of the "<"
         int length;                 ///< start tag through end tag
-        unsigned int startTagLen : 22;
+        unsigned int startTagLen : 22;  ///< a start tag is at most 4,194,303 units
         int endTagLen : 10;         ///< read sign-extended; an end tag is shorter than 512 units
-        int flags;                  ///< low 16 bits: level; high bits: ELEM_* flags
+        int flags;                  ///< low 16 bits: level (at most 65,535); high bits: ELEM_* flags
         int parent;
         int child;                  ///< first child
         int next;                   ///< next sibling (0: last)
@@ -412,6 +414,14 @@ protected:
     int x_RemoveElem(int index);
     bool x_AddSubDoc(const char16_t* subDoc, int options);
     bool x_SetElemContent(const char16_t* content);
+    // Limits checked before an edit changes anything: room for one more record, linked under
+    // parentIndex within the 16-bit level.
+    bool x_RoomForElement(int parentIndex) const;
+    // The temporary parent of a parsed sub-document, and the check after its parse: false (the
+    // temporary and every parsed record released) when the parse was refused or an element
+    // would sit deeper than a level can say.
+    int x_SubDocParent(int level);
+    bool x_SubDocFits(int temp, int first, int level);
 
     static std::u16string x_GetLastError();
     static std::u16string x_PlatformErrorText();

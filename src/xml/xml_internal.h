@@ -35,6 +35,17 @@ inline bool isSpace(char16_t c) { return c < 128 && (kCharClass.v[c] & CC_SPACE)
 // Offsets and lengths are 32-bit in the index; texts beyond that range are not supported.
 inline int toInt(std::size_t n) { return static_cast<int>(n); }
 
+// What one record can hold. A parse or an edit that would need more is refused, so no field is
+// ever written cut short: the start tag's length has 22 bits, the end tag's a signed 10-bit
+// field, the level the low 16 bits of flags. Texts stay far enough below INT_MAX that offset
+// arithmetic just past the end cannot overflow, and records below 2^30 (32 GiB of them), so
+// growing the array by half never overflows an int either.
+constexpr int kMaxStartTagLen = 0x3FFFFF;
+constexpr int kMaxEndTagLen = 511;
+constexpr int kMaxLevel = 0xFFFF;
+constexpr int kMaxTextLength = 0x7FFF0000;
+constexpr int kMaxRecords = 0x40000000;
+
 // Compares n units of a and b, folding ASCII letters when ignoreCase is set.
 bool unitsEqual(const char16_t* a, const char16_t* b, int n, bool ignoreCase);
 

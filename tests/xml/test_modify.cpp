@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <random>
 #include <tuple>
 
@@ -90,6 +91,62 @@ TEST(XmlAddElem, OpensAnElementOnlyWhenItsEndTagFits) {
         }
         EXPECT_EQ(MarkupInspector().AddElem(name), len <= 508) << len;
     }
+}
+
+// Nor may an edit make a start tag longer than a record's 4,194,303 units, or put an element
+// below level 65,535: such edits return false and change nothing, the longest that fits works.
+TEST(XmlAddElem, RefusesStartTagsAndNestingARecordCannotHold) {
+    const auto units = [](std::size_t n) { return std::u16string(n, u'v'); };
+    // Rows: the value's length that just fits, then one unit more.
+    const std::pair<std::function<bool(CMarkup&, std::size_t)>, std::size_t> tags[] = {
+        {[&](CMarkup& d, std::size_t n) { return d.SetAttrib(u"a", units(n).c_str()); },
+         4194303 - 9},  // <r a="..."/>
+        {[&](CMarkup& d, std::size_t n) {
+             return d.IntoElem() && d.AddNode(CMarkup::NODE_ELEMENT, units(n).c_str());
+         },
+         4194303 - 3},  // <...vvv/>
+    };
+    for (const auto& [edit, fits] : tags) {
+        for (std::size_t n : {fits, fits + 1}) {
+            MarkupInspector doc(MCD_CSTR(u"<r a=\"1\"/>"));
+            ASSERT_TRUE(doc.FindElem());
+            const std::u16string before = doc.GetDoc();
+            EXPECT_EQ(edit(doc, n), n == fits) << n;
+            EXPECT_EQ(doc.CheckIndex(), "");
+            EXPECT_TRUE(n == fits || doc.GetDoc() == before) << n;
+        }
+    }
+
+    std::u16string nested;
+    for (int i = 0; i < 65536; ++i)
+        nested += u"<a>";
+    for (int i = 0; i < 65536; ++i)
+        nested += u"</a>";
+    const std::function<bool(CMarkup&)> edits[] = {
+        [](CMarkup& d) { return d.AddChildElem(u"x"); },
+        [](CMarkup& d) { return d.IntoElem() && d.AddElem(u"x"); },
+        [](CMarkup& d) { return d.IntoElem() && d.AddNode(CMarkup::NODE_ELEMENT, u"x"); },
+        [](CMarkup& d) { return d.AddChildSubDoc(u"<x/>"); },
+        [](CMarkup& d) { return d.SetElemContent(u"t<x/>"); },
+    };
+    for (int depth : {65535, 65536}) {  // the main element's level + 1
+        for (std::size_t e = 0; e < std::size(edits); ++e) {
+            SCOPED_TRACE("depth " + std::to_string(depth) + ", edit " + std::to_string(e));
+            MarkupInspector doc(MCD_CSTR(nested.c_str()));
+            for (int level = 0; level < depth; ++level)
+                ASSERT_TRUE(doc.FindElem() && (level + 1 == depth || doc.IntoElem()));
+            EXPECT_EQ(edits[e](doc), depth == 65535);
+            EXPECT_EQ(doc.CheckIndex(), "");
+            EXPECT_TRUE(depth == 65535 || doc.GetDoc() == nested);
+        }
+    }
+    MarkupInspector doc(MCD_CSTR(nested.c_str()));
+    while (doc.FindElem() && doc.IntoElem()) {
+    }
+    EXPECT_FALSE(doc.OutOfElem() && doc.SetElemContent(u"<x/>"));
+    EXPECT_EQ(narrow(doc.GetError()), "Element at offset 0 nested more than 65536 elements deep");
+    EXPECT_TRUE(doc.SetElemContent(u"text"));
+    EXPECT_EQ(doc.GetData(), u"text");
 }
 
 TEST(XmlSetAttrib, AddsOrReplacesQuotedValues) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <vector>
 #include <random>
 #include <tuple>
 #include <utility>
@@ -110,7 +111,7 @@ TEST(XmlElementBuilder, BuildsTheTreeAndRepairsDamagedStructure) {
     }
 }
 
-TEST(XmlElementBuilder, RepairsDeepNestingAndOversizedEndTags) {
+TEST(XmlElementBuilder, RepairsDeepNestingAndRefusesWhatARecordCannotHold) {
     // Deep nesting without end tags is repaired in one pass per mismatch, not once per level.
     std::u16string deep = u"<root>", open;
     for (int i = 0; i < 100000; ++i) {
@@ -128,6 +129,235 @@ TEST(XmlElementBuilder, RepairsDeepNestingAndOversizedEndTags) {
     const std::u16string name(600, u'n');
     EXPECT_FALSE(doc.SetDoc(u"<" + name + u"></" + name + u">"));
     EXPECT_EQ(doc.CheckIndex(), "");
+
+    // A start tag of 4,194,303 units is the longest a record holds; one unit more and the
+    // document is refused whole (no element indexed, the text kept), never indexed with a cut
+    // length. Nesting: levels 0 to 65,535, so 65,536 elements deep at most; what a repair
+    // brings back up (the 100,000 unclosed elements above) counts at its final depth.
+    const auto tag = [](std::size_t units) {  // <e v="..." w="x"/> of that many units
+        return u"<e v=\"" + std::u16string(units - 15, u'v') + u"\" w=\"x\"/>";
+    };
+    const auto nest = [](int n) {
+        std::u16string s;
+        for (int i = 0; i < n; ++i)
+            s += u"<a>";
+        for (int i = 0; i < n; ++i)
+            s += u"</a>";
+        return s;
+    };
+    const std::tuple<std::u16string, bool, const char*> limits[] = {
+        {u"<r>" + tag(4194303) + u"</r>", true, ""},
+        {u"<r>" + tag(4194304) + u"</r>", false, "Element tag at offset 3 longer than 4194303 units"},
+        {nest(65536), true, ""},
+        {nest(65537), false, "Element at offset 196608 nested more than 65536 elements deep"},
+    };
+    for (const auto& [text, accepted, error] : limits) {
+        SCOPED_TRACE(text.size());
+        EXPECT_EQ(doc.SetDoc(text), accepted);
+        EXPECT_EQ(narrow(doc.GetError()), error);
+        EXPECT_EQ(doc.CheckIndex(), "");
+        EXPECT_EQ(doc.GetDoc(), text);
+        EXPECT_EQ(doc.FindElem(), accepted);
+    }
+    // The longest start tag is read exactly, also behind its 4 MiB value.
+    ASSERT_TRUE(doc.SetDoc(u"<r>" + tag(4194303) + u"</r>") && doc.FindElem() && doc.IntoElem() &&
+                doc.FindElem());
+    EXPECT_EQ(doc.GetAttrib(u"w"), u"x");
+    EXPECT_EQ(doc.GetAttrib(u"v").size(), 4194288u);
+    EXPECT_EQ(doc.Elem(doc.MainPos()).StartTagLen(), 4194303);
+    ASSERT_TRUE(doc.SetDoc(nest(65536)));
+    int deepest = 0;
+    while (doc.FindElem()) {
+        deepest = doc.MainPos();
+        doc.IntoElem();
+    }
+    EXPECT_EQ(doc.Elem(deepest).Level(), 65535);
+}
+
+namespace {
+
+// The element builder in its first, straightforward form, kept as the reference for the one in
+// the library: every end tag walks the open elements from the innermost outward, and every
+// repair lowers the levels of each moved subtree at once. Both are quadratic on long runs of
+// stray end tags under deep nesting; the library's builder must give the same records.
+class ReferenceBuilder : public MarkupInspector {
+public:
+    // Indexes `text` under the virtual root, given the level `rootLevel`, with the library's
+    // builder or the reference; the builder's result.
+    int Build(const std::u16string& text, int flags, int rootLevel, bool reference) {
+        docText = text;
+        docFlags = flags;
+        freePos = 1;
+        x_AllocPosArray(static_cast<int>(text.size() / 64 + 8));
+        ELEM(0).ClearVirtualParent();
+        ELEM(0).SetLevel(rootLevel);
+        TokenPos token(docText.c_str(), docFlags);
+        return reference ? ParseElem(0, token) : x_ParseElem(0, token);
+    }
+    // Every field of every record handed out, then the message.
+    std::vector<std::vector<int>> Records() const {
+        std::vector<std::vector<int>> all;
+        for (int i = 0; i < freePos; ++i) {
+            const ElemPos& e = ELEM(i);
+            all.push_back({i, e.start, e.length, e.StartTagLen(), e.EndTagLen(), e.flags, e.parent,
+                           e.child, e.next, e.prev});
+        }
+        all.push_back(std::vector<int>(resultText.begin(), resultText.end()));
+        return all;
+    }
+
+private:
+    int ParseElem(int parentIndex, TokenPos& token) {
+        resultText.clear();
+        std::vector<NodePos> stack(1);
+        int depth = 0, open = parentIndex, first = 0;
+        const int rootLevel = ELEM(parentIndex).Level();
+        const auto unendBelow = [&](int keepDepth, const TokenPos* endTag, int endTagStart) {
+            if (depth <= keepDepth)
+                return;
+            ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
+            if (resultText.empty()) {
+                const std::u16string& name = stack[depth - 1].meta;
+                resultText = endTag ? u"End tag '" + x_GetToken(*endTag) + u"' at offset " +
+                                          num(endTagStart + 1) + u" does not match start tag '" +
+                                          name + u"' at offset " + num(ELEM(open).start)
+                                    : u"Element '" + name + u"' at offset " +
+                                          num(ELEM(open).start) + u" not ended";
+            }
+            for (; depth > keepDepth; --depth) {  // innermost first
+                const int e = open;
+                ElemPos& rec = ELEM(e);
+                const int parent = rec.parent;
+                rec.SetEndTagLen(0);
+                rec.flags |= ELEM_UNENDED;
+                rec.length = rec.StartTagLen();
+                if (rec.flags & ELEM_HAS_LONE_END) {
+                    rec.flags &= ~ELEM_HAS_LONE_END;
+                    ELEM(parent).flags |= ELEM_HAS_LONE_END;
+                }
+                if (const int firstChild = rec.child) {
+                    const int last = ELEM(firstChild).prev;
+                    for (int c = firstChild; c; c = ELEM(c).next) {
+                        ELEM(c).parent = parent;
+                        lowerLevels(c);
+                    }
+                    rec.child = 0;
+                    rec.next = firstChild;
+                    ELEM(firstChild).flags &= ~ELEM_FIRST;
+                    ELEM(firstChild).prev = e;
+                    ELEM(ELEM(parent).child).prev = last;
+                }
+                open = parent;
+            }
+        };
+        for (;;) {
+            NodePos& node = stack[static_cast<std::size_t>(depth)];
+            const int type = x_ParseNode(token, node);
+            if (type == NODE_ELEMENT) {
+                const int index = x_GetFreePos();
+                first = first ? first : index;
+                ElemPos& e = ELEM(index);
+                ElemPos& p = ELEM(open);
+                if (p.child) {
+                    const int last = ELEM(p.child).prev;
+                    ELEM(last).next = index;
+                    e.prev = last;
+                    ELEM(p.child).prev = index;
+                    e.flags = 0;
+                } else {
+                    p.child = index;
+                    e.prev = index;
+                    e.flags = ELEM_FIRST;
+                }
+                e.parent = open;
+                e.child = e.next = 0;
+                e.SetLevel(rootLevel + depth);
+                e.start = node.start;
+                e.SetStartTagLen(node.length);
+                e.SetEndTagLen(0);
+                e.length = node.length;
+                if (!(node.nodeFlags & NODE_EMPTY_ELEMENT)) {
+                    ++depth;
+                    open = index;
+                    stack.resize(static_cast<std::size_t>(depth) + 1);
+                }
+            } else if (type == 0) {
+                int match = open, d = depth;
+                if (node.length < 512) {
+                    for (; d > 0; --d, match = ELEM(match).parent)
+                        if (token.MatchName(stack[static_cast<std::size_t>(d) - 1].meta.c_str()))
+                            break;
+                } else {
+                    d = 0;
+                }
+                if (d == 0) {
+                    ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
+                    ELEM(open).flags |= ELEM_HAS_LONE_END;
+                    if (resultText.empty())
+                        resultText = u"No start tag for end tag '" + x_GetToken(token) +
+                                     u"' at offset " + num(node.start);
+                } else {
+                    const int endStart = node.start, endLen = node.length;
+                    unendBelow(d, &token, endStart);
+                    ElemPos& m = ELEM(match);
+                    m.length = endStart - m.start + endLen;
+                    m.SetEndTagLen(endLen);
+                    open = m.parent;
+                    --depth;
+                }
+            } else if (type == -1) {
+                ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
+                ELEM(open).flags |= ELEM_HAS_LONE_END;
+                if (resultText.empty())
+                    resultText = node.meta;
+            } else if (type == -2) {
+                unendBelow(0, nullptr, 0);
+                return first;
+            }
+        }
+    }
+    // An element moved up one level, with its subtree.
+    void lowerLevels(int index) {
+        ELEM(index).SetLevel(ELEM(index).Level() - 1);
+        for (int c = ELEM(index).child; c; c = ELEM(c).next)
+            lowerLevels(c);
+    }
+    static std::u16string num(int n) {
+        const std::string s = std::to_string(n);
+        return std::u16string(s.begin(), s.end());
+    }
+};
+
+}  // namespace
+
+// Random damaged documents: start, end and empty tags over a few names that match each other in
+// the ways end tags may (case, "[", "="), stray and oversized end tags, text and failed nodes.
+TEST(XmlElementBuilder, RepairsExactlyAsTheStraightforwardBuilder) {
+    const std::u16string longName(520, u'a');
+    const std::u16string pieces[] = {
+        u"<a>", u"<a>", u"<b>", u"<b>", u"<A>", u"<ab>", u"<a[1]>", u"<a=x>", u"<c d='1'>",
+        u"</a>", u"</b>", u"</A>", u"</ab>", u"</a[1]>", u"</a[>", u"</c>", u"</d>", u"</>",
+        u"<a/>", u"<b x=\"/>\"/>", u"t", u" ", u"<!--c-->", u"<>", u"<" + longName + u">",
+        u"</" + longName + u">"};
+    std::mt19937 rng(4711);
+    for (int round = 0; round < 3000; ++round) {
+        // Long runs of opening or closing pieces build deep nesting and long repairs.
+        std::u16string text;
+        const int length = static_cast<int>(rng() % (round % 10 == 0 ? 2000 : 80));
+        const std::size_t half = std::size(pieces) / 2;
+        for (int i = 0; i < length; ++i) {
+            const bool opening = (i / (1 + round % 7)) % 2 == 0;
+            text += pieces[rng() % 3 == 0 ? rng() % std::size(pieces)
+                                          : (opening ? 0 : 9) + rng() % half % 9];
+        }
+        const int flags = rng() % 3 == 0 ? int{CMarkup::DOC_IGNORE_CASE} : 0;
+        const int rootLevel = static_cast<int>(rng() % 4);
+        ReferenceBuilder fast, reference;
+        ASSERT_EQ(fast.Build(text, flags, rootLevel, false),
+                  reference.Build(text, flags, rootLevel, true))
+            << narrow(text);
+        ASSERT_EQ(fast.Records(), reference.Records()) << narrow(text);
+    }
 }
 
 // The tight pass for name="value" tags must agree with the general tokenizer wherever it answers,
