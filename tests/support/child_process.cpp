@@ -12,6 +12,7 @@
 #else
 #include <spawn.h>
 #include <cerrno>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -161,6 +162,15 @@ unsigned long selfProcessId() {
     return GetCurrentProcessId();
 #else
     return static_cast<unsigned long>(getpid());
+#endif
+}
+
+bool makeFifo(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return false;
+#else
+    return ::mkfifo(path.c_str(), 0600) == 0;
 #endif
 }
 
