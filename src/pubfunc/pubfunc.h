@@ -15,6 +15,7 @@
 #include "nxutil_export.h"
 #include "nxutil_types.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -173,13 +174,26 @@ public:
     /// three characters ("C:\"); POSIX the path itself, which must exist.
     static long long getDiskFreeSpace(const std::u16string& path);
     /// Reads the whole file into `bytes` (resized to the file's size); false when it cannot
-    /// be opened. An empty file gives true and leaves `bytes` as it was.
+    /// be opened. An empty file gives true and leaves `bytes` as it was. A folder, FIFO or
+    /// device counts as a file that cannot be opened, as do a read error and a file larger
+    /// than the memory available for it; `bytes` then stays as it was.
     static bool loadBinaryFile(const std::u16string& path, std::vector<char>& bytes);
     /// Writes a 54-byte bitmap header (height stored negated: top row first) and `size` pixel
     /// bytes, unchanged, from offset 0 of `fileName` without truncating a longer file; false
-    /// when the file cannot be opened or created.
+    /// when the file cannot be opened or created. The file is replaced as a whole (headers,
+    /// pixels and the old tail): when writing fails the result is false and the old file is
+    /// left as it was.
     static bool saveAsBMP(const void* data, unsigned int size, int width, int height,
                           int bitCount, const char16_t* fileName);
+    /// Addition for tools: replaces the whole file `path` with `size` bytes, so that it holds
+    /// either its old contents or the complete new ones whatever fails (null `data` writes an
+    /// empty file). False when it cannot be written (lastFileError says why): a folder, FIFO or
+    /// device, a file this process may not write, a full disk.
+    static bool saveBinaryFile(const std::u16string& path, const void* data, std::size_t size);
+    /// Addition for tools: why the calling thread's last failed loadBinaryFile, saveBinaryFile
+    /// or saveAsBMP failed, as the system words it ("write: No space left on device", "not a
+    /// regular file"); empty when none has failed on this thread.
+    static std::u16string lastFileError();
 
     // ---- frame-rate counters (pubfunc/fps.cpp) ------------------------------------------------
     // Each counts frames of one pipeline stage and, at the first call after more than its

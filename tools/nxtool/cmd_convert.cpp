@@ -6,9 +6,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +13,9 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 constexpr unsigned char kUntouched = 0xCD;
+// The largest side of a picture read or written: keeps strides and buffer sizes far from
+// overflowing and the buffers within reach of the memory.
+constexpr int kMaxSide = 16384;
 
 struct Layout {
     const char* name;
@@ -35,16 +35,26 @@ const Layout* findLayout(const std::string& name) {
 
 int paddedStride(int width, int bytes) { return (width * bytes + 3) & ~3; }
 
-unsigned readLe(const Bytes& b, std::size_t at, int n) {
+unsigned readLe(const std::vector<char>& b, std::size_t at, int n) {
     unsigned v = 0;
     for (int i = n - 1; i >= 0; --i)
-        v = (v << 8) | b[at + static_cast<std::size_t>(i)];
+        v = (v << 8) | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
     return v;
 }
 
-Bytes readFile(const std::string& path) {
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+void putLe(unsigned char* p, unsigned v, int n) {
+    for (int i = 0; i < n; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// A side length from the command line: digits only, 1 .. kMaxSide.
+bool parseSide(const std::string& s, int& side) {
+    char* end = nullptr;
+    const long v = std::strtol(s.c_str(), &end, 10);
+    if (s.empty() || *end != 0 || v < 1 || v > kMaxSide)
+        return false;
+    side = static_cast<int>(v);
+    return true;
 }
 
 // An uncompressed 24- or 32-bit bitmap: its pixels as stored, rows padded to 4 bytes.
@@ -54,47 +64,59 @@ struct Bitmap {
     const unsigned char* pixels = nullptr;
 };
 
-bool parseBitmap(const Bytes& file, Bitmap& bmp, std::string& why) {
+bool parseBitmap(const std::vector<char>& file, Bitmap& bmp, std::string& why) {
     if (file.size() < 54 || file[0] != 'B' || file[1] != 'M') {
         why = "not a bitmap";
         return false;
     }
     const unsigned offset = readLe(file, 10, 4);
-    bmp.width = static_cast<int>(readLe(file, 18, 4));
-    const int h = static_cast<int>(readLe(file, 22, 4));
-    bmp.topDown = h < 0;
-    bmp.height = h < 0 ? -h : h;
+    const unsigned w = readLe(file, 18, 4);
+    const unsigned h = readLe(file, 22, 4);  // two's complement: negative stores top row first
+    bmp.topDown = (h & 0x80000000u) != 0;
+    const unsigned rows = bmp.topDown ? 0u - h : h;
     const unsigned bits = readLe(file, 28, 2);
     const unsigned compression = readLe(file, 30, 4);
-    if ((bits != 24 && bits != 32) || (compression != 0 && compression != 3) || bmp.width <= 0) {
+    if ((bits != 24 && bits != 32) || (compression != 0 && compression != 3)) {
         why = "only uncompressed 24- and 32-bit bitmaps are read";
         return false;
     }
+    if (w < 1 || w > kMaxSide || rows < 1 || rows > kMaxSide) {
+        why = "width and height must be 1 .. " + std::to_string(kMaxSide);
+        return false;
+    }
+    bmp.width = static_cast<int>(w);
+    bmp.height = static_cast<int>(rows);
     bmp.bytes = static_cast<int>(bits / 8);
     bmp.stride = paddedStride(bmp.width, bmp.bytes);
-    if (offset + static_cast<std::size_t>(bmp.stride) * bmp.height > file.size()) {
+    if (offset + static_cast<unsigned long long>(bmp.stride) * bmp.height > file.size()) {
         why = "the pixel data is cut short";
         return false;
     }
-    bmp.pixels = file.data() + offset;
+    bmp.pixels = reinterpret_cast<const unsigned char*>(file.data()) + offset;
     return true;
 }
 
 bool parseSize(const std::string& s, int& w, int& h) {
     const std::size_t x = s.find('x');
-    if (x == std::string::npos)
-        return false;
-    w = std::atoi(s.substr(0, x).c_str());
-    h = std::atoi(s.substr(x + 1).c_str());
-    return w > 0 && h > 0;
+    return x != std::string::npos && parseSide(s.substr(0, x), w) && parseSide(s.substr(x + 1), h);
 }
 
+// A top-down bitmap of exactly these pixels: the 54 bytes of headers saveAsBMP writes, then
+// the pixels. Built here rather than through saveAsBMP, which keeps the tail of a longer old
+// file; the whole bitmap replaces the file at once, so a failed write keeps the old one.
 bool writeBitmap(const std::string& path, const Bytes& pixels, int width, int height, int bytes) {
-    const std::filesystem::path p = std::filesystem::u8path(path);
-    std::error_code ec;
-    std::filesystem::remove(p, ec);  // the writer keeps the tail of a longer existing file
-    return pubfunc::saveAsBMP(pixels.data(), static_cast<unsigned>(pixels.size()), width, height,
-                              bytes * 8, p.u16string().c_str());
+    Bytes file(54 + pixels.size(), 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    putLe(&file[2], static_cast<unsigned>(file.size()), 4);
+    putLe(&file[10], 54, 4);
+    putLe(&file[14], 40, 4);
+    putLe(&file[18], static_cast<unsigned>(width), 4);
+    putLe(&file[22], 0u - static_cast<unsigned>(height), 4);
+    putLe(&file[26], 1, 2);
+    putLe(&file[28], static_cast<unsigned>(bytes * 8), 2);
+    std::memcpy(&file[54], pixels.data(), pixels.size());
+    return pubfunc::saveBinaryFile(nxtool::utf16(path), file.data(), file.size());
 }
 
 bool untouched(const Bytes& b) {
@@ -115,15 +137,18 @@ int runConvert(const std::vector<std::string>& args) {
             flip = true;
         } else if (a == "--size" && i + 1 < args.size()) {
             if (!parseSize(args[++i], dstW, dstH))
-                return std::fprintf(stderr, "nxtool convert: --size takes WxH\n"), 2;
+                return std::fprintf(stderr, "nxtool convert: --size takes WxH of 1 .. %d\n",
+                                    kMaxSide), 2;
         } else if (a == "--to" && i + 1 < args.size()) {
             to = findLayout(args[++i]);
             if (!to)
                 return std::fprintf(stderr, "nxtool convert: unknown layout %s\n", args[i].c_str()), 2;
         } else if (a == "--yuyv" && i + 2 < args.size()) {
             yuyv = true;
-            yuvW = std::atoi(args[++i].c_str());
-            yuvH = std::atoi(args[++i].c_str());
+            if (!parseSide(args[i + 1], yuvW) || !parseSide(args[i + 2], yuvH))
+                return std::fprintf(stderr, "nxtool convert: --yuyv takes W H of 1 .. %d\n",
+                                    kMaxSide), 2;
+            i += 2;
         } else {
             files.push_back(a);
         }
@@ -131,7 +156,9 @@ int runConvert(const std::vector<std::string>& args) {
     if (files.size() != 2)
         return std::fprintf(stderr, "usage: nxtool convert IN OUT.bmp ... (nxtool convert --help)\n"), 2;
 
-    const Bytes input = readFile(files[0]);
+    std::vector<char> input;
+    if (!nxtool::readInput("convert", files[0], input))
+        return 1;
     RGBScale scale;
     int srcW, srcH;
     Bytes out;
@@ -146,7 +173,7 @@ int runConvert(const std::vector<std::string>& args) {
         const int stride = paddedStride(dstW, to->bytes);
         out.assign(static_cast<std::size_t>(stride) * dstH, kUntouched);
         scale.initYUV2ToRGB(srcW, srcH, dstW, dstH, stride, to->type);
-        scale.convertYUV2ToRGB(const_cast<unsigned char*>(input.data()), out.data());
+        scale.convertYUV2ToRGB(reinterpret_cast<unsigned char*>(input.data()), out.data());
         if (flip)
             std::fprintf(stderr, "nxtool convert: --flip applies to bitmaps only\n");
     } else {
@@ -169,7 +196,8 @@ int runConvert(const std::vector<std::string>& args) {
         return std::fprintf(stderr, "nxtool convert: nothing converted (no scaler found, or a "
                                     "source below 4 x 4)\n"), 1;
     if (!writeBitmap(files[1], out, dstW, dstH, to->bytes))
-        return std::fprintf(stderr, "nxtool convert: cannot write %s\n", files[1].c_str()), 1;
+        return std::fprintf(stderr, "nxtool convert: cannot write %s: %s\n", files[1].c_str(),
+                            nxtool::utf8(pubfunc::lastFileError()).c_str()), 1;
     std::printf("%s: %dx%d -> %s: %dx%d %s%s\n", files[0].c_str(), srcW, srcH, files[1].c_str(), dstW,
                 dstH, to->name, flip ? ", flipped" : "");
     return 0;

@@ -6,9 +6,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -25,32 +24,22 @@ const char kUsage[] =
     "  check FILE               whether FILE is valid UTF-8; else the offset of the first\n"
     "                           invalid or truncated sequence\n";
 
+// The whole file; refused (with a message) when it cannot be read, is no regular file or
+// is larger than the text containers hold.
 bool readFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "nxtool text: cannot read %s\n", path.c_str());
+    std::vector<char> raw;
+    if (!nxtool::readInput("text", path, raw))
         return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (bytes.size() > 0x7FFFFFFFu) {
+    if (raw.size() > 0x7FFFFFFFu) {
         std::fprintf(stderr, "nxtool text: %s is larger than 2 GiB\n", path.c_str());
         return false;
     }
+    bytes.assign(raw.begin(), raw.end());
     return true;
 }
 
 bool writeFile(const std::string& path, const char* data, std::size_t size) {
-    if (path.empty() || path == "-") {
-        std::fwrite(data, 1, size, stdout);
-        return true;
-    }
-    std::ofstream out(path, std::ios::binary);
-    out.write(data, static_cast<std::streamsize>(size));
-    if (!out) {
-        std::fprintf(stderr, "nxtool text: cannot write %s\n", path.c_str());
-        return false;
-    }
-    return true;
+    return nxtool::writeOutput("text", path, data, size);
 }
 
 // A code-page argument: a number, or utf8 / ansi / utf16 (-1 here: raw UTF-16LE).
@@ -117,8 +106,10 @@ int runText(const std::vector<std::string>& args) {
             return 1;
         NxString text = NxString::fromUtf8(in.data(), static_cast<int>(in.size()));
         std::string out = bytesFromUtf16(text.constString(), static_cast<std::size_t>(text.size()));
+        if (!writeFile(args[2], out.data(), out.size()))
+            return 1;
         std::fprintf(stderr, "%zu bytes of UTF-8 -> %d UTF-16 units\n", in.size(), text.size());
-        return writeFile(args[2], out.data(), out.size()) ? 0 : 1;
+        return 0;
     }
     if (sub == "utf8" && args.size() == 3) {
         std::string in;
@@ -126,8 +117,10 @@ int runText(const std::vector<std::string>& args) {
             return 1;
         std::u16string units = utf16FromBytes(in);
         NxByteArray out = NxString(units.data(), static_cast<int>(units.size())).toUtf8();
+        if (!writeFile(args[2], out.constData(), static_cast<std::size_t>(out.size())))
+            return 1;
         std::fprintf(stderr, "%zu UTF-16 units -> %d bytes of UTF-8\n", units.size(), out.size());
-        return writeFile(args[2], out.constData(), static_cast<std::size_t>(out.size())) ? 0 : 1;
+        return 0;
     }
     if (sub == "check" && args.size() == 2) {
         std::string in;

@@ -42,6 +42,17 @@ bool wantsHelp(const std::vector<std::string>& args);
 std::u16string utf16(const std::string& text);
 std::string utf8(const std::u16string& text);
 
+/// Reads the whole regular file `path` (UTF-8) into `bytes`. On failure prints
+/// "nxtool COMMAND: cannot read PATH: why" and returns false: a folder, FIFO or device is
+/// refused rather than read, so the command neither blocks nor reads forever.
+bool readInput(const char* command, const std::string& path, std::vector<char>& bytes);
+
+/// Writes `size` bytes to the file `path` ("-" or empty: standard output). A file is replaced
+/// as a whole: when writing fails it keeps its old contents. On failure prints
+/// "nxtool COMMAND: cannot write PATH: why" and returns false.
+bool writeOutput(const char* command, const std::string& path, const void* data,
+                 std::size_t size);
+
 /// The folder the demo writes its files into ("nxtool-demo" in the temporary folder), created
 /// on first use; empty when it cannot be created.
 std::string demoFolder();

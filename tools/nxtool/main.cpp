@@ -5,7 +5,9 @@
 #include <filesystem>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <exception>
 
 namespace nxtool {
 
@@ -30,6 +32,30 @@ std::u16string utf16(const std::string& text) {
 
 std::string utf8(const std::u16string& text) {
     return pubfunc::toNarrowString(text.data(), static_cast<int>(text.size()), 65001);
+}
+
+bool readInput(const char* command, const std::string& path, std::vector<char>& bytes) {
+    if (pubfunc::loadBinaryFile(utf16(path), bytes))
+        return true;
+    std::fprintf(stderr, "nxtool %s: cannot read %s: %s\n", command, path.c_str(),
+                 utf8(pubfunc::lastFileError()).c_str());
+    return false;
+}
+
+bool writeOutput(const char* command, const std::string& path, const void* data,
+                 std::size_t size) {
+    if (path.empty() || path == "-") {
+        if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0)
+            return true;
+        std::fprintf(stderr, "nxtool %s: cannot write to standard output: %s\n", command,
+                     std::strerror(errno));
+        return false;
+    }
+    if (pubfunc::saveBinaryFile(utf16(path), data, size))
+        return true;
+    std::fprintf(stderr, "nxtool %s: cannot write %s: %s\n", command, path.c_str(),
+                 utf8(pubfunc::lastFileError()).c_str());
+    return false;
 }
 
 std::string demoFolder() {
@@ -71,7 +97,22 @@ int main(int argc, char** argv) {
             std::printf("%s\n", c.usage);
             return 0;
         }
-        return c.run(args);
+        int rc;
+        try {
+            rc = c.run(args);
+        } catch (const std::exception& e) {
+            // Bad input met along the way (out of memory for a huge picture, a path the
+            // standard library cannot convert): a message and a failure, never an abort.
+            std::fprintf(stderr, "nxtool %s: %s\n", c.name, e.what());
+            rc = 1;
+        }
+        // Output that never reached its file or pipe (a full disk) is a failure too.
+        if (rc == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+            std::fprintf(stderr, "nxtool %s: cannot write to standard output: %s\n", c.name,
+                         std::strerror(errno));
+            rc = 1;
+        }
+        return rc;
     }
     std::fprintf(stderr, "nxtool: unknown command '%s' (try nxtool --help)\n", argv[1]);
     return 2;

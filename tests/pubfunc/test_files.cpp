@@ -1,0 +1,231 @@
+// Whole-file reads and writes under failing system calls: a save that fails leaves the old file
+// byte for byte, its permission bits, and no temporary file beside it; a read that fails leaves
+// the caller's vector as it was; folders, FIFOs and devices are refused without blocking.
+// Reached through the static archive for the scripted faults of the system-call table.
+#include "platform/error.h"
+#include "platform/syscalls.h"
+#include "pubfunc/pubfunc.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Fault;
+using platform::FaultScript;
+using platform::SysOp;
+
+const bool kPosix = fs::path::preferred_separator == '/';
+const fs::perms kOldPerms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+
+// Scripts every fault of a row for its lifetime (and puts back entries replaced by hand).
+struct Faults {
+    explicit Faults(const std::vector<FaultScript>& scripts) {
+        for (const FaultScript& s : scripts)
+            platform::scriptFault(s);
+    }
+    ~Faults() { platform::clearFaults(); }
+};
+
+// The open entry of a folder that takes no new file: the writer falls back to rewriting the
+// existing file in place.
+platform::FileHandle refuseNewFiles(const char16_t* path, platform::FileAccess access) {
+    if (access == platform::FileAccess::CreateNew) {
+        platform::setLastError(platform::nativeError(Fault::AccessDenied), "open");
+        return platform::kNoFile;
+    }
+    return platform::systemCalls().open(path, access);
+}
+
+void put(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> listing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string le(std::uint32_t v, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += static_cast<char>(v >> 8 * i);
+    return s;
+}
+
+TEST(FileFaults, FailedSavesKeepTheOldFileWholeAndLeaveNoTemporaryFile) {
+    nxtest::TempDir dir("pubfunc-save-faults");
+    const fs::path target = dir.path() / "target.bmp";
+    const std::string old(100, 'Z');
+    // A 1 x 1 picture of 2 bytes over the longer old file: new headers and pixels, old tail.
+    const std::string bitmap = "BM" + le(56, 4) + le(0, 4) + le(54, 4) + le(40, 4) + le(1, 4) +
+                               le(0xFFFFFFFFu, 4) + le(1, 2) + le(16, 2) + std::string(24, '\0') +
+                               "\xAA\xBB" + std::string(44, 'Z');
+    const struct {
+        const char* name;
+        std::function<bool()> save;
+        std::string saved;
+    } writers[] = {
+        {"saveAsBMP",
+         [&] { return pubfunc::saveAsBMP("\xAA\xBB", 2, 1, 1, 16, target.u16string().c_str()); },
+         bitmap},
+        {"saveBinaryFile", [&] { return pubfunc::saveBinaryFile(target.u16string(), "fresh", 5); },
+         "fresh"},
+    };
+    const struct {
+        const char* what;
+        std::vector<FaultScript> faults;
+        bool inPlace;         // the folder takes no new file
+        bool savedBmp, savedBinary;
+        std::string why;      // part of lastFileError() after a failure
+    } rows[] = {
+        {"no fault", {}, false, true, true, ""},
+        {"disk full", {{SysOp::Write, Fault::NoSpace}}, false, false, false, "write"},
+        {"device error on write", {{SysOp::Write, Fault::IoError}}, false, false, false, "write"},
+        {"short writes are finished", {{SysOp::Write, Fault::Short, 1, 0, 3}}, false, true, true, ""},
+        {"interrupted writes are retried", {{SysOp::Write, Fault::Interrupted, 1, 4}}, false, true,
+         true, ""},
+        {"flush fails", {{SysOp::Flush, Fault::IoError}}, false, false, false, "flush"},
+        {"rename refused", {{SysOp::Rename, Fault::AccessDenied}}, false, false, false, "rename"},
+        {"nothing opens", {{SysOp::Open, Fault::AccessDenied, 1, 0}}, false, false, false, "open"},
+        // The probe for writing (without sharing) fails: a write-protected or held file.
+        {"file not writable", {{SysOp::Open, Fault::AccessDenied, 2}}, false, false, false, "open"},
+        {"not a regular file", {{SysOp::Status, Fault::NotRegular}}, false, false, false,
+         "not a regular file"},
+        {"status fails", {{SysOp::Status, Fault::IoError}}, false, false, false, "status"},
+        // saveAsBMP builds the complete contents in one buffer; saveBinaryFile needs none.
+        {"no memory", {{SysOp::Allocate, Fault::NoMemory, 1, 0}}, false, false, true, ""},
+        {"in place", {}, true, true, true, ""},
+        {"in place, disk full", {{SysOp::Write, Fault::NoSpace}}, true, false, false, "write"},
+    };
+    for (const auto& w : writers) {
+        for (const auto& r : rows) {
+            SCOPED_TRACE(std::string(w.name) + ": " + r.what);
+            put(target, old);
+            if (kPosix)
+                fs::permissions(target, kOldPerms);
+            bool ok;
+            {
+                if (r.inPlace)
+                    platform::sys().open = refuseNewFiles;
+                Faults faults(r.faults);
+                ok = w.save();
+                // (saveBinaryFile allocates nothing of its own: no fault to fire there)
+                if (!r.faults.empty() && !(ok && r.faults[0].op == SysOp::Allocate)) {
+                    EXPECT_GT(platform::faultsFired(), 0u);
+                }
+            }
+            const bool expected = &w == &writers[0] ? r.savedBmp : r.savedBinary;
+            EXPECT_EQ(expected, ok);
+            if (ok || !r.inPlace) {  // only a failed rewrite in place may cut the file
+                EXPECT_EQ(ok ? w.saved : old, nxtest::readFileBytes(target));
+            }
+            if (!ok) {
+                EXPECT_NE(std::u16string::npos,
+                          pubfunc::lastFileError().find(std::u16string(r.why.begin(), r.why.end())))
+                    << nxtest::narrow(pubfunc::lastFileError());
+            }
+            EXPECT_EQ(std::vector<std::string>{"target.bmp"}, listing(dir.path()));
+            if (kPosix) {
+                EXPECT_EQ(kOldPerms, fs::status(target).permissions() & fs::perms::all);
+            }
+        }
+    }
+}
+
+TEST(FileFaults, FailedReadsLeaveTheVectorAsItWas) {
+    nxtest::TempDir dir("pubfunc-load-faults");
+    const fs::path file = dir.path() / "data.bin";
+    std::string content(70000, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 13);
+    put(file, content);
+    const std::vector<char> keep = {'k', 'e', 'e', 'p'};
+    // A mapping that fails sends the reader to read() into a buffer of its own.
+    const FaultScript noMap{SysOp::MapView, Fault::NoMemory, 1, 0};
+    const struct {
+        const char* what;
+        std::vector<FaultScript> faults;
+        bool read;
+    } rows[] = {
+        {"mapped", {}, true},
+        {"read", {noMap}, true},
+        {"short reads are finished", {noMap, {SysOp::Read, Fault::Short, 1, 0, 999}}, true},
+        {"interrupted reads are retried", {noMap, {SysOp::Read, Fault::Interrupted, 1, 3}}, true},
+        {"cannot open", {{SysOp::Open, Fault::AccessDenied}}, false},
+        {"not a regular file", {{SysOp::Status, Fault::NotRegular}}, false},
+        {"status fails", {{SysOp::Status, Fault::IoError}}, false},
+        {"device error on read", {noMap, {SysOp::Read, Fault::IoError}}, false},
+        {"no memory for the buffer", {noMap, {SysOp::Allocate, Fault::NoMemory, 1, 0}}, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        std::vector<char> bytes = keep;
+        bool ok;
+        {
+            Faults faults(r.faults);
+            ok = pubfunc::loadBinaryFile(file.u16string(), bytes);
+            EXPECT_TRUE(r.faults.empty() || platform::faultsFired() > 0);
+        }
+        EXPECT_EQ(r.read, ok);
+        EXPECT_TRUE(r.read ? std::string(bytes.begin(), bytes.end()) == content : bytes == keep);
+        EXPECT_TRUE(ok || !pubfunc::lastFileError().empty());
+    }
+}
+
+TEST(FileFaults, FoldersFifosAndDevicesAreRefusedWithoutBlocking) {
+    nxtest::TempDir dir("pubfunc-not-regular");
+    const fs::path folder = dir.path() / "folder", fifo = dir.path() / "fifo";
+    fs::create_directory(folder);
+    const bool fifos = nxtest::makeFifo(fifo.string());
+    // Each reader or writer below would block or never end if it took the path for a file;
+    // the check runs on a thread of its own so that such a regression fails instead of hanging.
+    auto refused = std::async(std::launch::async, [&] {
+        std::vector<fs::path> paths = {folder};
+        if (fifos)
+            paths.insert(paths.end(), {fifo, "/dev/zero"});
+        int refusals = 0;
+        for (const fs::path& p : paths) {
+            std::vector<char> bytes;
+            // (a Windows folder does not even open: another message)
+            refusals += !pubfunc::loadBinaryFile(p.u16string(), bytes) &&
+                        (!fifos || pubfunc::lastFileError() == u"not a regular file");
+            if (p == "/dev/zero")
+                continue;  // never a target: writing a device is no test's business
+            refusals += !pubfunc::saveAsBMP("\x01", 1, 1, 1, 8, p.u16string().c_str());
+            refusals += !pubfunc::saveBinaryFile(p.u16string(), "x", 1);
+        }
+        return refusals == static_cast<int>(paths.size() * 3 - (fifos ? 2 : 0));
+    });
+    if (refused.wait_for(std::chrono::minutes(2)) != std::future_status::ready) {
+        std::fprintf(stderr, "a reader or writer blocked on a folder, FIFO or device\n");
+        std::_Exit(1);
+    }
+    EXPECT_TRUE(refused.get());
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_TRUE(fs::is_empty(folder));
+    if (!fifos) {
+        GTEST_SKIP() << "no FIFOs in this file system: folders only";
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ((std::vector<std::string>{"fifo", "folder"}), listing(dir.path()));
+}
+
+}  // namespace
