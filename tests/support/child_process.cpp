@@ -174,13 +174,4 @@ unsigned long selfProcessId() {
 #endif
 }
 
-bool makeFifo(const std::string& path) {
-#ifdef _WIN32
-    (void)path;
-    return false;
-#else
-    return ::mkfifo(path.c_str(), 0600) == 0;
-#endif
-}
-
 }  // namespace nxtest

@@ -46,10 +46,6 @@ bool makeFifo(const std::string& path);
 /// This process's id.
 unsigned long selfProcessId();
 
-/// Creates a FIFO (named pipe) at `path`; false on failure and always on Windows, whose named
-/// pipes live outside the file system.
-bool makeFifo(const std::string& path);
-
 }  // namespace nxtest
 
 #endif
