@@ -238,6 +238,8 @@ TEST(ProcessorFacts, NameAndSpeedComeFromCpuinfo) {
 
 }  // namespace
 
+static void NXUTIL_CALLBACK ignoreTick(unsigned, unsigned, std::uintptr_t, std::uintptr_t, std::uintptr_t) {}
+
 TEST(SystemCallTable, ScriptedFaultsHitTheNthCallsAndTheTableComesBack) {
     nxtest::TempDir dir("syscalls");
     const std::u16string path = dir.file("f");
@@ -294,7 +296,7 @@ TEST(SystemCallTable, ScriptedFaultsHitTheNthCallsAndTheTableComesBack) {
     // A thread or timer the system refuses is a failed start.
     {
         ScopedFault faults({SysOp::StartTimer, Fault::TryAgain});
-        EXPECT_EQ(mmTimerSet(5, [](unsigned, unsigned, std::uintptr_t, std::uintptr_t, std::uintptr_t) {}, 0), 0u);
+        EXPECT_EQ(mmTimerSet(5, ignoreTick, 0), 0u);
     }
 }
 
