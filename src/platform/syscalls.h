@@ -3,8 +3,9 @@
 // Both backends route the calls that a full disk, a memory limit, a process limit or an odd
 // file type can make fail through this table: file open / read / write / seek / status /
 // flush / resize / rename / close, folder creation, file mapping, thread and timer creation,
-// address-space reservation and commitment, and the large buffers the library allocates (file
-// buffers, the XML index). Each entry makes exactly one system call (no retries, no loops):
+// address-space reservation and commitment, the large buffers the library allocates (file
+// buffers, the XML index) and moves that never replace a file. Each entry makes exactly one
+// system call (no retries, no loops; the one exception is POSIX's move, see below):
 // the code above the table retries interrupted calls, finishes short transfers and turns the
 // rest into results. The table starts as the backend's own functions and has the same entries
 // and signatures on every backend.
@@ -56,6 +57,10 @@ struct SysCalls {
     void* (*reserveMemory)(std::size_t bytes, bool commit);
     bool (*commitMemory)(void* at, std::size_t bytes);  ///< makes reserved pages read-write
     void* (*allocate)(std::size_t bytes);  ///< a large buffer; released with freeBuffer
+    /// Moves a file without ever replacing an existing target: MoveFileExW without flags;
+    /// POSIX has no portable call for that, so it is link to the new name, then unlink of the
+    /// old one (moveFile falls back to rename on file systems without hard links).
+    bool (*move)(const char16_t* from, const char16_t* to);
 };
 
 /// The table in use.
@@ -69,7 +74,7 @@ void unmapView(const void* view, std::size_t bytes);
 /// The operations of the table, for scripting faults.
 enum class SysOp : unsigned {
     Open, Read, Write, Seek, Status, Flush, Resize, Rename, Close, MakeDirectory, MapView,
-    CreateThread, StartTimer, ReserveMemory, CommitMemory, Allocate,
+    CreateThread, StartTimer, ReserveMemory, CommitMemory, Allocate, Move,
     Count
 };
 /// "open", "write", ...: the operation's name as lastError() reports it for a scripted fault.
