@@ -45,6 +45,28 @@ void BM_TRKLogger(benchmark::State& state) {
 }
 BENCHMARK(BM_TRKLogger)->Threads(1)->Threads(2)->UseRealTime();
 
+// The same lines while other writers keep rotating the log: every 65,536 lines the file is
+// renamed away (as another process's rotation moves it to ".bk"), so besides its once-a-second
+// check of the path the logger also reopens the log about once a second.
+void BM_TRKLoggerRotatedByOthers(benchmark::State& state) {
+    static const fs::path path = benchDir() / "rotated.log";
+    static TRK::TRKLogger* logger = [] {
+        auto* l = new TRK::TRKLogger();
+        l->InitLog(path.u16string());
+        return l;
+    }();
+    int n = 0;
+    for (auto _ : state) {
+        logger->LogInfo(u"bench line %d of %s", ++n, u"the logger benchmark");
+        if (state.thread_index() == 0 && (n & 0xFFFF) == 0) {
+            std::error_code ignored;
+            fs::rename(path, benchDir() / "rotated.log.bk", ignored);
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_TRKLoggerRotatedByOthers)->Threads(1)->Threads(2)->UseRealTime();
+
 #ifdef NX_HAVE_SPDLOG
 void BM_spdlog(benchmark::State& state) {
     static std::shared_ptr<spdlog::logger> logger = [] {

@@ -16,6 +16,22 @@ namespace {
 // Time stamps are formatted into 50 units, as the line layout allows.
 constexpr std::size_t kStampUnits = 50;
 
+// Opens `path` if it is a regular file; a folder, FIFO or device is closed again and refused
+// (the opens do not block, and lines written to a FIFO nobody reads would block the logging
+// thread while it holds the log's lock). `size` receives the file's size.
+platform::FileHandle openRegular(const std::u16string& path, long long& size) {
+    const platform::FileHandle f = platform::fileOpen(path.c_str(), platform::FileAccess::Append);
+    if (f == platform::kNoFile)
+        return f;
+    platform::FileStatus st;
+    if (!platform::fileStatus(f, st) || !st.regular) {
+        platform::fileClose(f);
+        return platform::kNoFile;
+    }
+    size = st.size;
+    return f;
+}
+
 // Appends the decimal digits of v.
 void appendUnsigned(std::string& out, unsigned long v) {
     char digits[24];
@@ -79,7 +95,8 @@ std::u16string logFileNamePart(const std::u16string& path) {
     return cut == std::u16string::npos ? path : path.substr(cut + 1);
 }
 
-TRKLogFile::TRKLogFile() : m_file(platform::kNoFile), m_stampSecond(LLONG_MIN) {}
+TRKLogFile::TRKLogFile()
+    : m_file(platform::kNoFile), m_checkedSecond(LLONG_MIN), m_stampSecond(LLONG_MIN) {}
 
 TRKLogFile::~TRKLogFile() = default;
 
@@ -91,10 +108,13 @@ bool TRKLogFile::open(const char16_t* path) {
     const std::u16string dir = logDirectoryPart(p);
     if (!platform::isDirectory(dir.c_str()) && !platform::createDirectories(dir.c_str()))
         return false;
-    m_file = platform::fileOpen(p.c_str(), platform::FileAccess::Append);
+    long long size = 0;
+    m_file = openRegular(p, size);
     if (m_file == platform::kNoFile)
         return false;
-    if (platform::fileSize(m_file) > kLogRotateBytes)
+    m_path = p;
+    m_checkedSecond = platform::wallTimeNow().seconds;
+    if (size > kLogRotateBytes)
         rotate(p);
     return m_file != platform::kNoFile;
 }
@@ -112,20 +132,33 @@ bool TRKLogFile::rotate(const std::u16string& path) {
     const std::u16string first = dir + platform::kPathSeparator + name + u".bk";
     const std::u16string second = first + u".bk";
 
-    // Failures of the moves and deletes are ignored: the fresh log is opened regardless.
+    // Failures of the backup generations' moves and deletes are ignored.
     if (platform::fileReadable(first.c_str())) {
         if (platform::fileReadable(second.c_str()))
             platform::deleteFile(second.c_str());
         platform::moveFile(first.c_str(), second.c_str());
         platform::deleteFile(first.c_str());
     }
+    // When the log cannot become the backup (a read-only folder, say), it is kept and appended
+    // to: it stays above the limit until an opening can move it, but nothing is lost. After a
+    // move the path is free and the append open starts the fresh, empty log.
     platform::moveFile(path.c_str(), first.c_str());
-
-    // Start empty (this also truncates the old content when the move failed), then keep the
-    // append mode every line relies on.
-    platform::fileClose(platform::fileOpen(path.c_str(), platform::FileAccess::CreateTruncate));
-    m_file = platform::fileOpen(path.c_str(), platform::FileAccess::Append);
+    long long size = 0;
+    m_file = openRegular(path, size);
     return m_file != platform::kNoFile;
+}
+
+bool TRKLogFile::followPath() {
+    NxCSLocker guard(&m_lock);
+    if (m_file == platform::kNoFile || platform::sameFile(m_file, m_path.c_str()))
+        return false;
+    long long size = 0;
+    const platform::FileHandle f = openRegular(m_path, size);
+    if (f == platform::kNoFile)
+        return false;
+    platform::fileClose(m_file);
+    m_file = f;
+    return true;
 }
 
 bool TRKLogFile::stampFor(long long seconds) {
@@ -146,6 +179,12 @@ long long TRKLogFile::writeLine(const char16_t* text, std::size_t units) {
         return 0;
 
     const platform::WallTime now = platform::wallTimeNow();
+    // Other processes may have rotated or deleted the log: once a second, make sure the path
+    // still names the open file.
+    if (now.seconds != m_checkedSecond) {
+        m_checkedSecond = now.seconds;
+        followPath();
+    }
     if (now.seconds != m_stampSecond && !stampFor(now.seconds)) {
         char16_t failure[80];
         const std::size_t n = nxFormat(failure, 80, u"log failed for get loacl time error :%d",

@@ -23,13 +23,19 @@ public:
     TRKLogFile(const TRKLogFile&) = delete;
     TRKLogFile& operator=(const TRKLogFile&) = delete;
 
-    /// Opens (creating folders and rotating as needed); true when the file is open.
+    /// Opens (creating folders and rotating as needed); true when the file is open. Only a
+    /// regular file is used: a folder, FIFO or device at the path fails the opening.
     bool open(const char16_t* path);
     /// Writes "<time stamp> <ms> [<pid>] <text>\r\n" as UTF-8 in one write. Returns the bytes
     /// written, 0 without an open file, -1 when the time could not be converted.
     long long writeLine(const char16_t* text, std::size_t units);
     /// Closes the file: the close status, or -1 when it was not open.
     int close();
+    /// When the path no longer names the open file (another process rotated or deleted the
+    /// log), opens the path afresh and writes there from now on; if that cannot be opened as a
+    /// regular file, keeps the file it has. writeLine calls it once a second; true when it
+    /// switched files.
+    bool followPath();
 
 private:
     bool rotate(const std::u16string& path);
@@ -38,6 +44,10 @@ private:
 
     platform::FileHandle m_file;
     NxCriticalSection m_lock;
+    // The path the file was opened with, and the second of the last check that it still names
+    // the open file.
+    std::u16string m_path;
+    long long m_checkedSecond;
     // The time-stamp text changes once a second; it is rebuilt only then.
     long long m_stampSecond;
     std::string m_stamp;

@@ -37,6 +37,10 @@ struct FileStatus {
     bool regular = false;    ///< a regular file (not a folder, FIFO, device or socket)
     bool directory = false;  ///< a folder
     unsigned mode = 0;       ///< POSIX permission bits (0 on Win32, whose files have ACLs)
+    /// Which file it is: the device and inode (POSIX), the volume serial number and file index
+    /// (Win32; 0 for files that are not on a disk). Two handles with equal pairs name one file.
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
 };
 
 /// Opens `path`; kNoFile (and lastError) on failure. Interrupted opens are retried.
@@ -122,6 +126,11 @@ bool fileReadable(const char16_t* path);
 bool createDirectories(const char16_t* path);
 /// Moves or renames a file; an existing target is not replaced (the call fails).
 bool moveFile(const char16_t* from, const char16_t* to);
+/// True when `path` names the file open as `file` (the same device/volume and inode/file
+/// index); false when it names another file or nothing, or either side cannot be examined.
+/// Costs a status of the handle and one look-up of the path (stat; an attribute-only open on
+/// Win32), no reading.
+bool sameFile(FileHandle file, const char16_t* path);
 /// Deletes a file; false when it does not exist or cannot be deleted.
 bool deleteFile(const char16_t* path);
 

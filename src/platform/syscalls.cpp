@@ -36,7 +36,7 @@ std::atomic<unsigned> g_fired{0};
 
 const char* const kNames[kOps] = {
     "open", "read", "write", "seek", "status", "flush", "resize", "rename", "close",
-    "mkdir", "mmap", "thread", "timer", "reserve", "commit", "malloc",
+    "mkdir", "mmap", "thread", "timer", "reserve", "commit", "malloc", "move",
 };
 
 Rule& rule(SysOp op) { return g_rules[static_cast<std::size_t>(op)]; }
@@ -129,6 +129,7 @@ void installWrapper(SysOp op) {
     case SysOp::ReserveMemory: t.reserveMemory = NX_WRAP(SysOp::ReserveMemory, reserveMemory); break;
     case SysOp::CommitMemory: t.commitMemory = NX_WRAP(SysOp::CommitMemory, commitMemory); break;
     case SysOp::Allocate: t.allocate = NX_WRAP(SysOp::Allocate, allocate); break;
+    case SysOp::Move: t.move = NX_WRAP(SysOp::Move, move); break;
     case SysOp::Count: break;
     }
 }

@@ -3,8 +3,9 @@
 // Both backends route the calls that a full disk, a memory limit, a process limit or an odd
 // file type can make fail through this table: file open / read / write / seek / status /
 // flush / resize / rename / close, folder creation, file mapping, thread and timer creation,
-// address-space reservation and commitment, and the large buffers the library allocates (file
-// buffers, the XML index). Each entry makes exactly one system call (no retries, no loops):
+// address-space reservation and commitment, the large buffers the library allocates (file
+// buffers, the XML index) and moves that never replace a file. Each entry makes exactly one
+// system call (no retries, no loops; the one exception is POSIX's move, see below):
 // the code above the table retries interrupted calls, finishes short transfers and turns the
 // rest into results. The table starts as the backend's own functions and has the same entries
 // and signatures on every backend.
@@ -58,6 +59,10 @@ struct SysCalls {
     /// A large buffer, or `old` resized as realloc does (unchanged on failure); freeBuffer
     /// releases it.
     void* (*allocate)(void* old, std::size_t bytes);
+    /// Moves a file without ever replacing an existing target: MoveFileExW without flags;
+    /// POSIX has no portable call for that, so it is link to the new name, then unlink of the
+    /// old one (moveFile falls back to rename on file systems without hard links).
+    bool (*move)(const char16_t* from, const char16_t* to);
 };
 
 /// The table in use.
@@ -71,7 +76,7 @@ void unmapView(const void* view, std::size_t bytes);
 /// The operations of the table, for scripting faults.
 enum class SysOp : unsigned {
     Open, Read, Write, Seek, Status, Flush, Resize, Rename, Close, MakeDirectory, MapView,
-    CreateThread, StartTimer, ReserveMemory, CommitMemory, Allocate,
+    CreateThread, StartTimer, ReserveMemory, CommitMemory, Allocate, Move,
     Count
 };
 /// "open", "write", ...: the operation's name as lastError() reports it for a scripted fault.

@@ -1,12 +1,20 @@
-// The file logger: line format, levels, encoding, cuts, opening failures, rotation at opening,
-// the process-wide instance (seen from child processes) and many threads writing at once.
+// The file logger: line format, levels, encoding, cuts, opening failures (folders, FIFOs and
+// devices included), rotation at opening (also where no backup can be made), following a log
+// that another logger rotated, the process-wide instance (seen from child processes) and many
+// threads writing at once.
 #include "log/log.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -17,6 +25,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr std::uintmax_t kLimit = 20971520;  // the rotation limit
 
 // The file's text split after every CR LF (a tail without one is the last element); with
 // `bodies`, each line from after the process id's "] " on: marker, message and line end.
@@ -110,16 +120,27 @@ TEST(Logger, OpeningFailsWithoutUsableFolderAndLoggingStaysSilent) {
     EXPECT_TRUE(logger.InitLog(dir.file("good.log")));
 }
 
-TEST(Logger, KeepsRunningWhenTheDeviceIsFull) {
-    TRK::TRKLogger logger;
-    if (!fs::exists("/dev/full") || !logger.InitLog(u"/dev/full"))
-        GTEST_SKIP() << "no /dev/full to append to here";
-    for (int i = 0; i < 1000; ++i)
-        logger.LogError(u"lost line %d", i);
+TEST(Logger, RefusesWhatIsNotARegularFile) {
+    nxtest::TempDir dir("log-special");
+    std::vector<fs::path> special = {dir.path()};
+#ifndef _WIN32
+    // Nobody reads the FIFO: writing lines into it would block the logging thread for good.
+    const fs::path fifo = dir.path() / "fifo.log";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    special.push_back(fifo);
+    for (const char* device : {"/dev/full", "/dev/null"})
+        if (fs::exists(device))
+            special.push_back(device);
+#endif
+    for (const fs::path& path : special) {
+        TRK::TRKLogger logger;
+        EXPECT_FALSE(logger.InitLog(path.u16string())) << path;
+        logger.LogError(u"dropped %d", 1);  // no file: nothing happens, nothing blocks
+        EXPECT_TRUE(logger.InitLog(dir.file("good.log"))) << "usable after " << path;
+    }
 }
 
 TEST(LogRotation, OnlyAFileAboveTheLimitMovesAsideThroughTwoGenerations) {
-    constexpr std::uintmax_t kLimit = 20971520;
     nxtest::TempDir dir("log-rotation");
     const fs::path log = dir.path() / "app.log", bk = dir.path() / "app.log.bk",
                    bkbk = dir.path() / "app.log.bk.bk";
@@ -159,6 +180,76 @@ TEST(LogRotation, OnlyAFileAboveTheLimitMovesAsideThroughTwoGenerations) {
     logOnce(u"third");  // a small log is left alone even with backups around
     EXPECT_EQ(2u, lines(log).size());
     EXPECT_EQ("GEN2", head(bk));
+}
+
+TEST(LogRotation, ALogThatCannotBeBackedUpIsKeptAndAppendedTo) {
+#ifdef _WIN32
+    GTEST_SKIP() << "folder permissions are POSIX mode bits here";
+#else
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "running as root, which writes into read-only folders anyway";
+    nxtest::TempDir dir("log-readonly");
+    const fs::path folder = dir.path() / "ro", log = folder / "app.log";
+    fs::create_directory(folder);
+    std::ofstream(log, std::ios::binary) << "KEEP";
+    fs::resize_file(log, kLimit + 1);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);  // r-x: no new names
+    {
+        TRK::TRKLogger logger;
+        EXPECT_TRUE(logger.InitLog(log.u16string()));
+        logger.LogInfo(u"still here");
+    }
+    fs::permissions(folder, fs::perms::owner_all);
+    EXPECT_FALSE(fs::exists(folder / "app.log.bk"));
+    EXPECT_EQ("KEEP", nxtest::readFileBytes(log).substr(0, 4)) << "the old lines survive";
+    EXPECT_EQ(":info still here\r\n", lines(log, true).back());
+#endif
+}
+
+// A logger that stays open while other loggers (other processes, in real life) rotate the same
+// log three times: within about a second of each rotation its lines go to the new log at the
+// path, and none of the lines it wrote since it followed the first rotation is lost (two
+// backups are kept, so the third rotation drops the log of before the first).
+TEST(LogRotation, AnOpenLoggerFollowsTheLogThatOthersRotated) {
+    nxtest::TempDir dir("log-follow");
+    const fs::path log = dir.path() / "app.log";
+    TRK::TRKLogger longLived;
+    ASSERT_TRUE(longLived.InitLog(log.u16string()));
+    longLived.LogInfo(u"before any rotation");
+    std::vector<std::string> written;  // the long-lived logger's lines
+    const auto contains = [](const fs::path& p, const std::string& what) {
+        return nxtest::readFileBytes(p).find(what) != std::string::npos;
+    };
+    for (int round = 1; round <= 3; ++round) {
+        fs::resize_file(log, kLimit + 1);  // big enough for the next opening to rotate it
+        {
+            TRK::TRKLogger other;
+            ASSERT_TRUE(other.InitLog(log.u16string()));
+            other.LogInfo(u"rotated %d", round);
+        }
+        ASSERT_LT(fs::file_size(log), kLimit) << "round " << round << ": a fresh log";
+        // Bounded: the path is checked once a second.
+        bool followed = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (int i = 0; !followed && std::chrono::steady_clock::now() < deadline; ++i) {
+            longLived.LogInfo(u"round %d line %d", round, i);
+            written.push_back("round " + std::to_string(round) + " line " + std::to_string(i) + "\r\n");
+            followed = contains(log, written.back());
+            if (!followed)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_TRUE(followed) << "round " << round << ": the lines still go to the old file";
+        if (round == 1)  // the lines before it followed went to the log that is dropped last
+            written.erase(written.begin(), written.end() - 1);
+    }
+    std::string all;
+    for (const char* name : {"app.log", "app.log.bk", "app.log.bk.bk"})
+        all += nxtest::readFileBytes(dir.path() / name);
+    std::size_t lost = 0;
+    for (const std::string& line : written)
+        lost += all.find(":info " + line) == std::string::npos;
+    EXPECT_EQ(0u, lost) << "of " << written.size() << " lines";
+    EXPECT_TRUE(contains(dir.path() / "app.log.bk.bk", "rotated 1"));
 }
 
 // Child: opens the instance, is refused a second path, logs and ends normally; the unload

@@ -1,6 +1,8 @@
 // Multimedia timers, thread timers, the thread switch and event ids, on the real platform.
 // Waits are bounded polls for an outcome (5 s, only to catch hangs), never assertions on how
 // long something took.
+#include "platform/syscalls.h"
+#include "support/child_process.h"
 #include "timing/timing.h"
 #include "timing/timing_internal.h"
 
@@ -8,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -102,6 +105,137 @@ TEST(MultimediaTimer, TickOfAnOldIdEmitsNothingAndASlotMayStopItsOwnTimer) {
     EXPECT_TRUE(waitUntil([&] { return !t->isRunning(); }));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(2, c.ticks.load()) << "the slot stopped its own timer at its first tick";
+}
+
+// The platform gives no timer: start is false, the timer stays stopped and has no id, and a
+// start once the platform recovers runs. Each row runs in a fresh child process, where the
+// POSIX timer service does not exist yet and so needs a thread of its own.
+struct RefusedStart {
+    const char* name;
+    platform::SysOp op;
+    bool refusedHere;  // whether this backend needs the operation to set a timer
+};
+const RefusedStart kRefusedStarts[] = {
+    {"timer", platform::SysOp::StartTimer, true},
+#ifdef _WIN32
+    {"thread", platform::SysOp::CreateThread, false},  // the system's own timer thread
+#else
+    {"thread", platform::SysOp::CreateThread, true},  // the timer service's thread
+#endif
+};
+
+TEST(MultimediaTimerChild, StartRefusedByThePlatform) {
+    if (!nxtest::isChildProcess())
+        return;
+    const std::string which = nxtest::getEnv("NXTEST_REFUSED");
+    for (const RefusedStart& row : kRefusedStarts) {
+        if (which != row.name)
+            continue;
+        TickCounter c;
+        Timer t = newTimer();
+        t->sigTimer.connect(&c, &TickCounter::onTick);
+        {
+            // The user's process limit: every attempt fails while the fault lasts.
+            platform::ScopedFault limit({row.op, platform::Fault::TryAgain, 1, 0});
+            for (int attempt = 0; attempt < 2; ++attempt) {
+                EXPECT_EQ(!row.refusedHere, t->start(5)) << row.name;
+                EXPECT_EQ(!row.refusedHere, t->isRunning());
+                EXPECT_EQ(!row.refusedHere, nxtiming::multimediaTimerId(t.get()) != 0);
+                t->stop();
+            }
+        }
+        ASSERT_TRUE(t->start(5)) << row.name << ": the platform has timers again";
+        EXPECT_TRUE(waitUntil([&] { return c.ticks >= 2; }));
+        return;
+    }
+    FAIL() << "no such row: " << which;
+}
+
+TEST(MultimediaTimer, StartFailsWhenThePlatformRefusesATimerAndSucceedsLater) {
+    for (const RefusedStart& row : kRefusedStarts)
+        EXPECT_EQ(0, nxtest::runSelf("MultimediaTimerChild.StartRefusedByThePlatform",
+                                     {{"NXTEST_REFUSED", row.name}}))
+            << row.name;
+}
+
+// Records every platform timer set through the table and counts the ticks of each id before
+// handing them on to the timer's own tick.
+std::mutex g_platformLock;
+std::map<unsigned, int> g_platformTicks;  // id => ticks so far
+
+void NXUTIL_CALLBACK countingTick(unsigned id, unsigned msg, std::uintptr_t user,
+                                  std::uintptr_t dw1, std::uintptr_t dw2) {
+    {
+        std::lock_guard<std::mutex> guard(g_platformLock);
+        ++g_platformTicks[id];
+    }
+    nxtiming::multimediaTickProc()(id, msg, user, dw1, dw2);
+}
+
+unsigned countingStartTimer(unsigned delayMs, platform::MmTimerProc, std::uintptr_t user) {
+    const unsigned id = platform::systemCalls().startTimer(delayMs, countingTick, user);
+    std::lock_guard<std::mutex> guard(g_platformLock);
+    if (id)
+        g_platformTicks.emplace(id, 0);
+    return id;
+}
+
+// The ids that ticked since `before`, a copy of g_platformTicks.
+std::vector<unsigned> tickedSince(const std::map<unsigned, int>& before) {
+    std::lock_guard<std::mutex> guard(g_platformLock);
+    std::vector<unsigned> ids;
+    for (const auto& [id, ticks] : g_platformTicks) {
+        const auto old = before.find(id);
+        if (ticks > (old == before.end() ? 0 : old->second))
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+std::map<unsigned, int> platformTicks() {
+    std::lock_guard<std::mutex> guard(g_platformLock);
+    return g_platformTicks;
+}
+
+TEST(MultimediaTimer, ConcurrentStartsAndStopsLeaveOnePlatformTimerAndReleaseEndsIt) {
+    constexpr int kThreads = 8, kRounds = 100;
+    platform::sys().startTimer = countingStartTimer;
+    struct Restore {
+        ~Restore() { platform::clearFaults(); }
+    } restore;
+
+    TickCounter c;
+    IMultimediaTimer* t = getMultimediaTimer();
+    t->sigTimer.connect(&c, &TickCounter::onTick);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&] {
+            ++ready;
+            while (ready < kThreads)
+                std::this_thread::yield();
+            for (int r = 0; r < kRounds; ++r) {
+                EXPECT_TRUE(t->start(1));
+                t->stop();
+                EXPECT_TRUE(t->start(1));
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+
+    // Every thread ended with a start: one platform timer runs, the one the timer knows.
+    const unsigned live = nxtiming::multimediaTimerId(t);
+    ASSERT_NE(0u, live);
+    EXPECT_TRUE(waitUntil([&] { return c.ticks >= 3; }));
+    std::map<unsigned, int> before = platformTicks();
+    EXPECT_TRUE(waitUntil([&] { return !tickedSince(before).empty(); }));
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(std::vector<unsigned>{live}, tickedSince(before)) << "a platform timer leaked";
+
+    t->release();
+    before = platformTicks();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(std::vector<unsigned>{}, tickedSince(before)) << "ticks after release";
 }
 
 // Both callback kinds: counts its calls and may kill a timer (its own or another) from inside.

@@ -69,25 +69,31 @@ bool createDirectories(const char16_t* path) {
 }
 
 bool moveFile(const char16_t* from, const char16_t* to) {
-    const std::string f = toUtf8(from);
-    const std::string t = toUtf8(to);
     // link + unlink refuses an existing target atomically, unlike rename.
-    if (::link(f.c_str(), t.c_str()) == 0) {
-        ::unlink(f.c_str());
+    if (sys().move(from, to))
         return true;
-    }
-    const int err = errno;
-    if (err == EEXIST) {
-        setLastError(err, "link");
+    if (lastError().code == EEXIST)
         return false;
-    }
     // File systems without hard links: check, then rename.
     struct stat st;
-    if (::lstat(t.c_str(), &st) == 0) {
+    if (::lstat(toUtf8(to).c_str(), &st) == 0) {
         setLastError(EEXIST, "rename");
         return false;
     }
     return sys().rename(from, to);
+}
+
+bool sameFile(FileHandle file, const char16_t* path) {
+    FileStatus open;
+    if (!fileStatus(file, open))
+        return false;
+    struct stat st;
+    if (!statPath(toUtf8(path), &st)) {
+        setLastError(errno, "stat");
+        return false;
+    }
+    return open.volume == static_cast<std::uint64_t>(st.st_dev) &&
+           open.index == static_cast<std::uint64_t>(st.st_ino);
 }
 
 bool deleteFile(const char16_t* path) {

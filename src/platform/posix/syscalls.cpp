@@ -82,6 +82,8 @@ bool sysStatus(FileHandle file, FileStatus& out) {
     out.regular = S_ISREG(st.st_mode);
     out.directory = S_ISDIR(st.st_mode);
     out.mode = static_cast<unsigned>(st.st_mode & 07777);
+    out.volume = static_cast<std::uint64_t>(st.st_dev);
+    out.index = static_cast<std::uint64_t>(st.st_ino);
     return true;
 }
 
@@ -93,6 +95,15 @@ bool sysResize(FileHandle file, long long size) {
 
 bool sysRename(const char16_t* from, const char16_t* to) {
     return ::rename(toUtf8(from).c_str(), toUtf8(to).c_str()) == 0 || fail("rename");
+}
+
+bool sysMove(const char16_t* from, const char16_t* to) {
+    const std::string f = toUtf8(from);
+    // link refuses an existing target atomically, unlike rename.
+    if (::link(f.c_str(), toUtf8(to).c_str()) != 0)
+        return fail("link");
+    ::unlink(f.c_str());
+    return true;
 }
 
 bool sysClose(FileHandle file) { return ::close(static_cast<int>(file)) == 0 || fail("close"); }
@@ -166,7 +177,7 @@ void* sysAllocate(void* old, std::size_t bytes) {
 const SysCalls kSystemCalls = {
     sysOpen, sysRead, sysWrite, sysSeek, sysStatus, sysFlush, sysResize, sysRename, sysClose,
     sysMakeDirectory, sysMapView, sysCreateThread, posix::startServiceTimer, sysReserveMemory,
-    sysCommitMemory, sysAllocate,
+    sysCommitMemory, sysAllocate, sysMove,
 };
 
 }  // namespace

@@ -28,12 +28,26 @@ bool createDirectories(const char16_t* path) {
     return lastError().code == ERROR_ALREADY_EXISTS && isDirectory(path);
 }
 
-bool moveFile(const char16_t* from, const char16_t* to) {
-    if (!MoveFileExW(win32::wide(from), win32::wide(to), 0)) {
-        setLastError(static_cast<int>(GetLastError()), "MoveFileExW");
+bool moveFile(const char16_t* from, const char16_t* to) { return sys().move(from, to); }
+
+bool sameFile(FileHandle file, const char16_t* path) {
+    FileStatus open;
+    if (!fileStatus(file, open) || open.index == 0)
+        return false;
+    // No access asked for: only the attributes, whatever the other openers share.
+    HANDLE h = CreateFileW(win32::wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        setLastError(static_cast<int>(GetLastError()), "CreateFileW");
         return false;
     }
-    return true;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(h, &info) != 0;
+    if (!known)
+        setLastError(static_cast<int>(GetLastError()), "GetFileInformationByHandle");
+    CloseHandle(h);
+    return known && open.volume == info.dwVolumeSerialNumber &&
+           open.index == ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
 }
 
 bool deleteFile(const char16_t* path) {

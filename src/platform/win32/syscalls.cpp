@@ -110,6 +110,8 @@ bool sysStatus(FileHandle file, FileStatus& out) {
         out.regular = !out.directory;
         out.size = static_cast<long long>((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) |
                                           info.nFileSizeLow);
+        out.volume = info.dwVolumeSerialNumber;
+        out.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     }
     out.mode = 0;
     return true;
@@ -131,6 +133,10 @@ bool sysRename(const char16_t* from, const char16_t* to) {
     return MoveFileExW(win32::wide(from), win32::wide(to),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
            fail("MoveFileExW");
+}
+
+bool sysMove(const char16_t* from, const char16_t* to) {
+    return MoveFileExW(win32::wide(from), win32::wide(to), 0) || fail("MoveFileExW");
 }
 
 bool sysClose(FileHandle file) { return CloseHandle(toHandle(file)) || fail("CloseHandle"); }
@@ -215,7 +221,7 @@ void* sysAllocate(void* old, std::size_t bytes) {
 const SysCalls kSystemCalls = {
     sysOpen, sysRead, sysWrite, sysSeek, sysStatus, sysFlush, sysResize, sysRename, sysClose,
     sysMakeDirectory, sysMapView, sysCreateThread, sysStartTimer, sysReserveMemory,
-    sysCommitMemory, sysAllocate,
+    sysCommitMemory, sysAllocate, sysMove,
 };
 
 }  // namespace
