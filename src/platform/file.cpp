@@ -218,6 +218,8 @@ FileResult replaceFile(const char16_t* path, const void* data, std::size_t size,
         fileClose(current);
         if (exists && !old.regular)
             return FileResult::NotRegular;
+    } else if (isDirectory(path)) {
+        return FileResult::NotRegular;  // Win32 opens no folder as a file
     }
     const char* bytes = static_cast<const char*>(data);
     const std::u16string folder = folderOf(path);

@@ -108,6 +108,17 @@ bool statusWrapper(FileHandle file, FileStatus& out) {
     return false;
 }
 
+// A failed close still releases the handle, as the systems do (POSIX closes the descriptor
+// even when it reports a deferred write error); only the result says it failed.
+bool closeWrapper(FileHandle file) {
+    Rule& r = rule(SysOp::Close);
+    const bool closed = g_before.close(file);
+    if (!r.hit())
+        return closed;
+    recordFault(SysOp::Close, r.fault);
+    return false;
+}
+
 #define NX_WRAP(op, member) Wrapper<decltype(SysCalls::member)>::call<op, &SysCalls::member>
 
 void installWrapper(SysOp op) {
@@ -121,7 +132,7 @@ void installWrapper(SysOp op) {
     case SysOp::Flush: t.flush = NX_WRAP(SysOp::Flush, flush); break;
     case SysOp::Resize: t.resize = NX_WRAP(SysOp::Resize, resize); break;
     case SysOp::Rename: t.rename = NX_WRAP(SysOp::Rename, rename); break;
-    case SysOp::Close: t.close = NX_WRAP(SysOp::Close, close); break;
+    case SysOp::Close: t.close = closeWrapper; break;
     case SysOp::MakeDirectory: t.makeDirectory = NX_WRAP(SysOp::MakeDirectory, makeDirectory); break;
     case SysOp::MapView: t.mapView = NX_WRAP(SysOp::MapView, mapView); break;
     case SysOp::CreateThread: t.createThread = NX_WRAP(SysOp::CreateThread, createThread); break;
