@@ -18,16 +18,23 @@
 // or by replacing an entry of sys() with a function of their own. Either way the table is put
 // back when the ScopedFault ends (clearFaults() restores every entry). Scripting and replacing
 // entries is meant for tests: do it while no other thread is inside the library's file,
-// mapping or thread operations.
+// mapping or thread operations, or reading its clock.
+//
+// The table's last entries are the clock, the tick count and the machine facts (processor
+// data, version record, registry values): not failures to script, but platform answers that
+// tests replace by hand to see the code above them handle every answer.
 #ifndef NXUTIL_PLATFORM_SYSCALLS_H
 #define NXUTIL_PLATFORM_SYSCALLS_H
 
 #include "platform/file.h"
 #include "platform/mmtimer.h"
+#include "platform/sysinfo.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -63,6 +70,32 @@ struct SysCalls {
     /// POSIX has no portable call for that, so it is link to the new name, then unlink of the
     /// old one (moveFile falls back to rename on file systems without hard links).
     bool (*move)(const char16_t* from, const char16_t* to);
+
+    // clocks and machine facts
+    // The backend's functions of platform/clock.h, time.h, perf.h and sysinfo.h, with the same
+    // signatures and contracts. The library's clock, frame-rate counters, processor-load
+    // sampler and machine facts call them only through this table, so a test can feed them
+    // counter values, ticks, performance data, version records and registry values. They are
+    // replaced by hand (no SysOp, no scripted faults); some read more than one file (POSIX
+    // builds the performance data from /proc).
+    std::int64_t (*perfCounter)();
+    std::int64_t (*perfFrequency)();
+    void (*sleepMs)(unsigned ms);
+    unsigned int (*tickCount)();
+    long (*perfQueryData)(const char16_t* valueName, void* buffer, std::uint32_t* size);
+    int (*perfSetCountersEnabled)(bool enable);
+    long (*pdhOpenQuery)(void** query);
+    long (*pdhAddCounter)(void* query, const char16_t* path, void** counter);
+    long (*pdhCollectQueryData)(void* query);
+    long (*pdhGetFormattedLong)(void* counter, long* value, std::uint32_t* counterStatus);
+    bool (*osVersion)(OsVersion& out, bool extended);
+    std::uint32_t (*processorCount)();
+    std::uint64_t (*physicalMemoryBytes)();
+    bool (*cpuSpeedMHz)(std::uint32_t& mhz);
+    bool (*cpuName)(std::string& narrow);
+    bool (*displayAdapterValue)(std::uint32_t& type, std::vector<unsigned char>& data);
+    bool (*compositionIsEnabled)(long& status, int& enabled);
+    bool (*compositionEnable)(unsigned action, long& status);
 };
 
 /// The table in use.

@@ -4,7 +4,7 @@
 #include "pubfunc/pubfunc_internal.h"
 
 #include "log/log.h"
-#include "platform/time.h"
+#include "platform/syscalls.h"
 
 namespace {
 
@@ -19,19 +19,12 @@ unsigned int s_beforeEncodeStart = 0;
 unsigned int s_afterEncodeFrames = 0;
 unsigned int s_afterEncodeStart = 0;
 
-nxpubfunc::TickSource s_tickSource = nullptr;
-
-unsigned int ticks() { return s_tickSource ? s_tickSource() : platform::tickCount(); }
+// The platform's millisecond tick count, through the table tests replace it in.
+unsigned int ticks() { return platform::sys().tickCount(); }
 
 }  // namespace
 
 namespace nxpubfunc {
-
-TickSource setTickSource(TickSource source) {
-    const TickSource previous = s_tickSource;
-    s_tickSource = source;
-    return previous;
-}
 
 void resetFrameCounters() {
     s_sendFrames = s_sendStart = 0;

@@ -4,12 +4,8 @@
 
 namespace nxpubfunc {
 
-/// A replacement for the platform's millisecond tick count.
-typedef unsigned int (*TickSource)();
-
-/// Makes the frame-rate counters read ticks from `source` (null: the platform's tick count);
-/// returns the previous source.
-TickSource setTickSource(TickSource source);
+// The frame-rate counters read the platform's tick count through platform::sys().tickCount,
+// where tests replace it.
 
 /// Puts all four frame-rate stages back to "not started".
 void resetFrameCounters();

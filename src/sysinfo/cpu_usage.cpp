@@ -2,10 +2,11 @@
 // two successive readings of a processor-time counter turned into a percentage; and the
 // machine-wide load from the counter-query library.
 //
-// Sections: the replaceable backend and module-wide state; the raw-data query; walking the
-// data; CCpuUsage; GetCpuInfo_All.
+// Sections: module-wide state; the raw-data query; walking the data; CCpuUsage; GetCpuInfo_All.
 #include "sysinfo/sysinfo.h"
 #include "sysinfo/sysinfo_backend.h"
+#include "platform/perf.h"
+#include "platform/syscalls.h"
 
 #include <cmath>
 #include <cstring>
@@ -13,22 +14,10 @@
 
 namespace nxsysinfo {
 
-// ---- the replaceable backend and module-wide state ------------------------------------------
-
-Backend platformBackend() {
-    return Backend{platform::perfQueryData,       platform::perfSetCountersEnabled,
-                   platform::pdhOpenQuery,        platform::pdhAddCounter,
-                   platform::pdhCollectQueryData, platform::pdhGetFormattedLong,
-                   platform::osVersion,           platform::processorCount,
-                   platform::physicalMemoryBytes, platform::cpuSpeedMHz,
-                   platform::cpuName,             platform::displayAdapterValue,
-                   platform::compositionIsEnabled, platform::compositionEnable};
-}
-
-Backend& backend() {
-    static Backend table = platformBackend();
-    return table;
-}
+// ---- module-wide state ----------------------------------------------------------------------
+//
+// The platform's answers (raw data, counter queries, the version record) come through
+// platform::sys(), where tests replace them.
 
 int platformClassOf(bool queried, const platform::OsVersion& v) {
     if (!queried)
@@ -56,7 +45,7 @@ void* g_pdhCounter = nullptr;
 
 int platformClass() {
     platform::OsVersion v;
-    const bool ok = backend().osVersion(v, false);
+    const bool ok = platform::sys().osVersion(v, false);
     return platformClassOf(ok, v);
 }
 
@@ -105,7 +94,7 @@ void queryRawData(std::uint32_t index) {
     }
     std::fill(g_buffer.begin(), g_buffer.end(), 0);
     std::uint32_t size = static_cast<std::uint32_t>(g_buffer.size());
-    long status = backend().queryData(name, g_buffer.data(), &size);
+    long status = platform::sys().perfQueryData(name, g_buffer.data(), &size);
     while (status == platform::kPerfMoreData) {
         // The size the read left behind is unspecified; growing from it keeps the buffer
         // growing in any case as long as the registry hands back what it was given.
@@ -114,7 +103,7 @@ void queryRawData(std::uint32_t index) {
             grown = static_cast<std::uint32_t>(g_buffer.size()) + kBufferStep;
         g_buffer.resize(grown, 0);
         size = grown;
-        status = backend().queryData(name, g_buffer.data(), &size);
+        status = platform::sys().perfQueryData(name, g_buffer.data(), &size);
     }
 }
 
@@ -310,7 +299,7 @@ int CCpuUsage::EnablePerformaceCounters(int enable) {
     using namespace nxsysinfo;
     if (platformClass() != 1)
         return 1;
-    return backend().setCountersEnabled(enable != 0);
+    return platform::sys().perfSetCountersEnabled(enable != 0);
 }
 
 namespace {
@@ -393,7 +382,7 @@ int CCpuUsage::GetCpuUsage(const char16_t* name) {
 
 int GetCpuInfo_All() {
     using namespace nxsysinfo;
-    const Backend& b = backend();
+    const platform::SysCalls& b = platform::sys();
     if (!g_pdhStarted) {
         // Marked first, so a failed start is never retried.
         g_pdhStarted = true;

@@ -1,8 +1,10 @@
 // Hardware and OS facts: processor count, speed and name, memory, display adapter, the OS
 // generation, and desktop composition. Each query reads the platform afresh, except
-// getOSVersion, which reads the record initPubfunc filled once.
+// getOSVersion, which reads the record initPubfunc filled once. The platform is reached through
+// platform::sys(), where tests replace its answers.
 #include "sysinfo/sysinfo.h"
 #include "sysinfo/sysinfo_backend.h"
+#include "platform/syscalls.h"
 
 #include <cmath>
 
@@ -36,7 +38,7 @@ std::string adapterText(std::uint32_t type, const std::vector<unsigned char>& da
 
 }  // namespace nxsysinfo
 
-int GetCpuNumber() { return static_cast<int>(nxsysinfo::backend().processorCount()); }
+int GetCpuNumber() { return static_cast<int>(platform::sys().processorCount()); }
 
 bool isEqualValue(float a, float b) {
     const float diff = std::fabs(a - b);
@@ -45,24 +47,24 @@ bool isEqualValue(float a, float b) {
 
 unsigned long pubfunc::GetCPUSpeed() {
     std::uint32_t mhz = 0;
-    return nxsysinfo::backend().cpuSpeedMHz(mhz) ? mhz : 0;
+    return platform::sys().cpuSpeedMHz(mhz) ? mhz : 0;
 }
 
 std::u16string pubfunc::getCPUName() {
     std::string narrow;
-    if (!nxsysinfo::backend().cpuName(narrow))
+    if (!platform::sys().cpuName(narrow))
         return {};
     return pubfunc::toWideString(narrow.data(), static_cast<int>(narrow.size()), 0);
 }
 
 int pubfunc::GetMemoryTotal() {
-    return static_cast<int>(nxsysinfo::backend().physicalMemoryBytes() >> 20);
+    return static_cast<int>(platform::sys().physicalMemoryBytes() >> 20);
 }
 
 std::u16string pubfunc::GetDisplayAdapterName() {
     std::uint32_t type = 3;
     std::vector<unsigned char> data;
-    if (!nxsysinfo::backend().displayAdapterValue(type, data))
+    if (!platform::sys().displayAdapterValue(type, data))
         return {};
     const std::string text = nxsysinfo::adapterText(type, data);
     return pubfunc::toWideString(text.data(), static_cast<int>(text.size()), 0);
@@ -71,9 +73,9 @@ std::u16string pubfunc::GetDisplayAdapterName() {
 void pubfunc::initPubfunc() {
     using nxsysinfo::g_version;
     g_version = platform::OsVersion{};
-    if (!nxsysinfo::backend().osVersion(g_version, true)) {
+    if (!platform::sys().osVersion(g_version, true)) {
         g_version = platform::OsVersion{};
-        nxsysinfo::backend().osVersion(g_version, false);
+        platform::sys().osVersion(g_version, false);
     }
 }
 
@@ -88,7 +90,7 @@ int pubfunc::getOSVersion() {
 
 bool pubfunc::isAboveVista() {
     platform::OsVersion v;
-    if (!nxsysinfo::backend().osVersion(v, true) && !nxsysinfo::backend().osVersion(v, false))
+    if (!platform::sys().osVersion(v, true) && !platform::sys().osVersion(v, false))
         return true;
     return v.major >= 6;
 }
@@ -104,7 +106,7 @@ bool pubfunc::IsCompositionEnabled() {
         return false;
     long status = 0;
     int enabled = 1;
-    if (!nxsysinfo::backend().compositionIsEnabled(status, enabled) || status != 0)
+    if (!platform::sys().compositionIsEnabled(status, enabled) || status != 0)
         return false;
     return enabled != 0;
 }
@@ -113,7 +115,7 @@ long pubfunc::enableComposition(bool enable) {
     if (!isAboveVista())
         return 1;
     long status = 0;
-    if (!nxsysinfo::backend().compositionEnable(enable ? 1u : 0u, status))
+    if (!platform::sys().compositionEnable(enable ? 1u : 0u, status))
         return 1;
     return status;
 }

@@ -1,10 +1,11 @@
-// The platform operations the system-information code calls, gathered in one replaceable
-// table so tests can feed it hand-built performance data, version records and registry values.
-// Internal: tests reach it by linking the static library.
+// The system-information code's internal helpers and state, for tests. The platform operations
+// it calls (raw performance data, the counter switch and counter queries, version records,
+// processor and memory facts, registry values, composition) are entries of platform::sys(),
+// where tests replace them with hand-built answers. Internal: tests reach it by linking the
+// static library.
 #ifndef NXUTIL_SYSINFO_BACKEND_H
 #define NXUTIL_SYSINFO_BACKEND_H
 
-#include "platform/perf.h"
 #include "platform/sysinfo.h"
 
 #include <cstddef>
@@ -13,31 +14,6 @@
 #include <vector>
 
 namespace nxsysinfo {
-
-struct Backend {
-    // raw performance data and the counter switch (platform/perf.h)
-    long (*queryData)(const char16_t* valueName, void* buffer, std::uint32_t* size);
-    int (*setCountersEnabled)(bool enable);
-    // the counter-query library
-    long (*pdhOpenQuery)(void** query);
-    long (*pdhAddCounter)(void* query, const char16_t* path, void** counter);
-    long (*pdhCollectQueryData)(void* query);
-    long (*pdhGetFormattedLong)(void* counter, long* value, std::uint32_t* counterStatus);
-    // facts (platform/sysinfo.h)
-    bool (*osVersion)(platform::OsVersion& out, bool extended);
-    std::uint32_t (*processorCount)();
-    std::uint64_t (*physicalMemoryBytes)();
-    bool (*cpuSpeedMHz)(std::uint32_t& mhz);
-    bool (*cpuName)(std::string& narrow);
-    bool (*displayAdapterValue)(std::uint32_t& type, std::vector<unsigned char>& data);
-    bool (*compositionIsEnabled)(long& status, int& enabled);
-    bool (*compositionEnable)(unsigned action, long& status);
-};
-
-/// The table in use; starts as the platform's own functions.
-Backend& backend();
-/// The platform's own functions, for restoring the table.
-Backend platformBackend();
 
 /// Returns the module-wide sampler state to its load-time values: the cached platform classes,
 /// the query buffer (size back to its initial 102400 bytes), the counter query's started flag

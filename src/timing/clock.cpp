@@ -1,6 +1,6 @@
 // CPUClock: the performance counter in three units, per-thread backward checks, and sleeps.
 #include "log/log.h"
-#include "platform/clock.h"
+#include "platform/syscalls.h"
 #include "pubfunc/pubfunc.h"
 #include "timing/timing.h"
 #include "timing/timing_internal.h"
@@ -10,10 +10,6 @@
 namespace nxtiming {
 
 namespace {
-
-// Constant-initialised, so a reading costs one indirect call and no initialisation guard.
-ClockBackend g_backend = {platform::perfCounter, platform::perfFrequency, platform::sleepMs,
-                          &pubfunc::getOSVersion};
 
 // Written once by initClockFreq, read by every reading.
 std::atomic<std::int64_t> g_frequency{0};
@@ -26,13 +22,6 @@ __attribute__((tls_model("initial-exec")))
 thread_local std::int64_t t_last = 0;
 
 }  // namespace
-
-ClockBackend& clockBackend() { return g_backend; }
-
-ClockBackend platformClockBackend() {
-    return ClockBackend{platform::perfCounter, platform::perfFrequency, platform::sleepMs,
-                        &pubfunc::getOSVersion};
-}
 
 void resetClock() {
     g_frequency.store(0, std::memory_order_relaxed);
@@ -52,7 +41,7 @@ std::int64_t frequency() {
 
 // Reads the counter and checks it against the thread's last reading.
 std::int64_t read(const char16_t* backwardsMessage) {
-    const std::int64_t now = g_backend.counter();
+    const std::int64_t now = platform::sys().perfCounter();
     const std::int64_t last = t_last;
     if (now < last)
         TRK::TRKLogger::Instance()->LogInfo(backwardsMessage, static_cast<long long>(now),
@@ -75,7 +64,7 @@ unsigned long long toU64(double v) {
 }  // namespace nxtiming
 
 void CPUClock::initClockFreq() {
-    nxtiming::g_frequency.store(nxtiming::g_backend.frequency(), std::memory_order_relaxed);
+    nxtiming::g_frequency.store(platform::sys().perfFrequency(), std::memory_order_relaxed);
 }
 
 unsigned long long CPUClock::getQPCTimeNS() {
@@ -99,11 +88,14 @@ unsigned long long CPUClock::getQPCTimeMS() {
            static_cast<unsigned long long>(nxtiming::frequency());
 }
 
+// The version code is the record initPubfunc read through the table's osVersion entry, so a
+// test feeds it there (and calls initPubfunc) like every other machine fact: it is a library
+// function over a platform answer, not a platform call of its own.
 void CPUClock::OSSleep(unsigned int ms) {
-    if (nxtiming::g_backend.osVersion() == 8)
-        nxtiming::g_backend.sleepMs(ms == 0 ? 0 : ms - 1);
+    if (pubfunc::getOSVersion() == 8)
+        platform::sys().sleepMs(ms == 0 ? 0 : ms - 1);
     else
-        nxtiming::g_backend.sleepMs(ms);
+        platform::sys().sleepMs(ms);
 }
 
 bool CPUClock::sleepToNS(unsigned long long target) {
@@ -123,6 +115,6 @@ bool CPUClock::sleepToNS(unsigned long long target) {
         now = getQPCTimeNS();
         if (now >= target)
             return true;
-        nxtiming::g_backend.sleepMs(1);
+        platform::sys().sleepMs(1);
     }
 }

@@ -260,11 +260,17 @@ TEST(Profile, TwoProcessesWritingAtOnceLoseNoEntry) {
 
 unsigned int g_now = 0;
 
+// The platform's tick count reads g_now while it lives.
+struct ScopedTicks {
+    ScopedTicks() { platform::sys().tickCount = [] { return g_now; }; }
+    ~ScopedTicks() { platform::clearFaults(); }
+};
+
 TEST(FrameRate, StagesLogOnlyAfterMoreThanTheirIntervalAndCountSeparately) {
     const std::string fps = ":info pubfunc::_updatePublishFPS  ";
     nxtest::TempDir dir("pubfunc-fps");
     ASSERT_TRUE(TRK::TRKLogger::Instance()->InitLog(dir.file("fps.log")));
-    nxpubfunc::setTickSource([] { return g_now; });
+    const ScopedTicks ticks;
     const auto at = [](unsigned tick, void (*stage)(const std::u16string&), const char16_t* name) {
         g_now = tick;
         stage(name);
@@ -300,7 +306,6 @@ TEST(FrameRate, StagesLogOnlyAfterMoreThanTheirIntervalAndCountSeparately) {
         at(0xFFFFF000u + 20u * i, pubfunc::updatePublishSendFPS, u"send");
     pubfunc::updatePublishCaptureFPS(u"cap");
     EXPECT_EQ(fps + "send AVG_FPS : 50 FPS : 3001\r\n", newLines());
-    nxpubfunc::setTickSource(nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The sampler and the hardware and OS facts over a scripted platform: hand-built raw performance
 // data, version records, registry values and counter-query results, with the calls counted.
 #include "platform/perf.h"
+#include "platform/syscalls.h"
 #include "sysinfo/sysinfo.h"
 #include "sysinfo/sysinfo_backend.h"
 
@@ -36,17 +37,18 @@ struct FakePlatform {
     long openStatus = 0, addStatus = 0;
 } fake;
 
-// Outputs are written even when a call fails, so a caller that ignores the failure shows.
-nxsysinfo::Backend fakeBackend() {
-    nxsysinfo::Backend b = nxsysinfo::platformBackend();
-    b.queryData = [](const char16_t* name, void* buffer, std::uint32_t* size) -> long {
+// Replaces the platform's answers in the table with the fake's. Outputs are written even when
+// a call fails, so a caller that ignores the failure shows.
+void installFake() {
+    platform::SysCalls& b = platform::sys();
+    b.perfQueryData = [](const char16_t* name, void* buffer, std::uint32_t* size) -> long {
         fake.queried.push_back(name);
         if (fake.block.size() > *size)
             return platform::kPerfMoreData;  // the size is left as it was
         *size = static_cast<std::uint32_t>(fake.block.size());
         return std::memcpy(buffer, fake.block.data(), *size), 0;
     };
-    b.setCountersEnabled = [](bool on) { return fake.switched.push_back(on), fake.switchResult; };
+    b.perfSetCountersEnabled = [](bool on) { return fake.switched.push_back(on), fake.switchResult; };
     b.osVersion = [](platform::OsVersion& v, bool extended) {
         const bool ok = fake.versionOk && (fake.extendedOk || !extended);
         v = ok ? fake.version : v;  // except a failed version query, which leaves the record
@@ -70,14 +72,12 @@ nxsysinfo::Backend fakeBackend() {
     b.pdhGetFormattedLong = [](void*, long* value, std::uint32_t* status) {
         return *value = fake.pdh.value, *status = fake.pdh.counterStatus, fake.pdh.format;
     };
-    return b;
 }
 
 // Installs the fake (an NT 6.1 record) and a fresh sampler state; restores the real platform.
 struct Scripted : ::testing::Test {
-    void SetUp() override { fake = {}, install(fakeBackend()); }
-    void TearDown() override { install(nxsysinfo::platformBackend()); }
-    static void install(nxsysinfo::Backend b) { nxsysinfo::backend() = b, nxsysinfo::resetState(); }
+    void SetUp() override { fake = {}, installFake(), nxsysinfo::resetState(); }
+    void TearDown() override { platform::clearFaults(), nxsysinfo::resetState(); }
 };
 
 // ---- hand-built raw data, with the irregularities the walk must cope with ----------------------

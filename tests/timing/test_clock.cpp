@@ -1,7 +1,10 @@
 // CPUClock over an injected counter: conversions, the per-thread backward check and its log
 // lines, OSSleep's version rule and sleepToNS's two phases.
 #include "log/log.h"
+#include "platform/syscalls.h"
+#include "pubfunc/pubfunc.h"
 #include "support/temp_dir.h"
+#include "sysinfo/sysinfo_backend.h"
 #include "timing/timing.h"
 #include "timing/timing_internal.h"
 
@@ -14,29 +17,44 @@
 
 namespace {
 
-// The injected platform: a counter that only moves when asked to, sleeps that advance it.
+// The injected platform: a counter that only moves when asked to, sleeps that advance it, and
+// a version record whose generation code (pubfunc::getOSVersion) is `osVersion`.
 struct FakeClock {
     std::int64_t ticks = 0, frequency = 1000000000;
     int osVersion = 7;
     std::vector<unsigned> sleeps;
 } g_fake;
 
+// Makes pubfunc::getOSVersion report `code` (7: NT 6.1, 8: NT 6.2) by reading the fake's
+// record, as a program's initPubfunc would.
+void setOsVersion(int code) {
+    g_fake.osVersion = code;
+    pubfunc::initPubfunc();
+}
+
 class Clock : public ::testing::Test {
 protected:
     void SetUp() override {
         g_fake = FakeClock{};
-        nxtiming::clockBackend() = {[] { return g_fake.ticks; }, [] { return g_fake.frequency; },
-                                    [](unsigned ms) {
-                                        g_fake.sleeps.push_back(ms);
-                                        g_fake.ticks += std::int64_t{ms} * g_fake.frequency / 1000;
-                                    },
-                                    [] { return g_fake.osVersion; }};
+        platform::SysCalls& sys = platform::sys();
+        sys.perfCounter = [] { return g_fake.ticks; };
+        sys.perfFrequency = [] { return g_fake.frequency; };
+        sys.sleepMs = [](unsigned ms) {
+            g_fake.sleeps.push_back(ms);
+            g_fake.ticks += std::int64_t{ms} * g_fake.frequency / 1000;
+        };
+        sys.osVersion = [](platform::OsVersion& v, bool) {
+            v.major = 6, v.minor = g_fake.osVersion == 8 ? 2 : 1, v.platformId = 2;
+            return true;
+        };
+        setOsVersion(g_fake.osVersion);
         nxtiming::resetClock();
         CPUClock::initClockFreq();
         logged();
     }
     void TearDown() override {
-        nxtiming::clockBackend() = nxtiming::platformClockBackend();
+        platform::clearFaults();     // the platform's own entries again
+        nxsysinfo::resetState();     // and the version record as it was at load
         nxtiming::resetClock();
     }
     // The lines the process-wide log (opened once for this program) received since the last
@@ -97,7 +115,7 @@ TEST_F(Clock, CounterRunningBackwardsLogsOnceWithBothReadings) {
 
 TEST_F(Clock, OsSleepIsOneMillisecondShorterFromVersionCodeEight) {
     for (int os : {8, 7}) {
-        g_fake.osVersion = os;
+        setOsVersion(os);
         for (unsigned ms : {0u, 1u, 20u})
             CPUClock::OSSleep(ms);
     }
@@ -121,7 +139,7 @@ TEST_F(Clock, SleepToNsSleepsWholeMillisecondsThenPolls) {
         SCOPED_TRACE(testing::Message() << "target " << c.target << " os " << c.os);
         nxtiming::resetClock();  // rows start the counter afresh, not backwards
         g_fake.ticks = 50000000;
-        g_fake.osVersion = c.os;
+        setOsVersion(c.os);
         g_fake.sleeps.clear();
         EXPECT_EQ(c.slept, CPUClock::sleepToNS(c.target));
         EXPECT_EQ(c.sleeps, g_fake.sleeps);

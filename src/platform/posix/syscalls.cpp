@@ -1,7 +1,11 @@
 // The POSIX entries of the system-call table: one system call each, the error left in
-// lastError (and errno). Paths reach the kernel as UTF-8.
+// lastError (and errno). Paths reach the kernel as UTF-8. The clock and machine-fact entries
+// are this backend's functions of clock.cpp, time.cpp, perf.cpp and sysinfo.cpp.
 #include "platform/syscalls.h"
+#include "platform/clock.h"
 #include "platform/error.h"
+#include "platform/perf.h"
+#include "platform/time.h"
 #include "platform/posix/posix_support.h"
 #include "platform/utf8.h"
 
@@ -178,6 +182,11 @@ const SysCalls kSystemCalls = {
     sysOpen, sysRead, sysWrite, sysSeek, sysStatus, sysFlush, sysResize, sysRename, sysClose,
     sysMakeDirectory, sysMapView, sysCreateThread, posix::startServiceTimer, sysReserveMemory,
     sysCommitMemory, sysAllocate, sysMove,
+    // clocks and machine facts
+    perfCounter, perfFrequency, sleepMs, tickCount, perfQueryData, perfSetCountersEnabled,
+    pdhOpenQuery, pdhAddCounter, pdhCollectQueryData, pdhGetFormattedLong, osVersion,
+    processorCount, physicalMemoryBytes, cpuSpeedMHz, cpuName, displayAdapterValue,
+    compositionIsEnabled, compositionEnable,
 };
 
 }  // namespace

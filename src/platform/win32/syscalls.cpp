@@ -1,7 +1,11 @@
 // The Win32 entries of the system-call table: one API call each, GetLastError left in
-// lastError. Paths are passed to the wide API as they are.
+// lastError. Paths are passed to the wide API as they are. The clock and machine-fact entries
+// are this backend's functions of clock.cpp, time.cpp, perf.cpp and sysinfo.cpp.
 #include "platform/syscalls.h"
+#include "platform/clock.h"
 #include "platform/error.h"
+#include "platform/perf.h"
+#include "platform/time.h"
 #include "platform/win32/win32_support.h"
 
 #include <mmsystem.h>
@@ -222,6 +226,11 @@ const SysCalls kSystemCalls = {
     sysOpen, sysRead, sysWrite, sysSeek, sysStatus, sysFlush, sysResize, sysRename, sysClose,
     sysMakeDirectory, sysMapView, sysCreateThread, sysStartTimer, sysReserveMemory,
     sysCommitMemory, sysAllocate, sysMove,
+    // clocks and machine facts
+    perfCounter, perfFrequency, sleepMs, tickCount, perfQueryData, perfSetCountersEnabled,
+    pdhOpenQuery, pdhAddCounter, pdhCollectQueryData, pdhGetFormattedLong, osVersion,
+    processorCount, physicalMemoryBytes, cpuSpeedMHz, cpuName, displayAdapterValue,
+    compositionIsEnabled, compositionEnable,
 };
 
 }  // namespace
