@@ -1,14 +1,22 @@
 // Once the chunk table holds 1024 chunks, classes without free blocks are served by the runtime
-// heap. Fills the table in a process of its own (about 1 GiB of chunks).
+// heap. Fills the table in a process of its own (about 1 GiB of chunks), with the address range
+// reserved for chunks refused so that every chunk is a mapping of its own.
 #include "memory/memory.h"
+#include "platform/syscalls.h"
+#include "platform/vmem.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 TEST(PoolFull, AFullChunkTableFallsBackToTheRuntimeHeap) {
-    // A class with free blocks before the table fills up.
-    mp_free(mp_alloc(1));
+    // The pool's first chunk asks for its address range, which the system refuses.
+    {
+        platform::ScopedFault refused({platform::SysOp::ReserveMemory, platform::Fault::NoMemory});
+        // A class with free blocks before the table fills up.
+        mp_free(mp_alloc(1));
+        ASSERT_EQ(1u, platform::faultsFired());
+    }
     NxPoolStats s, after;
     // Whole chunks at a time: the class's free blocks, then one more that adds a chunk.
     for (mp_get_stats(&s); s.chunkCount < 1024; mp_get_stats(&s))
@@ -29,4 +37,6 @@ TEST(PoolFull, AFullChunkTableFallsBackToTheRuntimeHeap) {
     void* small = mp_alloc(1);
     EXPECT_EQ(8, mp_size(small));  // a runtime heap block would report its own usable size
     mp_free(small);
+    // The table of separate mappings is full too: one more chunk is refused.
+    EXPECT_EQ(nullptr, platform::mapChunk(4096));
 }
