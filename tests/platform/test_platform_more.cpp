@@ -133,6 +133,37 @@ TEST(PlatformProfile, WritesThatCannotLandReportFailureAndDefaultsAreTrimmedAndC
     EXPECT_EQ(std::u16string(out), u"dflt") << "trailing blanks of the default are removed";
     EXPECT_EQ(profileGetString(noFolder.c_str(), u"s", u"k", u"0123456789", out, 8), 7u);
     EXPECT_EQ(std::u16string(out), u"0123456");
+    EXPECT_EQ(profileGetString(noFolder.c_str(), u"s", u"k", u"dflt", nullptr, 8), 0u);
+    EXPECT_EQ(profileGetString(noFolder.c_str(), nullptr, u"k", u"dflt", out, 8), 4u);
+    EXPECT_FALSE(profileWriteString(noFolder.c_str(), nullptr, u"k", u"v"));
+
+#ifndef _WIN32  // Win32 profiles are the system's own: no lock file, no status step
+    // A write whose turn or whose look at the old file fails leaves the file as it was.
+    const std::u16string ini = dir.file("user.ini");
+    ASSERT_TRUE(profileWriteString(ini.c_str(), u"s", u"k", u"old"));
+    const struct {
+        FaultScript fault;
+        bool written;
+        int code;
+    } cases[] = {
+        {{SysOp::LockFirstByte, Fault::IoError}, false, nativeError(Fault::IoError)},
+        {{SysOp::LockFirstByte, Fault::Interrupted, 1, 3}, true, 0},  // the turn is waited for again
+        {{SysOp::Status, Fault::NotRegular, 1, 0}, false, EINVAL},  // the INI file is a device
+    };
+    for (const auto& c : cases) {
+        {
+            ScopedFault fault(c.fault);
+            EXPECT_EQ(c.written, profileWriteString(ini.c_str(), u"s", u"k", u"new"));
+            EXPECT_GT(faultsFired(), 0u);
+            if (!c.written) {
+                EXPECT_EQ(c.code, lastError().code);
+            }
+        }
+        EXPECT_EQ(profileGetString(ini.c_str(), u"s", u"k", u"", out, 8), 3u);
+        EXPECT_EQ(std::u16string(out), c.written ? u"new" : u"old");
+        ASSERT_TRUE(profileWriteString(ini.c_str(), u"s", u"k", u"old"));
+    }
+#endif
 }
 
 TEST(PlatformTime, LocalTimeRefusesMomentsOutOfRangeAndTicksMoveForward) {
@@ -292,6 +323,40 @@ TEST(SystemCallTable, ScriptedFaultsHitTheNthCallsAndTheTableComesBack) {
         EXPECT_EQ(fileWrite(f, "xyz", 3), -1);
         EXPECT_EQ(lastError().code, nativeError(Fault::NoSpace));
         fileClose(f);
+    }
+    // The backend's own entries turn the system's refusals into results.
+    {
+        const SysCalls& os = systemCalls();
+        const FileHandle bad = static_cast<FileHandle>(0x3FFFFFFC);  // no such descriptor or handle
+        char buf[4];
+        FileStatus st;
+        EXPECT_EQ(os.read(bad, buf, sizeof buf), -1);
+        EXPECT_EQ(os.write(bad, buf, sizeof buf), -1);
+        EXPECT_FALSE(os.status(bad, st));
+        EXPECT_EQ(os.mapView(bad, 4096), nullptr);
+        EXPECT_EQ(os.mapShared(bad, 4096), nullptr);
+        EXPECT_FALSE(os.lockFirstByte(bad, true, false));
+        EXPECT_EQ(os.reserveMemory(~std::size_t(0) / 2, true), nullptr);
+        EXPECT_EQ(os.openSharedMemory("", 0), kNoFile);
+        // Every fault has its own native error; "interrupted" is the one callers retry.
+        const Fault faults[] = {Fault::NoSpace,      Fault::IoError, Fault::Interrupted, Fault::NoMemory,
+                                Fault::TryAgain,     Fault::AccessDenied, Fault::NotRegular};
+        for (const Fault f : faults) {
+            EXPECT_NE(nativeError(f), 0);
+            EXPECT_EQ(isInterrupted(nativeError(f)), f == Fault::Interrupted);
+        }
+        EXPECT_EQ(nativeError(Fault::Short), 0);
+        // An operation the table does not have is not scripted.
+        scriptFault({SysOp::Count, Fault::IoError});
+        EXPECT_STREQ(sysOpName(SysOp::Count), "");
+        EXPECT_STREQ(sysOpName(SysOp::ModuleFileName), "module_name");
+        clearFaults();
+    }
+    // A status that is scripted to say "not regular" but fails itself still fails.
+    {
+        ScopedFault faults({SysOp::Status, Fault::NotRegular});
+        FileStatus st;
+        EXPECT_FALSE(sys().status(static_cast<FileHandle>(0x3FFFFFFC), st));
     }
     // A thread or timer the system refuses is a failed start.
     {
