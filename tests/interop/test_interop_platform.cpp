@@ -37,6 +37,7 @@ long openDescriptors() {
 #endif
 }
 
+#ifndef _WIN32
 // A status entry that reports the file's last name gone for its first `vanishing` calls (-1:
 // always), as a block removed between an opener's lookup and its lock looks.
 int g_vanishing = 0;
@@ -49,6 +50,7 @@ bool statusOfVanishedBlock(platform::FileHandle file, platform::FileStatus& out)
         out.links = 0;
     return true;
 }
+#endif
 
 // A module-name entry whose buffer must hold 1024 bytes before it answers: callers grow theirs.
 long long moduleFileNameNeedingRoom(platform::Module* module, char* buffer, std::size_t size) {
