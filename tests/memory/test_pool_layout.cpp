@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -100,6 +101,23 @@ TEST(PoolLayout, AChunkTheSystemWillNotCommitComesFromAMappingAndNoChunkAtAllFro
     EXPECT_EQ(before.blocksTotal[k], stats().blocksTotal[k]);
     for (void* q : taken)
         mp_free(q);
+
+    // A runtime-heap block the heap cannot grow moves into the pool with its bytes.
+    auto* heap = static_cast<unsigned char*>(std::malloc(request / 2));
+    ASSERT_NE(nullptr, heap);
+    std::memset(heap, 0x3C, request / 2);
+    void* moved = nullptr;
+    {
+        platform::ScopedFault refused({SysOp::Allocate, Fault::NoMemory});
+        moved = mp_realloc(heap, request);
+        EXPECT_EQ(1u, platform::faultsFired());
+    }
+    ASSERT_NE(nullptr, moved);
+    EXPECT_EQ(static_cast<int>(request), mp_size(moved));
+    const std::vector<unsigned char> kept(static_cast<unsigned char*>(moved),
+                                          static_cast<unsigned char*>(moved) + request / 2);
+    EXPECT_EQ(std::vector<unsigned char>(request / 2, 0x3C), kept);
+    mp_free(moved);
 }
 
 TEST(PoolLayout, ReallocOfAFreeBlockIsReportedAndHandsItBackInUse) {
