@@ -188,6 +188,11 @@ TEST(RGBScale, PrefersTheScalerInItsOwnFolder) {
     nxtest::TempDir folder("video-ownscaler");
     std::filesystem::copy_file(system, folder.path() / system.filename());
     nxvideo::setScalerSearch(folder.path().u16string(), false);
+    // Only the own folder is searched: every candidate lies in it.
+    const std::u16string candidates = nxvideo::scalerCandidates();
+    ASSERT_FALSE(candidates.empty());
+    for (std::size_t at = 0, end; (end = candidates.find(u'\n', at)) != std::u16string::npos; at = end + 1)
+        EXPECT_EQ(0u, candidates.compare(at, folder.path().u16string().size(), folder.path().u16string()));
     {
         RGBScale scale;
         ASSERT_TRUE(Access::loaded(scale));
