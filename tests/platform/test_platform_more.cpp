@@ -89,6 +89,24 @@ TEST(PlatformFiles, MovesDeletesFoldersAndWidePathsReportFailures) {
     EXPECT_FALSE(isDirectory(b.c_str()));
     EXPECT_FALSE(createDirectories((b + kPathSeparator + u"sub").c_str())) << "a parent file";
     EXPECT_FALSE(createDirectories(u""));
+    EXPECT_FALSE(createDirectories(b.c_str())) << "a file where the folder should be";
+    EXPECT_TRUE(createDirectories((dir.file("t") + kPathSeparator).c_str())) << "a closing separator";
+    EXPECT_TRUE(isDirectory(dir.file("t").c_str()));
+#ifndef _WIN32
+    EXPECT_FALSE(createDirectories(b.c_str()));
+    EXPECT_EQ(ENOTDIR, lastError().code);
+    // Without hard links a move checks the target itself and then renames.
+    writeText(a, "third");
+    {
+        ScopedFault noLinks({SysOp::Move, Fault::IoError, 1, 0});
+        EXPECT_FALSE(moveFile(a.c_str(), b.c_str()));
+        EXPECT_EQ(EEXIST, lastError().code);
+        EXPECT_TRUE(moveFile(a.c_str(), dir.file("c.txt").c_str()));
+    }
+    EXPECT_EQ(nxtest::readFileBytes(b), "first");
+    EXPECT_EQ(nxtest::readFileBytes(dir.file("c.txt")), "third");
+    EXPECT_FALSE(setFileMode(static_cast<FileHandle>(0x3FFFFFFC), 0600));
+#endif
     EXPECT_GT(volumeFreeBytes(dir.file("").c_str()), 0);
     // Names outside ASCII are the same files through the C++ library's UTF-8 conversion.
     const std::u16string folder = dir.file("") + u"\u4e2d\u00e9";
