@@ -16,6 +16,7 @@
 #include "memory/memory.h"
 #include "memory/pool_report.h"
 #include "platform/diag.h"
+#include "platform/syscalls.h"
 #include "platform/vmem.h"
 
 #include <atomic>
@@ -350,11 +351,14 @@ void* mp_realloc(void* ptr, unsigned int size) {
         return moved;
     }
 
-    // A runtime-heap block stays with the runtime heap.
-    if (void* grown = std::realloc(ptr, size))
+    // A runtime-heap block stays with the runtime heap (the platform's allocation step is the
+    // runtime's realloc, and leaves the block as it was when it fails).
+    if (size == 0) {
+        std::free(ptr);
+        return mp_alloc(0);
+    }
+    if (void* grown = platform::sys().allocate(ptr, size))
         return grown;
-    if (size == 0)
-        return mp_alloc(0);  // the heap has released the block; there is nothing left to copy
     // The heap could not grow the block in place or elsewhere; the old block is still valid.
     void* moved = mp_alloc(size);
     if (!moved)

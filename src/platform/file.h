@@ -41,6 +41,8 @@ struct FileStatus {
     /// (Win32; 0 for files that are not on a disk). Two handles with equal pairs name one file.
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
+    /// The names (hard links) the file has; 0 once its last name was removed while it is open.
+    unsigned links = 0;
 };
 
 /// Opens `path`; kNoFile (and lastError) on failure. Interrupted opens are retried.

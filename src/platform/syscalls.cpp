@@ -37,6 +37,7 @@ std::atomic<unsigned> g_fired{0};
 const char* const kNames[kOps] = {
     "open", "read", "write", "seek", "status", "flush", "resize", "rename", "close",
     "mkdir", "mmap", "thread", "timer", "reserve", "commit", "malloc", "move",
+    "shm_open", "lock", "shm_map", "module_name",
 };
 
 Rule& rule(SysOp op) { return g_rules[static_cast<std::size_t>(op)]; }
@@ -141,6 +142,14 @@ void installWrapper(SysOp op) {
     case SysOp::CommitMemory: t.commitMemory = NX_WRAP(SysOp::CommitMemory, commitMemory); break;
     case SysOp::Allocate: t.allocate = NX_WRAP(SysOp::Allocate, allocate); break;
     case SysOp::Move: t.move = NX_WRAP(SysOp::Move, move); break;
+    case SysOp::OpenSharedMemory:
+        t.openSharedMemory = NX_WRAP(SysOp::OpenSharedMemory, openSharedMemory);
+        break;
+    case SysOp::LockFirstByte: t.lockFirstByte = NX_WRAP(SysOp::LockFirstByte, lockFirstByte); break;
+    case SysOp::MapShared: t.mapShared = NX_WRAP(SysOp::MapShared, mapShared); break;
+    case SysOp::ModuleFileName:
+        t.moduleFileName = NX_WRAP(SysOp::ModuleFileName, moduleFileName);
+        break;
     case SysOp::Count: break;
     }
 }

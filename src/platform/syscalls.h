@@ -4,7 +4,8 @@
 // file type can make fail through this table: file open / read / write / seek / status /
 // flush / resize / rename / close, folder creation, file mapping, thread and timer creation,
 // address-space reservation and commitment, the large buffers the library allocates (file
-// buffers, the XML index) and moves that never replace a file. Each entry makes exactly one
+// buffers, the XML index), moves that never replace a file, named shared memory (open, lock,
+// map) and the file names of loaded modules. Each entry makes exactly one
 // system call (no retries, no loops; the one exception is POSIX's move, see below):
 // the code above the table retries interrupted calls, finishes short transfers and turns the
 // rest into results. The table starts as the backend's own functions and has the same entries
@@ -37,6 +38,8 @@
 #include <vector>
 
 namespace platform {
+
+struct Module;
 
 /// The entry a new thread of the platform layer runs.
 typedef void (*ThreadMain)(void* arg);
@@ -96,6 +99,26 @@ struct SysCalls {
     bool (*displayAdapterValue)(std::uint32_t& type, std::vector<unsigned char>& data);
     bool (*compositionIsEnabled)(long& status, int& enabled);
     bool (*compositionEnable)(unsigned action, long& status);
+
+    // shared memory, loading and process facts
+    /// Opens the shared-memory block `name` (what shmSystemName gives) for reading and writing;
+    /// `createSize` non-zero creates it with that size: shm_open with O_CREAT | O_EXCL (EEXIST
+    /// when the name exists) or CreateFileMappingW on the paging file (which opens an existing
+    /// block and leaves ERROR_ALREADY_EXISTS in GetLastError); 0 opens an existing block only
+    /// (shm_open, OpenFileMappingW).
+    FileHandle (*openSharedMemory)(const char* name, std::uint32_t createSize);
+    /// One attempt to lock byte 0 of the open file description, shared or exclusive, waiting
+    /// for it or not: fcntl F_OFD_SETLK(W), LockFileEx. A shared lock the same description
+    /// holds turns into an exclusive one on POSIX.
+    bool (*lockFirstByte)(FileHandle file, bool exclusive, bool wait);
+    /// A read-write view of the first `bytes` bytes that other holders share: mmap MAP_SHARED,
+    /// MapViewOfFile with all access. shmUnmap releases it.
+    void* (*mapShared)(FileHandle file, std::size_t bytes);
+    /// The file name `module` was loaded from, or the executable's for null, as UTF-8 into
+    /// `buffer`: readlink of /proc/self/exe or dlinfo's link map, GetModuleFileNameW. The byte
+    /// count (0: the executable's own entry of the link map, which has no name), `size` when the
+    /// name may not have fit (call again with a larger buffer), -1 on failure.
+    long long (*moduleFileName)(Module* module, char* buffer, std::size_t size);
 };
 
 /// The table in use.
@@ -110,6 +133,7 @@ void unmapView(const void* view, std::size_t bytes);
 enum class SysOp : unsigned {
     Open, Read, Write, Seek, Status, Flush, Resize, Rename, Close, MakeDirectory, MapView,
     CreateThread, StartTimer, ReserveMemory, CommitMemory, Allocate, Move,
+    OpenSharedMemory, LockFirstByte, MapShared, ModuleFileName,
     Count
 };
 /// "open", "write", ...: the operation's name as lastError() reports it for a scripted fault.

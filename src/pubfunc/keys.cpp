@@ -75,7 +75,8 @@ std::u16string hotkeyModifierText(unsigned int modifiers) {
     return text;
 }
 
-// The hotkey name of a virtual key; empty for keys without one.
+// The hotkey name of a virtual key; empty for keys without one. Backspace, Space and Delete
+// never get here: the caller clears them first.
 std::u16string hotkeyKeyText(unsigned int vk) {
     if ((vk >= 48 && vk <= 57) || (vk >= 65 && vk <= 90))
         return std::u16string(1, static_cast<char16_t>(vk));
@@ -90,9 +91,7 @@ std::u16string hotkeyKeyText(unsigned int vk) {
         return text;
     }
     switch (vk) {
-    case 8: return u"Backspace";
     case 20: return u"Caps Lock";
-    case 32: return u"Space";
     case 33: return u"PageUp";
     case 34: return u"PageDown";
     case 35: return u"End";
@@ -102,7 +101,6 @@ std::u16string hotkeyKeyText(unsigned int vk) {
     case 39: return u"Right";
     case 40: return u"Down";
     case 45: return u"Insert";
-    case 46: return u"Delete";
     case 96: return u"Num0";
     case 106: return u"Num*";
     case 107: return u"Num+";

@@ -5,7 +5,9 @@
 #include "platform/child.h"
 #include "platform/dl.h"
 #include "platform/process.h"
+#include "platform/error.h"
 #include "platform/shm.h"
+#include "platform/syscalls.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +16,47 @@
 
 using interoptest::u16;
 using interoptest::uniqueName;
+using platform::Fault;
+using platform::FaultScript;
+using platform::ScopedFault;
+using platform::SysOp;
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// The descriptors the process has open (POSIX), to see that a failure leaks none; -1 elsewhere.
+long openDescriptors() {
+#ifdef _WIN32
+    return -1;
+#else
+    long n = 0;
+    for (auto it = fs::directory_iterator("/proc/self/fd"); it != fs::directory_iterator(); ++it)
+        ++n;
+    return n;
+#endif
+}
+
+#ifndef _WIN32
+// A status entry that reports the file's last name gone for its first `vanishing` calls (-1:
+// always), as a block removed between an opener's lookup and its lock looks.
+int g_vanishing = 0;
+unsigned g_statusCalls = 0;
+bool statusOfVanishedBlock(platform::FileHandle file, platform::FileStatus& out) {
+    ++g_statusCalls;
+    if (!platform::systemCalls().status(file, out))
+        return false;
+    if (g_vanishing < 0 || static_cast<int>(g_statusCalls) <= g_vanishing)
+        out.links = 0;
+    return true;
+}
+#endif
+
+// A module-name entry whose buffer must hold 1024 bytes before it answers: callers grow theirs.
+long long moduleFileNameNeedingRoom(platform::Module* module, char* buffer, std::size_t size) {
+    return size < 1024 ? static_cast<long long>(size)
+                       : platform::systemCalls().moduleFileName(module, buffer, size);
+}
 
 std::u16string killedBlockName(unsigned long pid) { return u16("nxtest.killed." + std::to_string(pid)); }
 
@@ -64,6 +103,9 @@ TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
     const std::string a = platform::shmSystemName(longA);
     EXPECT_LE(a.size(), 256u);
     EXPECT_NE(a, platform::shmSystemName(longB));
+    // The cut never splits an escape: "%2F" straddling the 200th byte is dropped whole.
+    const std::u16string straddling = std::u16string(191, u'a') + u"/" + std::u16string(100, u'b');
+    EXPECT_EQ("/nxshm." + std::string(191, 'a') + "~", platform::shmSystemName(straddling).substr(0, 199));
     EXPECT_EQ(0u, a.find("/nxshm.aaaa"));
     // The names reach the system: a long one and one with a slash work end to end.
     for (const std::u16string& name : {longB, std::u16string(u"nxtest/slash%")}) {
@@ -79,6 +121,7 @@ TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
 TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
     EXPECT_EQ(nullptr, platform::shmOpen(u16(uniqueName("none"))));
     EXPECT_EQ(nullptr, platform::shmCreate(u16(uniqueName("zero")), 0));
+    EXPECT_EQ(nullptr, platform::shmMap(nullptr, 8));
     platform::shmUnmap(nullptr);
     platform::shmClose(nullptr);
     bool existed[2] = {true, false};
@@ -95,6 +138,104 @@ TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
     platform::shmClose(objects[0]);
 }
 
+TEST(ShmPlatform, FailingSystemCallsGiveNullAndLeaveNoNameOrDescriptorBehind) {
+    enum Action { Create, OpenHeld, Map };
+    struct Case {
+        const char* what;
+        FaultScript fault;
+        Action action;
+        bool succeeds;       // an interruption is retried
+        const char* call;    // the failing operation lastError names
+        bool posixOnly;      // Win32 makes no such step
+    } cases[] = {
+        {"create refused", {SysOp::OpenSharedMemory, Fault::AccessDenied}, Create, false, "shm_open", false},
+        {"open refused", {SysOp::OpenSharedMemory, Fault::AccessDenied}, OpenHeld, false, "shm_open", false},
+        {"view refused", {SysOp::MapShared, Fault::NoMemory}, Map, false, "shm_map", false},
+        {"size refused", {SysOp::Resize, Fault::NoSpace}, Create, false, "resize", true},
+        {"hold refused", {SysOp::LockFirstByte, Fault::IoError}, Create, false, "lock", true},
+        {"hold interrupted", {SysOp::LockFirstByte, Fault::Interrupted, 1, 2}, OpenHeld, true, "", true},
+        {"status refused", {SysOp::Status, Fault::IoError}, Create, false, "status", true},
+        {"status refused to a view", {SysOp::Status, Fault::IoError}, Map, false, "status", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+#ifdef _WIN32
+        if (c.posixOnly)
+            continue;
+#endif
+        const std::u16string name = u16(uniqueName("fault"));
+        // OpenHeld and Map work on a block another holder keeps.
+        platform::ShmObject* holder = c.action == Create ? nullptr : platform::shmCreate(name, 64);
+        ASSERT_TRUE(c.action == Create || holder);
+        const long descriptors = openDescriptors();
+        platform::ShmObject* object = nullptr;
+        void* view = nullptr;
+        {
+            ScopedFault fault(c.fault);
+            if (c.action == Map)
+                view = platform::shmMap(holder, 64);
+            else
+                object = c.action == Create ? platform::shmCreate(name, 64) : platform::shmOpen(name);
+            EXPECT_GT(platform::faultsFired(), 0u);
+            if (!c.succeeds) {
+                EXPECT_STREQ(c.call, platform::lastError().call);
+            }
+        }
+        EXPECT_EQ(c.succeeds, object != nullptr || view != nullptr);
+        platform::shmUnmap(view);
+        platform::shmClose(object);
+        if (c.action == Map) {  // the hold is intact: the next view works
+            view = platform::shmMap(holder, 64);
+            EXPECT_NE(nullptr, view);
+            platform::shmUnmap(view);
+        }
+        EXPECT_EQ(descriptors, openDescriptors());
+        platform::shmClose(holder);
+        // A failed create leaves no block behind under the name.
+        platform::ShmObject* left = platform::shmOpen(name);
+        EXPECT_EQ(nullptr, left);
+        platform::shmClose(left);
+    }
+}
+
+#ifndef _WIN32
+TEST(ShmPlatform, AnOpenerRetriesABlockThatLostItsNameAndGivesUpAfterBoundedRounds) {
+    const std::u16string name = u16(uniqueName("vanish"));
+    platform::ShmObject* holder = platform::shmCreate(name, 16);
+    ASSERT_NE(nullptr, holder);
+    struct Case {
+        int vanishing;
+        bool opens;
+        unsigned statusCalls;
+    } cases[] = {{1, true, 2}, {3, true, 4}, {-1, false, 1000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.vanishing);
+        g_vanishing = c.vanishing;
+        g_statusCalls = 0;
+        const long descriptors = openDescriptors();
+        platform::sys().status = statusOfVanishedBlock;
+        platform::ShmObject* object = platform::shmOpen(name);
+        platform::clearFaults();
+        EXPECT_EQ(c.opens, object != nullptr);
+        EXPECT_EQ(c.statusCalls, g_statusCalls);
+        if (!c.opens) {
+            EXPECT_EQ(EAGAIN, platform::lastError().code);
+            EXPECT_STREQ("shm_open", platform::lastError().call);
+        }
+        platform::shmClose(object);
+        EXPECT_EQ(descriptors, openDescriptors());
+    }
+    // Views and holds given back twice are ignored.
+    void* view = platform::shmMap(holder, 16);
+    ASSERT_NE(nullptr, view);
+    platform::shmUnmap(view);
+    platform::shmUnmap(view);
+    platform::shmClose(holder);
+    platform::shmClose(holder);
+    EXPECT_EQ(nullptr, platform::shmOpen(name));
+}
+#endif
+
 TEST(DlPlatform, NamesTheFilesOfLoadedModulesAndAThousandLoadsAndMappingsLeaveNothingMapped) {
     const std::u16string exe = platform::executablePath();
     EXPECT_TRUE(fs::exists(fs::path(exe)));
@@ -106,6 +247,31 @@ TEST(DlPlatform, NamesTheFilesOfLoadedModulesAndAThousandLoadsAndMappingsLeaveNo
     ASSERT_NE(nullptr, address);
     EXPECT_TRUE(fs::equivalent(fs::path(platform::modulePath(address())), fs::path(NXTEST_FIXTURE_A)));
     EXPECT_TRUE(platform::dlFree(m));
+
+    EXPECT_EQ(nullptr, platform::dlSymbol(nullptr, "nxfixture_address"));
+    EXPECT_FALSE(platform::dlFree(nullptr));
+    EXPECT_EQ(nullptr, platform::dlAddRef(nullptr));
+
+    // The module-name step failing or wanting a larger buffer.
+    m = platform::dlLoad(interoptest::fixtureA());
+    ASSERT_NE(nullptr, m);
+    {
+        ScopedFault fault({SysOp::ModuleFileName, Fault::IoError, 1, 0});
+        EXPECT_TRUE(platform::executablePath().empty());
+        EXPECT_STREQ("module_name", platform::lastError().call);
+#ifndef _WIN32  // Win32 takes the reference from the module's address, not its name
+        EXPECT_EQ(nullptr, platform::dlAddRef(m));
+        EXPECT_STREQ("module_name", platform::lastError().call);
+#endif
+    }
+    platform::sys().moduleFileName = moduleFileNameNeedingRoom;
+    EXPECT_EQ(exe, platform::executablePath());
+    platform::Module* again = platform::dlAddRef(m);
+    platform::clearFaults();
+    EXPECT_EQ(m, again);
+    EXPECT_TRUE(platform::dlFree(again));
+    EXPECT_TRUE(platform::dlFree(m));  // the last reference: the fixture goes
+    EXPECT_EQ(nullptr, platform::dlFind(interoptest::fixtureA()));
 
     const std::u16string name = u16(uniqueName("cycles"));
     auto cycle = [&] {

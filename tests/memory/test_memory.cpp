@@ -12,6 +12,7 @@
 #include <cstring>
 #include <future>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -143,6 +144,19 @@ TEST(Pool, BlocksAreReusedLastInFirstOutAndRepeatedReleasesAndDamagedGuardsAreRe
     EXPECT_EQ(PoolReports::one("mp_alloc - detect block ", q, " corrupt!"), reports.take());
     mp_free(q);  // the guard was rewritten when the block was handed out
     EXPECT_TRUE(reports.take().empty());
+#ifndef _WIN32  // the default report of Windows is a message box
+    // Without a handler of the host's, a report is one line on standard error (and no trap, as
+    // no debugger is attached).
+    const NxPoolReportFn host = mp_set_report_handler(nullptr);
+    ::testing::internal::CaptureStderr();
+    mp_free(q);
+    const std::string line = ::testing::internal::GetCapturedStderr();
+    mp_set_report_handler(host);
+    EXPECT_NE(std::string::npos, line.find("mp_free - repeat free block 0x")) << line;
+    EXPECT_TRUE(reports.take().empty());
+    EXPECT_EQ(q, mp_alloc(60));
+    mp_free(q);
+#endif
 }
 
 TEST(Pool, ReallocStaysInPlaceUntilTheBlockIsTooSmall) {

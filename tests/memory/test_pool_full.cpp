@@ -1,14 +1,26 @@
 // Once the chunk table holds 1024 chunks, classes without free blocks are served by the runtime
-// heap. Fills the table in a process of its own (about 1 GiB of chunks).
+// heap. Fills the table in a process of its own (about 1 GiB of chunks). On POSIX the address
+// range reserved for chunks is refused first, so that every chunk is a mapping of its own, as
+// every chunk is on Win32.
 #include "memory/memory.h"
+#include "platform/syscalls.h"
+#include "platform/vmem.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 TEST(PoolFull, AFullChunkTableFallsBackToTheRuntimeHeap) {
+#ifndef _WIN32
+    // The pool's first chunk asks for its address range, which the system refuses.
+    platform::ScopedFault refused({platform::SysOp::ReserveMemory, platform::Fault::NoMemory});
+#endif
     // A class with free blocks before the table fills up.
     mp_free(mp_alloc(1));
+#ifndef _WIN32
+    ASSERT_EQ(1u, platform::faultsFired());
+    platform::clearFaults();
+#endif
     NxPoolStats s, after;
     // Whole chunks at a time: the class's free blocks, then one more that adds a chunk.
     for (mp_get_stats(&s); s.chunkCount < 1024; mp_get_stats(&s))
@@ -29,4 +41,8 @@ TEST(PoolFull, AFullChunkTableFallsBackToTheRuntimeHeap) {
     void* small = mp_alloc(1);
     EXPECT_EQ(8, mp_size(small));  // a runtime heap block would report its own usable size
     mp_free(small);
+#ifndef _WIN32
+    // The table of separate mappings is full too: one more chunk is refused.
+    EXPECT_EQ(nullptr, platform::mapChunk(4096));
+#endif
 }

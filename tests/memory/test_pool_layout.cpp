@@ -1,10 +1,14 @@
 // Chunk geometry, seen from a pool that nothing else in this process has used.
 #include "memory/memory.h"
+#include "platform/syscalls.h"
+#include "platform/vmem.h"
 #include "pool_reports.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -52,6 +56,68 @@ TEST(PoolLayout, ChunksDoubleFrom128KiBTo1MiBAndHoldWholeBlocksOnly) {
         EXPECT_EQ(bytes, stats().chunkBytes[0]) << "chunk " << n;
         EXPECT_EQ(blocks, stats().blocksTotal[0]) << "chunk " << n;
     }
+}
+
+TEST(PoolLayout, AChunkTheSystemWillNotCommitComesFromAMappingAndNoChunkAtAllFromTheHeap) {
+    using platform::Fault;
+    using platform::SysOp;
+    // A class the other checks here leave alone; this runs before the last of them damages a
+    // free list on purpose.
+    const unsigned k = 6, request = stats().blockSize[k];
+    ASSERT_EQ(0u, stats().chunks[k]);
+    void* p = nullptr;
+    {
+        // The reserved range refuses its next pages: the chunk is a mapping of its own, which
+        // the pool must still recognise as its memory.
+        platform::ScopedFault refused({SysOp::CommitMemory, Fault::NoMemory});
+        p = mp_alloc(request);
+#ifndef _WIN32  // Win32 maps every chunk on its own: there is no range to commit from
+        EXPECT_EQ(1u, platform::faultsFired());
+#endif
+    }
+    ASSERT_NE(nullptr, p);
+    EXPECT_EQ(1u, stats().chunks[k]);
+    EXPECT_EQ(static_cast<int>(request), mp_size(p));
+    EXPECT_TRUE(platform::probeReadable(p, request));
+    EXPECT_FALSE(platform::probeReadable(p, SIZE_MAX));  // a range that wraps around
+    std::memset(p, 0x5A, request);
+    mp_free(p);
+    EXPECT_EQ(stats().blocksTotal[k], stats().blocksFree[k]);
+
+    // Neither the range nor a mapping: the request is served by the runtime heap, the class
+    // keeps its one chunk.
+    std::vector<void*> taken = drainClass(request, k, 1);
+    const NxPoolStats before = stats();
+    {
+        platform::ScopedFault refused({{SysOp::CommitMemory, Fault::NoMemory},
+                                       {SysOp::ReserveMemory, Fault::NoMemory}});
+        void* heap = mp_alloc(request);
+        ASSERT_NE(nullptr, heap);
+        EXPECT_GT(platform::faultsFired(), 0u);
+        std::memset(heap, 0xA5, request);
+        mp_free(heap);
+    }
+    EXPECT_EQ(before.chunkCount, stats().chunkCount);
+    EXPECT_EQ(before.blocksTotal[k], stats().blocksTotal[k]);
+    for (void* q : taken)
+        mp_free(q);
+
+    // A runtime-heap block the heap cannot grow moves into the pool with its bytes.
+    auto* heap = static_cast<unsigned char*>(std::malloc(request / 2));
+    ASSERT_NE(nullptr, heap);
+    std::memset(heap, 0x3C, request / 2);
+    void* moved = nullptr;
+    {
+        platform::ScopedFault refused({SysOp::Allocate, Fault::NoMemory});
+        moved = mp_realloc(heap, request);
+        EXPECT_EQ(1u, platform::faultsFired());
+    }
+    ASSERT_NE(nullptr, moved);
+    EXPECT_EQ(static_cast<int>(request), mp_size(moved));
+    const std::vector<unsigned char> kept(static_cast<unsigned char*>(moved),
+                                          static_cast<unsigned char*>(moved) + request / 2);
+    EXPECT_EQ(std::vector<unsigned char>(request / 2, 0x3C), kept);
+    mp_free(moved);
 }
 
 TEST(PoolLayout, ReallocOfAFreeBlockIsReportedAndHandsItBackInUse) {

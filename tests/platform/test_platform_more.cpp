@@ -89,6 +89,24 @@ TEST(PlatformFiles, MovesDeletesFoldersAndWidePathsReportFailures) {
     EXPECT_FALSE(isDirectory(b.c_str()));
     EXPECT_FALSE(createDirectories((b + kPathSeparator + u"sub").c_str())) << "a parent file";
     EXPECT_FALSE(createDirectories(u""));
+    EXPECT_FALSE(createDirectories(b.c_str())) << "a file where the folder should be";
+    EXPECT_TRUE(createDirectories((dir.file("t") + kPathSeparator).c_str())) << "a closing separator";
+    EXPECT_TRUE(isDirectory(dir.file("t").c_str()));
+#ifndef _WIN32
+    EXPECT_FALSE(createDirectories(b.c_str()));
+    EXPECT_EQ(ENOTDIR, lastError().code);
+    // Without hard links a move checks the target itself and then renames.
+    writeText(a, "third");
+    {
+        ScopedFault noLinks({SysOp::Move, Fault::IoError, 1, 0});
+        EXPECT_FALSE(moveFile(a.c_str(), b.c_str()));
+        EXPECT_EQ(EEXIST, lastError().code);
+        EXPECT_TRUE(moveFile(a.c_str(), dir.file("c.txt").c_str()));
+    }
+    EXPECT_EQ(nxtest::readFileBytes(b), "first");
+    EXPECT_EQ(nxtest::readFileBytes(dir.file("c.txt")), "third");
+    EXPECT_FALSE(setFileMode(static_cast<FileHandle>(0x3FFFFFFC), 0600));
+#endif
     EXPECT_GT(volumeFreeBytes(dir.file("").c_str()), 0);
     // Names outside ASCII are the same files through the C++ library's UTF-8 conversion.
     const std::u16string folder = dir.file("") + u"\u4e2d\u00e9";
@@ -133,6 +151,36 @@ TEST(PlatformProfile, WritesThatCannotLandReportFailureAndDefaultsAreTrimmedAndC
     EXPECT_EQ(std::u16string(out), u"dflt") << "trailing blanks of the default are removed";
     EXPECT_EQ(profileGetString(noFolder.c_str(), u"s", u"k", u"0123456789", out, 8), 7u);
     EXPECT_EQ(std::u16string(out), u"0123456");
+    EXPECT_EQ(profileGetString(noFolder.c_str(), u"s", u"k", u"dflt", nullptr, 8), 0u);
+    EXPECT_FALSE(profileWriteString(noFolder.c_str(), nullptr, u"k", u"v"));
+
+#ifndef _WIN32  // Win32 profiles are the system's own: no lock file, no status step
+    // A write whose turn or whose look at the old file fails leaves the file as it was.
+    const std::u16string ini = dir.file("user.ini");
+    ASSERT_TRUE(profileWriteString(ini.c_str(), u"s", u"k", u"old"));
+    const struct {
+        FaultScript fault;
+        bool written;
+        int code;
+    } cases[] = {
+        {{SysOp::LockFirstByte, Fault::IoError}, false, nativeError(Fault::IoError)},
+        {{SysOp::LockFirstByte, Fault::Interrupted, 1, 3}, true, 0},  // the turn is waited for again
+        {{SysOp::Status, Fault::NotRegular, 1, 0}, false, EINVAL},  // the INI file is a device
+    };
+    for (const auto& c : cases) {
+        {
+            ScopedFault fault(c.fault);
+            EXPECT_EQ(c.written, profileWriteString(ini.c_str(), u"s", u"k", u"new"));
+            EXPECT_GT(faultsFired(), 0u);
+            if (!c.written) {
+                EXPECT_EQ(c.code, lastError().code);
+            }
+        }
+        EXPECT_EQ(profileGetString(ini.c_str(), u"s", u"k", u"", out, 8), 3u);
+        EXPECT_EQ(std::u16string(out), c.written ? u"new" : u"old");
+        ASSERT_TRUE(profileWriteString(ini.c_str(), u"s", u"k", u"old"));
+    }
+#endif
 }
 
 TEST(PlatformTime, LocalTimeRefusesMomentsOutOfRangeAndTicksMoveForward) {
@@ -283,7 +331,9 @@ TEST(SystemCallTable, ScriptedFaultsHitTheNthCallsAndTheTableComesBack) {
         EXPECT_EQ(contents.load(path.c_str(), 100), FileResult::NoMemory);
         EXPECT_EQ(contents.load(path.c_str(), 100), FileResult::Ok);  // read into a buffer
         EXPECT_EQ(std::string(contents.data(), static_cast<std::size_t>(contents.size())), "abcdef");
-        EXPECT_EQ(allocBuffer(1 << 20) != nullptr, true);
+        void* buffer = allocBuffer(1 << 20);  // the one scripted refusal is used up
+        EXPECT_NE(buffer, nullptr);
+        freeBuffer(buffer);
     }
     // A write that makes no progress is a full disk, not an endless loop.
     {
@@ -292,6 +342,40 @@ TEST(SystemCallTable, ScriptedFaultsHitTheNthCallsAndTheTableComesBack) {
         EXPECT_EQ(fileWrite(f, "xyz", 3), -1);
         EXPECT_EQ(lastError().code, nativeError(Fault::NoSpace));
         fileClose(f);
+    }
+    // The backend's own entries turn the system's refusals into results.
+    {
+        const SysCalls& os = systemCalls();
+        const FileHandle bad = static_cast<FileHandle>(0x3FFFFFFC);  // no such descriptor or handle
+        char buf[4];
+        FileStatus st;
+        EXPECT_EQ(os.read(bad, buf, sizeof buf), -1);
+        EXPECT_EQ(os.write(bad, buf, sizeof buf), -1);
+        EXPECT_FALSE(os.status(bad, st));
+        EXPECT_EQ(os.mapView(bad, 4096), nullptr);
+        EXPECT_EQ(os.mapShared(bad, 4096), nullptr);
+        EXPECT_FALSE(os.lockFirstByte(bad, true, false));
+        EXPECT_EQ(os.reserveMemory(~std::size_t(0) / 2, true), nullptr);
+        EXPECT_EQ(os.openSharedMemory("", 0), kNoFile);
+        // Every fault has its own native error; "interrupted" is the one callers retry.
+        const Fault faults[] = {Fault::NoSpace,      Fault::IoError, Fault::Interrupted, Fault::NoMemory,
+                                Fault::TryAgain,     Fault::AccessDenied, Fault::NotRegular};
+        for (const Fault f : faults) {
+            EXPECT_NE(nativeError(f), 0);
+            EXPECT_EQ(isInterrupted(nativeError(f)), f == Fault::Interrupted);
+        }
+        EXPECT_EQ(nativeError(Fault::Short), 0);
+        // An operation the table does not have is not scripted.
+        scriptFault({SysOp::Count, Fault::IoError});
+        EXPECT_STREQ(sysOpName(SysOp::Count), "");
+        EXPECT_STREQ(sysOpName(SysOp::ModuleFileName), "module_name");
+        clearFaults();
+    }
+    // A status that is scripted to say "not regular" but fails itself still fails.
+    {
+        ScopedFault faults({SysOp::Status, Fault::NotRegular});
+        FileStatus st;
+        EXPECT_FALSE(sys().status(static_cast<FileHandle>(0x3FFFFFFC), st));
     }
     // A thread or timer the system refuses is a failed start.
     {

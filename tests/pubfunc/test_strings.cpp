@@ -122,6 +122,16 @@ TEST(Hotkeys, TextJoinsModifiersAndKeyWithPlusSigns) {
     for (const auto& c : cases)
         EXPECT_EQ(std::u16string(c.text), pubfunc::changeHotkeyValueToString(c.value))
             << std::hex << c.value;
+    // The named keys of the navigation block, the keypad and the punctuation row.
+    const unsigned named[] = {0x14, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x2D, 0x6A, 0x6B, 0x6D,
+                              0x6E, 0xBA, 0xBB, 0xBC, 0xBD, 0xBE, 0xBF, 0xC0, 0xDB, 0xDD, 0xDE};
+    const char16_t* names[] = {u"Caps Lock", u"PageDown", u"End", u"Home", u"Left", u"Up", u"Right",
+                               u"Down", u"Insert", u"Num*", u"Num+", u"Num-", u"Num.", u";", u"=",
+                               u",", u"-", u".", u"/", u"`", u"[", u"]", u"'"};
+    static_assert(sizeof named / sizeof named[0] == sizeof names / sizeof names[0], "one name a key");
+    for (std::size_t i = 0; i < sizeof named / sizeof named[0]; ++i)
+        EXPECT_EQ(u"Ctrl+" + std::u16string(names[i]), pubfunc::changeHotkeyValueToString(ctrl | named[i]))
+            << std::hex << named[i];
 }
 
 }  // namespace

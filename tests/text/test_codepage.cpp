@@ -264,6 +264,12 @@ TEST(CodePage, OtherCodePagesGoThroughTheSystemConverter) {
     // flag of theirs.
     EXPECT_EQ(decode(encode(u"a\u20ACb\u00E9", 0, 65000), 0, 65000), u"a\u20ACb\u00E9");
     EXPECT_EQ(decode("a", kMbErrInvalidChars, 65000), u"<error 1004>");
+    if (kOwnConverter) {
+        // Flags a page does not take: any on the ISO-2022 and ISCII pages, unknown ones elsewhere.
+        EXPECT_EQ(decode("a", kMbErrInvalidChars, 57002), u"<error 1004>");
+        EXPECT_EQ(decode("a", 0x10, 1252), u"<error 1004>");
+        EXPECT_EQ(encode(u"a", 0x400, kCodePageUtf8), "<error 1004>");
+    }
 }
 
 // The double-byte pages: a lead byte followed by a trail byte is one character (a pair the page

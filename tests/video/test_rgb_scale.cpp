@@ -161,6 +161,10 @@ TEST(RGBScale, KeepsItsContextUntilTheGeometryOrTheLayoutsChange) {
     EXPECT_EQ(8, rgb(68, 52, T::RGBA32, T::BGR24)) << "both layouts";
     // The last change converts with the new layouts, not a stale context.
     expectScalersOwnBytes(scale, {16, 8, 68, AV_PIX_FMT_RGBA}, {16, 8, 52, AV_PIX_FMT_BGR24}, SWS_POINT);
+    // A geometry the scaler refuses (no destination pixels) leaves no context to convert with.
+    RGBScale refused;
+    refused.initRGBToRGB(16, 8, 0, 0, 68, 0, T::RGBA32, T::BGR24);
+    EXPECT_EQ(nullptr, Access::context(refused));
 }
 
 TEST(RGBScale, CopiesConvertAloneWithContextsOfTheirOwn) {
@@ -188,6 +192,11 @@ TEST(RGBScale, PrefersTheScalerInItsOwnFolder) {
     nxtest::TempDir folder("video-ownscaler");
     std::filesystem::copy_file(system, folder.path() / system.filename());
     nxvideo::setScalerSearch(folder.path().u16string(), false);
+    // Only the own folder is searched: every candidate lies in it.
+    const std::u16string candidates = nxvideo::scalerCandidates();
+    ASSERT_FALSE(candidates.empty());
+    for (std::size_t at = 0, end; (end = candidates.find(u'\n', at)) != std::u16string::npos; at = end + 1)
+        EXPECT_EQ(0u, candidates.compare(at, folder.path().u16string().size(), folder.path().u16string()));
     {
         RGBScale scale;
         ASSERT_TRUE(Access::loaded(scale));

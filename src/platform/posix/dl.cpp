@@ -4,6 +4,7 @@
 #include "platform/dl.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/syscalls.h"
 #include "platform/utf8.h"
 
 #include <climits>
@@ -50,6 +51,22 @@ int matchFileName(struct dl_phdr_info* info, std::size_t, void* data) {
     return 0;
 }
 
+// The file name of a module (null: the executable) through the system-call table, in a buffer
+// that grows until the name fits. False on failure, with the error in lastError.
+bool moduleFile(Module* module, std::string& name) {
+    name.assign(256, '\0');
+    for (;;) {
+        const long long n = sys().moduleFileName(module, &name[0], name.size());
+        if (n < 0)
+            return false;
+        if (static_cast<std::size_t>(n) < name.size()) {
+            name.resize(static_cast<std::size_t>(n));
+            return true;
+        }
+        name.resize(name.size() * 2);
+    }
+}
+
 }  // namespace
 
 Module* dlLoad(const std::u16string& path) { return dlLoadEx(path, 0); }
@@ -84,15 +101,12 @@ Module* dlFind(const std::u16string& name) {
 Module* dlAddRef(Module* module) {
     if (!module)
         return nullptr;
-    struct link_map* map = nullptr;
-    if (::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map) {
-        recordDlError("dlinfo");
+    std::string name;
+    if (!moduleFile(module, name))
         return nullptr;
-    }
     // The executable's entry has no name; dlopen(NULL) is its handle.
     errno = 0;
-    void* h = ::dlopen(map->l_name && map->l_name[0] ? map->l_name : nullptr,
-                       RTLD_NOW | RTLD_NOLOAD);
+    void* h = ::dlopen(name.empty() ? nullptr : name.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (!h)
         recordDlError("dlopen");
     return static_cast<Module*>(h);
@@ -140,19 +154,8 @@ std::u16string modulePath(const void* address) {
 }
 
 std::u16string executablePath() {
-    std::string buffer(256, '\0');
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", &buffer[0], buffer.size());
-        if (n < 0) {
-            setLastError(errno, "readlink");
-            return std::u16string();
-        }
-        if (static_cast<std::size_t>(n) < buffer.size()) {
-            buffer.resize(static_cast<std::size_t>(n));
-            return fromUtf8(buffer);
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    std::string name;
+    return moduleFile(nullptr, name) ? fromUtf8(name) : std::u16string();
 }
 
 std::u16string dlVersionedFileName(const std::u16string& base, int major) {

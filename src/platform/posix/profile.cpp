@@ -4,12 +4,12 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/ini.h"
+#include "platform/syscalls.h"
 
 #include <cerrno>
 #include <new>
 #include <string>
 #include <string_view>
-#include <sys/file.h>
 
 namespace platform {
 
@@ -102,18 +102,18 @@ bool profileWriteString(const char16_t* file, const char16_t* section, const cha
     const FileHandle lock = fileOpen(lockPath.c_str(), FileAccess::Append);
     if (lock == kNoFile)
         return false;
-    int rc;
+    // The lock belongs to this open of the lock file, so threads of one process take turns too;
+    // closing the file releases it.
+    bool locked;
     do {
-        rc = ::flock(static_cast<int>(lock), LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        setLastError(errno, "flock");
+        locked = sys().lockFirstByte(lock, true, true);
+    } while (!locked && isInterrupted(lastError().code));
+    if (!locked) {
         fileClose(lock);
         return false;
     }
     const bool ok = rewrite(file, section, key, value);
     const Error e = lastError();
-    ::flock(static_cast<int>(lock), LOCK_UN);
     fileClose(lock);
     setLastError(e.code, e.call);
     return ok;

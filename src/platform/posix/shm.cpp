@@ -15,11 +15,11 @@
 #include "platform/shm.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/syscalls.h"
 #include "platform/utf8.h"
 
 #include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -45,15 +45,10 @@ Registry& registry() {
     return *r;
 }
 
-// Locks byte 0 of the descriptor's open file description with `type` (F_RDLCK, F_WRLCK).
-bool lockHold(int fd, short type, bool wait) {
-    struct flock fl = {};
-    fl.l_type = type;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 0;
-    fl.l_len = 1;
+// Locks byte 0 of the descriptor's open file description, shared or exclusive.
+bool lockHold(int fd, bool exclusive, bool wait) {
     for (;;) {
-        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0)
+        if (sys().lockFirstByte(fd, exclusive, wait))
             return true;
         if (errno != EINTR || !wait)
             return false;
@@ -72,47 +67,44 @@ ShmObject* acquire(const std::u16string& name, std::uint32_t size, bool create, 
         bool created = false;
         int fd = -1;
         if (create) {
-            fd = ::shm_open(sysName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+            fd = static_cast<int>(sys().openSharedMemory(sysName.c_str(), size));
             if (fd >= 0) {
                 created = true;
-                if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
-                    setLastError(errno, "ftruncate");
+                if (!sys().resize(fd, static_cast<long long>(size))) {
                     ::shm_unlink(sysName.c_str());
                     ::close(fd);
                     return nullptr;
                 }
             } else if (errno != EEXIST) {
-                setLastError(errno, "shm_open");
                 return nullptr;
             }
         }
         if (fd < 0) {
-            fd = ::shm_open(sysName.c_str(), O_RDWR, 0);
+            fd = static_cast<int>(sys().openSharedMemory(sysName.c_str(), 0));
             if (fd < 0) {
                 if (errno == ENOENT && create)
                     continue;  // removed since our O_EXCL attempt: create it afresh
-                setLastError(errno, "shm_open");
                 return nullptr;
             }
         }
-        if (!lockHold(fd, F_RDLCK, true)) {
-            setLastError(errno, "fcntl");
+        if (!lockHold(fd, false, true)) {
             if (created)
                 ::shm_unlink(sysName.c_str());
             ::close(fd);
             return nullptr;
         }
-        struct stat st;
-        if (::fstat(fd, &st) != 0) {
-            setLastError(errno, "fstat");
+        FileStatus st;
+        if (!sys().status(fd, st)) {
+            if (created)
+                ::shm_unlink(sysName.c_str());
             ::close(fd);
             return nullptr;
         }
-        if (st.st_nlink == 0) {
+        if (st.links == 0) {
             ::close(fd);  // its last holder removed it between our lookup and our lock
             continue;
         }
-        if (!created && lockHold(fd, F_WRLCK, false)) {
+        if (!created && lockHold(fd, true, false)) {
             // Nobody else holds it: what is left of holders that ended without closing.
             ::shm_unlink(sysName.c_str());
             ::close(fd);
@@ -185,24 +177,20 @@ void* shmMap(ShmObject* object, std::uint32_t size) {
         setLastError(EINVAL, "mmap");
         return nullptr;
     }
-    struct stat st;
-    if (::fstat(object->fd, &st) != 0) {
-        setLastError(errno, "fstat");
+    FileStatus st;
+    if (!sys().status(object->fd, st))
         return nullptr;
-    }
     std::size_t length = size;
     if (length == 0)
-        length = static_cast<std::size_t>(st.st_size);
+        length = static_cast<std::size_t>(st.size);
     // Pages past the object's end would fault on access; refuse the view as Windows does.
-    if (length == 0 || static_cast<std::uint64_t>(st.st_size) < length) {
+    if (length == 0 || static_cast<std::uint64_t>(st.size) < length) {
         setLastError(EINVAL, "mmap");
         return nullptr;
     }
-    void* view = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, object->fd, 0);
-    if (view == MAP_FAILED) {
-        setLastError(errno, "mmap");
+    void* view = sys().mapShared(object->fd, length);
+    if (!view)
         return nullptr;
-    }
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.lock);
     r.views[view] = length;
@@ -234,7 +222,7 @@ void shmClose(ShmObject* object) {
         if (r.objects.erase(object) == 0)
             return;
     }
-    if (lockHold(object->fd, F_WRLCK, false))
+    if (lockHold(object->fd, true, false))
         ::shm_unlink(object->systemName.c_str());  // the last holder
     ::close(object->fd);
     delete object;

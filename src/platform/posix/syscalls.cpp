@@ -10,7 +10,10 @@
 #include "platform/utf8.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
@@ -88,6 +91,7 @@ bool sysStatus(FileHandle file, FileStatus& out) {
     out.mode = static_cast<unsigned>(st.st_mode & 07777);
     out.volume = static_cast<std::uint64_t>(st.st_dev);
     out.index = static_cast<std::uint64_t>(st.st_ino);
+    out.links = static_cast<unsigned>(st.st_nlink);
     return true;
 }
 
@@ -178,6 +182,56 @@ void* sysAllocate(void* old, std::size_t bytes) {
     return p;
 }
 
+FileHandle sysOpenSharedMemory(const char* name, std::uint32_t createSize) {
+    const int fd = createSize != 0 ? ::shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600)
+                                   : ::shm_open(name, O_RDWR, 0);
+    if (fd < 0) {
+        fail("shm_open");
+        return kNoFile;
+    }
+    return fd;
+}
+
+bool sysLockFirstByte(FileHandle file, bool exclusive, bool wait) {
+    struct flock fl = {};
+    fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 1;
+    return ::fcntl(static_cast<int>(file), wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0 ||
+           fail("fcntl");
+}
+
+void* sysMapShared(FileHandle file, std::size_t bytes) {
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(file), 0);
+    if (p == MAP_FAILED) {
+        fail("mmap");
+        return nullptr;
+    }
+    return p;
+}
+
+long long sysModuleFileName(Module* module, char* buffer, std::size_t size) {
+    if (!module) {
+        const ssize_t n = ::readlink("/proc/self/exe", buffer, size);
+        if (n < 0)
+            fail("readlink");
+        return n;
+    }
+    struct link_map* map = nullptr;
+    if (::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map) {
+        // The loader reports this failure as text only.
+        errno = ENOENT;
+        fail("dlinfo");
+        return -1;
+    }
+    const std::size_t n = map->l_name ? std::strlen(map->l_name) : 0;
+    if (n >= size)
+        return static_cast<long long>(size);
+    std::memcpy(buffer, map->l_name, n);
+    return static_cast<long long>(n);
+}
+
 const SysCalls kSystemCalls = {
     sysOpen, sysRead, sysWrite, sysSeek, sysStatus, sysFlush, sysResize, sysRename, sysClose,
     sysMakeDirectory, sysMapView, sysCreateThread, posix::startServiceTimer, sysReserveMemory,
@@ -187,6 +241,7 @@ const SysCalls kSystemCalls = {
     pdhOpenQuery, pdhAddCounter, pdhCollectQueryData, pdhGetFormattedLong, osVersion,
     processorCount, physicalMemoryBytes, cpuSpeedMHz, cpuName, displayAdapterValue,
     compositionIsEnabled, compositionEnable,
+    sysOpenSharedMemory, sysLockFirstByte, sysMapShared, sysModuleFileName,
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 // the address space for the count of mapped files.
 #include "platform/dl.h"
 #include "platform/error.h"
+#include "platform/syscalls.h"
+#include "platform/utf8.h"
 #include "platform/win32/win32_support.h"
 
 #include <string>
@@ -15,19 +17,17 @@ HMODULE toHandle(Module* m) { return reinterpret_cast<HMODULE>(m); }
 
 void recordError(const char* call) { setLastError(static_cast<int>(GetLastError()), call); }
 
-// GetModuleFileNameW into a buffer that grows until the name fits (paths may exceed MAX_PATH).
+// The module's file name through the system-call table, in a buffer that grows until the name
+// fits (paths may exceed MAX_PATH).
 std::u16string moduleFileName(HMODULE module) {
-    std::u16string name(MAX_PATH, u'\0');
+    std::string name(MAX_PATH, '\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameW(module, win32::wide(&name[0]),
-                                           static_cast<DWORD>(name.size()));
-        if (n == 0) {
-            recordError("GetModuleFileNameW");
+        const long long n = sys().moduleFileName(toModule(module), &name[0], name.size());
+        if (n < 0)
             return std::u16string();
-        }
-        if (n < name.size()) {
-            name.resize(n);
-            return name;
+        if (static_cast<std::size_t>(n) < name.size()) {
+            name.resize(static_cast<std::size_t>(n));
+            return fromUtf8(name);
         }
         name.resize(name.size() * 2);
     }

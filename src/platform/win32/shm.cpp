@@ -3,13 +3,13 @@
 #include "platform/shm.h"
 #include "platform/utf8.h"
 #include "platform/error.h"
+#include "platform/syscalls.h"
 #include "platform/win32/win32_support.h"
 
 namespace platform {
 
 namespace {
 
-ShmObject* toObject(HANDLE h) { return reinterpret_cast<ShmObject*>(h); }
 HANDLE toHandle(ShmObject* o) { return reinterpret_cast<HANDLE>(o); }
 
 }  // namespace
@@ -17,32 +17,22 @@ HANDLE toHandle(ShmObject* o) { return reinterpret_cast<HANDLE>(o); }
 std::string shmSystemName(const std::u16string& name) { return toUtf8(name); }
 
 ShmObject* shmCreate(const std::u16string& name, std::uint32_t size, bool* existed) {
-    HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
-                                  win32::wide(name.c_str()));
+    const FileHandle h = sys().openSharedMemory(toUtf8(name).c_str(), size);
     const DWORD err = GetLastError();
-    if (!h) {
-        setLastError(static_cast<int>(err), "CreateFileMappingW");
+    if (h == kNoFile)
         return nullptr;
-    }
     if (existed)
         *existed = err == ERROR_ALREADY_EXISTS;
-    return toObject(h);
+    return reinterpret_cast<ShmObject*>(h);
 }
 
 ShmObject* shmOpen(const std::u16string& name) {
-    HANDLE h = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, win32::wide(name.c_str()));
-    if (!h) {
-        setLastError(static_cast<int>(GetLastError()), "OpenFileMappingW");
-        return nullptr;
-    }
-    return toObject(h);
+    const FileHandle h = sys().openSharedMemory(toUtf8(name).c_str(), 0);
+    return h == kNoFile ? nullptr : reinterpret_cast<ShmObject*>(h);
 }
 
 void* shmMap(ShmObject* object, std::uint32_t size) {
-    void* view = MapViewOfFile(toHandle(object), FILE_MAP_ALL_ACCESS, 0, 0, size);
-    if (!view)
-        setLastError(static_cast<int>(GetLastError()), "MapViewOfFile");
-    return view;
+    return sys().mapShared(reinterpret_cast<FileHandle>(object), size);
 }
 
 void shmUnmap(void* view) {

@@ -6,6 +6,7 @@
 #include "platform/error.h"
 #include "platform/perf.h"
 #include "platform/time.h"
+#include "platform/utf8.h"
 #include "platform/win32/win32_support.h"
 
 #include <mmsystem.h>
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace platform {
@@ -116,6 +118,7 @@ bool sysStatus(FileHandle file, FileStatus& out) {
                                           info.nFileSizeLow);
         out.volume = info.dwVolumeSerialNumber;
         out.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        out.links = info.nNumberOfLinks;
     }
     out.mode = 0;
     return true;
@@ -222,6 +225,51 @@ void* sysAllocate(void* old, std::size_t bytes) {
     return p;
 }
 
+FileHandle sysOpenSharedMemory(const char* name, std::uint32_t createSize) {
+    const std::u16string wideName = fromUtf8(std::string(name ? name : ""));
+    // The conversion may touch the error code; CreateFileMappingW's must be the one left.
+    HANDLE h = createSize != 0
+                   ? CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, createSize,
+                                        win32::wide(wideName.c_str()))
+                   : OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, win32::wide(wideName.c_str()));
+    if (!h) {
+        fail(createSize != 0 ? "CreateFileMappingW" : "OpenFileMappingW");
+        return kNoFile;
+    }
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool sysLockFirstByte(FileHandle file, bool exclusive, bool wait) {
+    OVERLAPPED at = {};
+    const DWORD flags = (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    return LockFileEx(toHandle(file), flags, 0, 1, 0, &at) || fail("LockFileEx");
+}
+
+void* sysMapShared(FileHandle file, std::size_t bytes) {
+    void* view = MapViewOfFile(toHandle(file), FILE_MAP_ALL_ACCESS, 0, 0, bytes);
+    if (!view)
+        fail("MapViewOfFile");
+    return view;
+}
+
+long long sysModuleFileName(Module* module, char* buffer, std::size_t size) {
+    std::u16string name(size, u'\0');
+    const DWORD n = GetModuleFileNameW(reinterpret_cast<HMODULE>(module), win32::wide(&name[0]),
+                                       static_cast<DWORD>(size));
+    if (n == 0) {
+        fail("GetModuleFileNameW");
+        return -1;
+    }
+    if (n >= size)
+        return static_cast<long long>(size);
+    name.resize(n);
+    const std::string utf8 = toUtf8(name);
+    if (utf8.size() >= size)
+        return static_cast<long long>(size);
+    std::memcpy(buffer, utf8.data(), utf8.size());
+    return static_cast<long long>(utf8.size());
+}
+
 const SysCalls kSystemCalls = {
     sysOpen, sysRead, sysWrite, sysSeek, sysStatus, sysFlush, sysResize, sysRename, sysClose,
     sysMakeDirectory, sysMapView, sysCreateThread, sysStartTimer, sysReserveMemory,
@@ -231,6 +279,7 @@ const SysCalls kSystemCalls = {
     pdhOpenQuery, pdhAddCounter, pdhCollectQueryData, pdhGetFormattedLong, osVersion,
     processorCount, physicalMemoryBytes, cpuSpeedMHz, cpuName, displayAdapterValue,
     compositionIsEnabled, compositionEnable,
+    sysOpenSharedMemory, sysLockFirstByte, sysMapShared, sysModuleFileName,
 };
 
 }  // namespace
