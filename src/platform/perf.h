@@ -12,6 +12,7 @@
 //
 // Every time is in 100-nanosecond units; the block's time stamp is CLOCK_MONOTONIC in the same
 // unit. The counter-query service reports the machine-wide processor time as a rate counter.
+// setSystemFilesRoot (platform/sysinfo.h) points the POSIX reader at a test tree instead.
 #ifndef NXUTIL_PLATFORM_PERF_H
 #define NXUTIL_PLATFORM_PERF_H
 
@@ -122,10 +123,6 @@ long perfQueryData(const char16_t* valueName, void* buffer, std::uint32_t* size)
 /// access to HKEY_LOCAL_MACHINE). Returns 1, or 0 when either key cannot be opened for writing.
 /// POSIX: the counters are always on; returns 1.
 int perfSetCountersEnabled(bool enable);
-
-/// POSIX: reads /proc from another root (a test tree with stat files); null restores "/proc".
-/// Returns false where the backend has no such root (Win32).
-bool perfSetProcRoot(const char* root);
 
 // The counter-query service (Win32: pdh.dll, loaded on first use). Every call returns 0 or a
 // status code; handles are opaque.

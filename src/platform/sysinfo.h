@@ -59,6 +59,13 @@ bool compositionIsEnabled(long& status, int& enabled);
 /// DwmEnableComposition(action) of dwmapi.dll; false when the entry is missing (POSIX: always).
 bool compositionEnable(unsigned action, long& status);
 
+/// POSIX: reads the system's data files, /proc (performance data, processor facts, the process
+/// list of platform/process.h), /sys (display adapter, cpufreq) and the PCI id databases, under
+/// `root` instead of "/" (a test tree: "<root>/proc/stat", "<root>/sys/class/drm/card0/...");
+/// null restores "/". The process's own files (/proc/self/...) are always the real ones.
+/// Returns false where the backend has no such files (Win32).
+bool setSystemFilesRoot(const char* root);
+
 /// Wine's version text when the program runs under Wine (ntdll exports wine_get_version), else
 /// null. POSIX: null.
 const char* wineVersion();

@@ -5,6 +5,7 @@
 // is killed (or a minute has passed).
 #include "platform/child.h"
 #include "platform/perf.h"
+#include "platform/process.h"
 #include "platform/sysinfo.h"
 #include "support/temp_dir.h"
 #include "sysinfo/sysinfo.h"
@@ -14,7 +15,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -81,28 +84,45 @@ Column column(const Block& b, std::uint32_t object, std::uint32_t index) {
     return out;
 }
 
-// ---- a scripted /proc tree ----------------------------------------------------------------------
+// ---- scripted trees of the system's data files -------------------------------------------------
 
-class ProcTree : public ::testing::Test {
+// Writes `text` to `path`, making the folders above it.
+void put(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Points the POSIX backend's /proc, /sys and PCI id readers at a scratch folder.
+class SystemTree : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!platform::perfSetProcRoot(dir.path().string().c_str()))
-            GTEST_SKIP() << "this platform reads real performance data only";
-        std::filesystem::create_directories(dir.path() / "self");  // not a process
+        if (!platform::setSystemFilesRoot(dir.path().string().c_str()))
+            GTEST_SKIP() << "this platform reads real performance data and machine facts only";
+    }
+    void TearDown() override { platform::setSystemFilesRoot(nullptr); }
+    nxtest::TempDir dir{"sysroot"};
+};
+
+class ProcTree : public SystemTree {
+protected:
+    void SetUp() override {
+        SystemTree::SetUp();
+        if (IsSkipped())
+            return;
+        std::filesystem::create_directories(proc / "self");  // not a process
         writeStat("cpu  100 20 30 1000 50 5 5 0 0 0\ncpu0 50 10 15 500 25 2 3 0 0 0\n"
                   "cpu1 50 10 15 500 25 3 2 0 0 0\nintr 12345 0 0\nctxt 999\n");
         struct { int pid; const char* name; int utime, stime; } const procs[] = {
             {1, "init", 7, 3}, {20, "my game", 100, 50}, {30, "my game", 4, 4}, {4, "a) b", 1, 0}};
         for (const auto& p : procs) {
-            std::filesystem::create_directories(dir.path() / std::to_string(p.pid));
-            std::ofstream(dir.path() / std::to_string(p.pid) / "stat")
-                << p.pid << " (" << p.name << ") S 1 1 1 0 -1 4194560 100 0 0 0 " << p.utime << " "
-                << p.stime << " 0 0 20 0 1 0 5 1000 100\n";
+            std::ostringstream line;
+            line << p.pid << " (" << p.name << ") S 1 1 1 0 -1 4194560 100 0 0 0 " << p.utime
+                 << " " << p.stime << " 0 0 20 0 1 0 5 1000 100\n";
+            put(proc / std::to_string(p.pid) / "stat", line.str());
         }
     }
-    void TearDown() override { platform::perfSetProcRoot(nullptr); }
-    void writeStat(const char* text) { std::ofstream(dir.path() / "stat") << text; }
-    nxtest::TempDir dir{"proc"};
+    void writeStat(const char* text) { put(proc / "stat", text); }
+    const std::filesystem::path proc = dir.path() / "proc";
 };
 
 TEST_F(ProcTree, ObjectsListProcessesByIdAndIdleTimeAveragedForTotal) {
@@ -145,8 +165,19 @@ TEST_F(ProcTree, CounterQueryIsARateOverTwoCollections) {
     ASSERT_EQ(0, platform::pdhOpenQuery(&q));
     ASSERT_EQ(0, platform::pdhAddCounter(q, u"\\Processor(_Total)\\% Processor Time", &total));
     ASSERT_EQ(0, platform::pdhAddCounter(q, u"\\processor(1)\\% processor time", &cpu1));
-    EXPECT_NE(0, platform::pdhAddCounter(q, u"\\Memory\\Available Bytes", &bad));
-    EXPECT_NE(0, platform::pdhAddCounter(q, u"\\Processor(x)\\% Processor Time", &bad));
+    for (const char16_t* path : {u"\\Memory\\Available Bytes", u"\\Processor(x)\\% Processor Time",
+                                 u"\\Proc(_Total)\\% Processor Time", u"\\Processor()\\% Processor Time",
+                                 u"\\Processor)0(\\% Processor Time", u"\\Processor(0)\\% Idle Time"})
+        EXPECT_EQ(platform::kPdhNoObject, platform::pdhAddCounter(q, path, &bad));
+    // Missing handles are refused; a processor that is not in /proc/stat never gets a sample.
+    void* offline = nullptr;
+    ASSERT_EQ(0, platform::pdhAddCounter(q, u"\\Processor(7)\\% Processor Time", &offline));
+    EXPECT_EQ(platform::kPdhNoObject, platform::pdhAddCounter(nullptr, u"\\Processor(0)", &bad));
+    EXPECT_EQ(platform::kPdhNoObject, platform::pdhAddCounter(q, nullptr, &bad));
+    EXPECT_EQ(platform::kPdhNoObject,
+              platform::pdhAddCounter(q, u"\\Processor(0)\\% Processor Time", nullptr));
+    EXPECT_EQ(platform::kPdhInvalidData, platform::pdhOpenQuery(nullptr));
+    EXPECT_EQ(platform::kPdhInvalidData, platform::pdhCollectQueryData(nullptr));
     long value = -5;
     std::uint32_t status = 0;
     ASSERT_EQ(0, platform::pdhCollectQueryData(q));
@@ -162,7 +193,271 @@ TEST_F(ProcTree, CounterQueryIsARateOverTwoCollections) {
     EXPECT_EQ(75, value);
     ASSERT_EQ(0, platform::pdhGetFormattedLong(cpu1, &value, &status));
     EXPECT_EQ(63, value);
+    status = 0;
+    EXPECT_EQ(platform::kPdhInvalidData, platform::pdhGetFormattedLong(offline, &value, &status));
+    EXPECT_EQ(static_cast<std::uint32_t>(platform::kPdhInvalidData), status);
+    EXPECT_EQ(platform::kPdhInvalidData, platform::pdhGetFormattedLong(nullptr, &value, &status));
+    EXPECT_EQ(platform::kPdhInvalidData, platform::pdhGetFormattedLong(total, nullptr, &status));
+    // Without /proc/stat a collection fails and the values stay those of the last two.
+    std::filesystem::remove(proc / "stat");
+    EXPECT_EQ(platform::kPdhInvalidData, platform::pdhCollectQueryData(q));
+    ASSERT_EQ(0, platform::pdhGetFormattedLong(total, &value, &status));
+    EXPECT_EQ(75, value);
     platform::pdhCloseQuery(q);
+    platform::pdhCloseQuery(nullptr);
+}
+
+TEST_F(ProcTree, MissingOrDamagedFilesLeaveOutWhatTheyWouldHaveGiven) {
+    const Block before = query(u"Global");
+    const std::int64_t perTick =
+        before.objects.at(perf::kObjectProcess).instances[2].counters.at(perf::kCounterUserTime) /
+        100;
+    // Each row damages the tree a little more, then reads the Global objects and the processor
+    // counter; processor idle times are in clock ticks.
+    struct Row {
+        const char* what;
+        std::function<void()> damage;
+        std::vector<std::uint32_t> objects;
+        Column processes;  // instance name: process id
+        std::vector<std::pair<std::u16string, std::int64_t>> idleTicks;
+        long collect;
+    } const rows[] = {
+        {"process folders without a usable stat file are left out; names are ASCII",
+         [&] {
+             std::filesystem::create_directories(proc / "50");
+             put(proc / "51" / "stat", "51 no name here 1 2 3\n");
+             put(proc / "52" / "stat", "52 )reversed( S 1 1 1 0 -1 0 0 0 0 0 9 9\n");
+             std::filesystem::create_directories(proc / "53" / "stat");  // not a file
+             put(proc / "60" / "stat", "60 (caf\xc3\xa9) S 1 1 1 0 -1 0 0 0 0 0 2 1\n");
+             std::filesystem::create_directories(proc / "0x7");
+         },
+         {perf::kObjectSystem, perf::kObjectProcess, perf::kObjectProcessor},
+         {{u"init", 1}, {u"a) b", 4}, {u"my game", 20}, {u"my game#1", 30}, {u"caf??", 60}},
+         {{u"0", 525}, {u"1", 525}, {u"_Total", 525}},
+         0},
+        {"an old kernel's four columns, no closing newline",
+         [&] { writeStat("cpu 100 20 30 2000\ncpu0 100 20 30 2000"); },
+         {perf::kObjectSystem, perf::kObjectProcess, perf::kObjectProcessor},
+         {{u"init", 1}, {u"a) b", 4}, {u"my game", 20}, {u"my game#1", 30}, {u"caf??", 60}},
+         {{u"0", 2000}, {u"_Total", 2000}},
+         0},
+        {"no /proc/stat: no processor objects",
+         [&] { std::filesystem::remove(proc / "stat"); },
+         {perf::kObjectProcess},
+         {{u"init", 1}, {u"a) b", 4}, {u"my game", 20}, {u"my game#1", 30}, {u"caf??", 60}},
+         {},
+         platform::kPdhInvalidData},
+        {"no /proc: a process object without instances",
+         [&] { std::filesystem::remove_all(proc); },
+         {perf::kObjectProcess},
+         {},
+         {},
+         platform::kPdhInvalidData},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.damage();
+        const Block b = query(u"x2,230;238");  // separators of any kind
+        std::vector<std::uint32_t> objects;
+        for (const auto& o : b.objects)
+            objects.push_back(o.first);
+        EXPECT_EQ(row.objects, objects);
+        EXPECT_EQ(row.processes, column(b, perf::kObjectProcess, perf::kCounterIdProcess));
+        if (b.objects.count(perf::kObjectProcessor)) {
+            Column idle = column(b, perf::kObjectProcessor, perf::kCounterProcessorTime);
+            for (auto& entry : idle)
+                entry.second /= perTick;
+            EXPECT_EQ(row.idleTicks, idle);
+        }
+        void* q = nullptr;
+        void* counter = nullptr;
+        ASSERT_EQ(0, platform::pdhOpenQuery(&q));
+        ASSERT_EQ(0, platform::pdhAddCounter(q, u"\\Processor(_Total)\\% Processor Time", &counter));
+        EXPECT_EQ(row.collect, platform::pdhCollectQueryData(q));
+        platform::pdhCloseQuery(q);
+    }
+    std::uint32_t noSize = 0;
+    EXPECT_EQ(87, platform::perfQueryData(u"230", &noSize, nullptr)) << "no size: a bad parameter";
+}
+
+TEST_F(SystemTree, ProcessorSpeedAndNameComeFromCpuinfoElseCpufreq) {
+    const std::string longName(300, 'n');
+    // cpuinfo and cpufreq's cpuinfo_max_freq (null: no file), then the expected answers.
+    struct Row {
+        const char* what;
+        const char* cpuinfo;
+        const char* maxFreq;
+        bool speedKnown;
+        std::uint32_t mhz;
+        bool nameKnown;
+        std::string name;
+    } const rows[] = {
+        {"cpu MHz, rounded; model name", "processor\t: 0\nmodel name\t: Test CPU 3000\ncpu MHz\t\t: 2394.5\n",
+         "1800000\n", true, 2395, true, "Test CPU 3000"},
+        {"no speed listed: cpufreq's maximum in kHz, rounded; Hardware before Processor",
+         "Processor\t: ARMv7 rev 4 (v7l)\nHardware\t: BCM2835\n", "1799600\n", true, 1800, true,
+         "BCM2835"},
+        {"a zero speed falls back too; cpu model", "cpu MHz : 0\ncpu model\t: MIPS 24Kc V7.4\n",
+         "400000", true, 400, true, "MIPS 24Kc V7.4"},
+        {"cpufreq that is no number", "Processor : ARM926EJ-S\n", "fast\n", false, 0, true,
+         "ARM926EJ-S"},
+        {"cpufreq empty, lines without a colon", "processor 0\nmodel name\n", "", false, 0, false, ""},
+        {"no files at all", nullptr, nullptr, false, 0, false, ""},
+    };
+    const std::filesystem::path cpuinfo = dir.path() / "proc" / "cpuinfo";
+    const std::filesystem::path maxFreq =
+        dir.path() / "sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove_all(dir.path() / "proc");
+        std::filesystem::remove_all(dir.path() / "sys");
+        if (row.cpuinfo)
+            put(cpuinfo, row.cpuinfo);
+        if (row.maxFreq)
+            put(maxFreq, row.maxFreq);
+        std::uint32_t mhz = 0;
+        std::string name;
+        EXPECT_EQ(row.speedKnown, platform::cpuSpeedMHz(mhz));
+        if (row.speedKnown) {
+            EXPECT_EQ(row.mhz, mhz);
+        }
+        EXPECT_EQ(row.nameKnown, platform::cpuName(name));
+        if (row.nameKnown) {
+            EXPECT_EQ(row.name, name);
+        }
+    }
+    // A folder in place of cpufreq's file reads as no number; a long name is cut to 255 bytes.
+    std::filesystem::create_directories(maxFreq);
+    put(cpuinfo, "model name : " + longName + "\n");
+    std::uint32_t mhz = 0;
+    std::string name;
+    EXPECT_FALSE(platform::cpuSpeedMHz(mhz));
+    ASSERT_TRUE(platform::cpuName(name));
+    EXPECT_EQ(longName.substr(0, 255), name);
+}
+
+TEST_F(SystemTree, DisplayAdapterIsTheFirstCardNamedFromThePciIds) {
+    const char* const kIds =
+        "# vendor, tab device, two tabs subsystem\n"
+        "10de  NVIDIA Corporation\n"
+        "\t1c82  GP107 [GeForce GTX 1050 Ti]\n"
+        "\t\t1043 8613  a subsystem\n"
+        "8086  Intel Corporation\n"
+        "# a comment among the devices\n"
+        "\t0166  3rd Gen Core processor Graphics Controller  \n"
+        "80ee  InnoTek Systemberatung GmbH\n";
+    struct Card {
+        const char* name;
+        const char* vendor;  // the device folder's files; null: missing
+        const char* device;
+        const char* uevent;
+    };
+    struct Row {
+        const char* what;
+        bool drm;  // /sys/class/drm exists
+        std::vector<Card> cards;
+        const char* misc;  // /usr/share/misc/pci.ids and /usr/share/hwdata/pci.ids; null: none
+        const char* hwdata;
+        bool found;
+        std::string text;
+    } const rows[] = {
+        {"no DRM folder", false, {}, kIds, nullptr, false, ""},
+        {"connectors, render nodes and odd names are no cards", true,
+         {{"card0-HDMI-A-1", "0x10de", "0x1c82", nullptr}, {"renderD128", "0x10de", "0x1c82", nullptr},
+          {"card", "0x10de", "0x1c82", nullptr}, {"cardX", "0x10de", "0x1c82", nullptr}},
+         kIds, nullptr, false, ""},
+        {"the lowest-numbered card, by number", true,
+         {{"card10", "0x8086", "0x0166", nullptr}, {"card2", "0x10de\n", "0x1c82\n", "DRIVER=nouveau\n"}},
+         kIds, nullptr, true, "NVIDIA Corporation GP107 [GeForce GTX 1050 Ti]"},
+        {"comments skipped, trailing blanks trimmed", true, {{"card0", "0x8086", "0x0166", nullptr}},
+         kIds, nullptr, true, "Intel Corporation 3rd Gen Core processor Graphics Controller"},
+        {"a device the vendor does not list: the vendor's name", true,
+         {{"card0", "0x8086", "0x9999", nullptr}}, kIds, nullptr, true, "Intel Corporation"},
+        {"the last vendor of the file", true, {{"card0", "0x80ee", "0xbeef", nullptr}}, kIds, nullptr,
+         true, "InnoTek Systemberatung GmbH"},
+        {"an unknown vendor: driver and ids", true,
+         {{"card0", "0x1af4", "0x1050", "MAJOR=226\nDRIVER=virtio-pci\nPCI_SLOT_NAME=0000:00:02.0\n"}},
+         kIds, nullptr, true, "virtio-pci (1af4:1050)"},
+        {"an unknown vendor without a driver: the ids", true, {{"card0", "0x1af4", "0x1050", nullptr}},
+         kIds, nullptr, true, "1af4:1050"},
+        {"no database installed", true, {{"card0", "0x10de", "0x1c82", "DRIVER=nouveau\n"}}, nullptr,
+         nullptr, true, "nouveau (10de:1c82)"},
+        {"the second database place", true, {{"card0", "0x10de", "0x1c82", nullptr}}, nullptr, kIds,
+         true, "NVIDIA Corporation GP107 [GeForce GTX 1050 Ti]"},
+        {"the first database without the vendor", true, {{"card0", "0x10de", "0x1c82", nullptr}},
+         "80ee  InnoTek\n", kIds, true, "NVIDIA Corporation GP107 [GeForce GTX 1050 Ti]"},
+        {"no device file: the driver alone", true, {{"card0", "0x10de", nullptr, "DRIVER=simpledrm\n"}},
+         kIds, nullptr, true, "simpledrm"},
+        {"no files in the device folder: an empty name", true, {{"card0", nullptr, nullptr, nullptr}},
+         kIds, nullptr, true, ""},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::filesystem::path root = dir.path() / std::to_string(n++);
+        std::filesystem::create_directories(root);
+        ASSERT_TRUE(platform::setSystemFilesRoot(root.string().c_str()));
+        const std::filesystem::path drm = root / "sys/class/drm";
+        if (row.drm)
+            std::filesystem::create_directories(drm);
+        for (const Card& card : row.cards) {
+            const std::filesystem::path device = drm / card.name / "device";
+            std::filesystem::create_directories(device);
+            if (card.vendor)
+                put(device / "vendor", card.vendor);
+            if (card.device)
+                put(device / "device", card.device);
+            if (card.uevent)
+                put(device / "uevent", card.uevent);
+        }
+        if (row.misc)
+            put(root / "usr/share/misc/pci.ids", row.misc);
+        if (row.hwdata)
+            put(root / "usr/share/hwdata/pci.ids", row.hwdata);
+        std::uint32_t type = 0;
+        std::vector<unsigned char> data;
+        ASSERT_EQ(row.found, platform::displayAdapterValue(type, data));
+        if (!row.found)
+            continue;
+        EXPECT_EQ(1u, type) << "text";
+        ASSERT_FALSE(data.empty());
+        EXPECT_EQ(0, data.back()) << "zero-terminated";
+        EXPECT_EQ(row.text, std::string(data.begin(), data.end() - 1));
+    }
+}
+
+TEST_F(SystemTree, ProcessListNamesProcessesByExecutableElseCommandName) {
+    const std::filesystem::path proc = dir.path() / "proc";
+    std::vector<platform::ProcessEntry> entries;
+    EXPECT_FALSE(platform::processSnapshot(entries)) << "no /proc";
+    EXPECT_TRUE(entries.empty());
+    // Process id, executable link (null: none), comm, cmdline.
+    struct Row { unsigned long id; const char* exe; const char* comm; std::string cmdline; } const rows[] = {
+        {12, "/usr/bin/game (deleted)", nullptr, ""},
+        {13, nullptr, "kworker/0:1\n", ""},
+        {14, nullptr, "long-process-na\n", std::string("/opt/long-process-name\0--flag\0", 31)},
+        {15, nullptr, "bash\n", std::string("-bash\0", 6)},
+        {16, nullptr, nullptr, ""},  // ended while the list was read: left out
+    };
+    for (const Row& row : rows) {
+        const std::filesystem::path folder = proc / std::to_string(row.id);
+        std::filesystem::create_directories(folder);
+        if (row.exe)
+            std::filesystem::create_symlink(row.exe, folder / "exe");
+        if (row.comm)
+            put(folder / "comm", row.comm);
+        if (!row.cmdline.empty())
+            put(folder / "cmdline", row.cmdline);
+    }
+    std::filesystem::create_directories(proc / "self");
+    std::filesystem::create_directories(proc / "012");
+    ASSERT_TRUE(platform::processSnapshot(entries));
+    std::vector<std::pair<unsigned long, std::u16string>> got;
+    for (const platform::ProcessEntry& e : entries)
+        got.emplace_back(e.id, e.exeName);
+    const std::vector<std::pair<unsigned long, std::u16string>> expected = {
+        {12, u"game"}, {13, u"kworker/0:1"}, {14, u"long-process-name"}, {15, u"bash"}};
+    EXPECT_EQ(expected, got);
 }
 
 // ---- live readings ------------------------------------------------------------------------------

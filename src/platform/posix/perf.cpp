@@ -24,13 +24,8 @@ namespace {
 
 // ---- reading /proc --------------------------------------------------------------------------
 
-std::mutex g_rootMutex;
-std::string g_root = "/proc";
-
-std::string procRoot() {
-    std::lock_guard<std::mutex> guard(g_rootMutex);
-    return g_root;
-}
+// /proc, or its stand-in under the root of setSystemFilesRoot.
+std::string procRoot() { return posix::systemFile("/proc"); }
 
 std::int64_t clockTicksPerSecond() {
     static const long hz = [] {
@@ -435,12 +430,6 @@ long perfQueryData(const char16_t* valueName, void* buffer, std::uint32_t* size)
 }
 
 int perfSetCountersEnabled(bool) { return 1; }
-
-bool perfSetProcRoot(const char* root) {
-    std::lock_guard<std::mutex> guard(g_rootMutex);
-    g_root = root ? root : "/proc";
-    return true;
-}
 
 // ---- the counter queries -------------------------------------------------------------------
 

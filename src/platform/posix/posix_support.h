@@ -22,6 +22,10 @@ namespace posix {
 /// false when it cannot be opened. A read error ends the text early.
 bool readProcFile(const std::string& path, std::string& out, std::size_t limit = SIZE_MAX);
 
+/// `path`, an absolute path of the system's data files ("/proc/stat", "/sys/class/drm"), under
+/// the root setSystemFilesRoot chose; unchanged while none is set.
+std::string systemFile(const std::string& path);
+
 /// Adds a timer to the timer-service thread, starting the thread with the first timer; 0 when
 /// the thread cannot be started. The table's startTimer entry.
 unsigned startServiceTimer(unsigned delayMs, MmTimerProc proc, std::uintptr_t user);

@@ -1,10 +1,26 @@
-// Whole reads of the small files under /proc.
+// Whole reads of the small files under /proc, and the root the system's data files are read
+// under.
 #include "platform/posix/posix_support.h"
+#include "platform/sysinfo.h"
 
 #include <fcntl.h>
 
+#include <mutex>
+
 namespace platform {
 namespace posix {
+
+namespace {
+
+std::mutex g_rootMutex;
+std::string g_root;  // empty: the real files
+
+}  // namespace
+
+std::string systemFile(const std::string& path) {
+    std::lock_guard<std::mutex> guard(g_rootMutex);
+    return g_root + path;
+}
 
 bool readProcFile(const std::string& path, std::string& out, std::size_t limit) {
     out.clear();
@@ -29,4 +45,14 @@ bool readProcFile(const std::string& path, std::string& out, std::size_t limit) 
 }
 
 }  // namespace posix
+
+bool setSystemFilesRoot(const char* root) {
+    std::string r = root ? root : "";
+    while (!r.empty() && r.back() == '/')
+        r.pop_back();  // "/" and null both mean the real files
+    std::lock_guard<std::mutex> guard(posix::g_rootMutex);
+    posix::g_root = r;
+    return true;
+}
+
 }  // namespace platform

@@ -1,4 +1,5 @@
-// Facts about the running process on POSIX, and the process list from /proc (Linux).
+// Facts about the running process on POSIX, and the process list from /proc (Linux), read under
+// the root of setSystemFilesRoot (posix::systemFile).
 #include "platform/process.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
@@ -6,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -41,7 +41,7 @@ namespace {
 
 // A small /proc file of a process (at most 64 KiB); empty when it cannot be read (the
 // process is gone or belongs to someone else).
-std::string readSmall(const char* path) {
+std::string readSmall(const std::string& path) {
     std::string out;
     posix::readProcFile(path, out, 65536);
     return out;
@@ -53,11 +53,10 @@ std::string baseName(const std::string& path) {
 }
 
 // The executable file name of process `pid`, or empty when it vanished.
-std::string processName(unsigned long pid) {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%lu/exe", pid);
+std::string processName(const std::string& proc, unsigned long pid) {
+    const std::string dir = proc + "/" + std::to_string(pid) + "/";
     char target[4096];
-    const ssize_t len = ::readlink(path, target, sizeof target - 1);
+    const ssize_t len = ::readlink((dir + "exe").c_str(), target, sizeof target - 1);
     if (len > 0) {
         std::string exe(target, static_cast<std::size_t>(len));
         // A replaced or removed executable still names the process.
@@ -69,12 +68,10 @@ std::string processName(unsigned long pid) {
     }
     // No access to the link (another user's process, a kernel thread): "comm" holds the first
     // 15 bytes of the name; argv[0] is preferred when it agrees, as it is not cut.
-    std::snprintf(path, sizeof path, "/proc/%lu/comm", pid);
-    std::string comm = readSmall(path);
+    std::string comm = readSmall(dir + "comm");
     while (!comm.empty() && comm.back() == '\n')
         comm.pop_back();
-    std::snprintf(path, sizeof path, "/proc/%lu/cmdline", pid);
-    const std::string cmdline = readSmall(path);
+    const std::string cmdline = readSmall(dir + "cmdline");
     const std::string arg0 = baseName(std::string(cmdline.c_str()));
     if (!comm.empty() && arg0.size() >= comm.size() && arg0.compare(0, comm.size(), comm) == 0)
         return arg0;
@@ -85,7 +82,8 @@ std::string processName(unsigned long pid) {
 
 bool processSnapshot(std::vector<ProcessEntry>& entries) {
     entries.clear();
-    DIR* dir = ::opendir("/proc");
+    const std::string proc = posix::systemFile("/proc");
+    DIR* dir = ::opendir(proc.c_str());
     if (!dir) {
         setLastError(errno, "opendir");
         return false;
@@ -101,7 +99,7 @@ bool processSnapshot(std::vector<ProcessEntry>& entries) {
     std::sort(ids.begin(), ids.end());
     entries.reserve(ids.size());
     for (unsigned long id : ids) {
-        std::string name = processName(id);
+        std::string name = processName(proc, id);
         if (name.empty())
             continue;  // ended while the list was read
         ProcessEntry entry;

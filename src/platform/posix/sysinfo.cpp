@@ -1,4 +1,5 @@
-// Machine and OS facts on Linux: uname, /proc/cpuinfo, sysinfo(2), /sys/class/drm.
+// Machine and OS facts on Linux: uname, /proc/cpuinfo, sysinfo(2), /sys/class/drm. The files
+// are read under the root of setSystemFilesRoot (posix::systemFile).
 #include "platform/sysinfo.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
@@ -37,7 +38,7 @@ std::string trimmed(std::string s) {
 
 // The value of the first "key : value" line of /proc/cpuinfo whose key is `key`.
 bool cpuinfoValue(const char* key, std::string& value) {
-    std::ifstream in("/proc/cpuinfo");
+    std::ifstream in(posix::systemFile("/proc/cpuinfo"));
     std::string line;
     while (std::getline(in, line)) {
         const std::size_t colon = line.find(':');
@@ -61,7 +62,7 @@ std::string pciName(unsigned vendor, unsigned device) {
     static const char* const kDatabases[] = {"/usr/share/misc/pci.ids",
                                              "/usr/share/hwdata/pci.ids"};
     for (const char* path : kDatabases) {
-        std::ifstream in(path);
+        std::ifstream in(posix::systemFile(path));
         if (!in)
             continue;
         char vendorKey[8], deviceKey[8];
@@ -134,7 +135,7 @@ bool cpuSpeedMHz(std::uint32_t& mhz) {
         }
     }
     // Processors whose /proc/cpuinfo lists no speed (ARM) still have cpufreq limits, in kHz.
-    if (readText("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", value)) {
+    if (readText(posix::systemFile("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq"), value)) {
         const unsigned long khz = std::strtoul(value.c_str(), nullptr, 10);
         if (khz > 0) {
             mhz = static_cast<std::uint32_t>((khz + 500) / 1000);
@@ -159,7 +160,8 @@ bool cpuName(std::string& narrow) {
 bool displayAdapterValue(std::uint32_t& type, std::vector<unsigned char>& data) {
     // The first card ("card0", not a connector such as "card0-HDMI-A-1") stands for the key of
     // the first adapter.
-    DIR* dir = ::opendir("/sys/class/drm");
+    const std::string drm = posix::systemFile("/sys/class/drm");
+    DIR* dir = ::opendir(drm.c_str());
     if (!dir) {
         setLastError(errno, "opendir /sys/class/drm");
         return false;
@@ -177,7 +179,7 @@ bool displayAdapterValue(std::uint32_t& type, std::vector<unsigned char>& data) 
     std::sort(cards.begin(), cards.end(), [](const std::string& a, const std::string& b) {
         return std::atoi(a.c_str() + 4) < std::atoi(b.c_str() + 4);
     });
-    const std::string device = "/sys/class/drm/" + cards[0] + "/device/";
+    const std::string device = drm + "/" + cards[0] + "/device/";
     std::string uevent, vendorText, deviceText;
     readText(device + "uevent", uevent);
     std::string driver, text;

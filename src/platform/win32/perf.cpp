@@ -48,8 +48,6 @@ int perfSetCountersEnabled(bool enable) {
     return 1;
 }
 
-bool perfSetProcRoot(const char*) { return false; }
-
 namespace {
 
 struct Pdh {

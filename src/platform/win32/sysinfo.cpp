@@ -168,6 +168,8 @@ bool compositionEnable(unsigned action, long& status) {
     return true;
 }
 
+bool setSystemFilesRoot(const char*) { return false; }
+
 const char* wineVersion() {
     using Fn = const char*(CDECL*)();
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
