@@ -241,6 +241,7 @@ const SysCalls kSystemCalls = {
     pdhOpenQuery, pdhAddCounter, pdhCollectQueryData, pdhGetFormattedLong, osVersion,
     processorCount, physicalMemoryBytes, cpuSpeedMHz, cpuName, displayAdapterValue,
     compositionIsEnabled, compositionEnable,
+    // shared memory, loading and process facts
     sysOpenSharedMemory, sysLockFirstByte, sysMapShared, sysModuleFileName,
 };
 
