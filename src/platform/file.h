@@ -37,6 +37,7 @@ struct FileStatus {
     bool regular = false;    ///< a regular file (not a folder, FIFO, device or socket)
     bool directory = false;  ///< a folder
     unsigned mode = 0;       ///< POSIX permission bits (0 on Win32, whose files have ACLs)
+    std::uint32_t owner = 0; ///< POSIX owner's user id (0 on Win32, whose files have ACLs)
     /// Which file it is: the device and inode (POSIX), the volume serial number and file index
     /// (Win32; 0 for files that are not on a disk). Two handles with equal pairs name one file.
     std::uint64_t volume = 0;

@@ -24,11 +24,14 @@ struct ShmObject;
 
 /// Creates the block `name` of `size` bytes, zero-filled, or opens the block when the name
 /// exists already (it then keeps the size it was created with; `*existed` says which, when
-/// given). Null on failure, with the error in lastError(): POSIX refuses an empty name and a
-/// size of 0 (EINVAL); Win32 reports what CreateFileMappingW reports.
+/// given). Null on failure, with the error in lastError(): POSIX refuses an empty name, a bare
+/// "Local\\" or "Global\\" and a size of 0 (EINVAL), and an existing object that another user
+/// owns or that group or others may access (EACCES); Win32 reports what CreateFileMappingW
+/// reports.
 ShmObject* shmCreate(const std::u16string& name, std::uint32_t size, bool* existed = nullptr);
 
-/// Opens the existing block `name`. Null when no process holds a block of that name.
+/// Opens the existing block `name`. Null when no process holds a block of that name, and on
+/// POSIX for the names and objects shmCreate refuses.
 ShmObject* shmOpen(const std::u16string& name);
 
 /// Maps `size` bytes of the block from offset 0 for reading and writing; 0 maps the whole
@@ -43,7 +46,8 @@ void shmUnmap(void* view);
 void shmClose(ShmObject* object);
 
 /// The name the system knows the block by: on POSIX the shared-memory object name derived
-/// from `name` ("Local\\cap.frame" => "/nxshm.cap.frame"); on Windows `name` in UTF-8.
+/// from `name` ("Local\\cap.frame" => "/nxshm.u1000.cap.frame" for user 1000, "Global\\cap.frame"
+/// => "/nxshm.g.cap.frame"; see docs/interop.md); on Windows `name` in UTF-8.
 std::string shmSystemName(const std::u16string& name);
 
 }  // namespace platform

@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 using interoptest::u16;
 using interoptest::uniqueName;
@@ -88,32 +91,124 @@ TEST(ShmPlatform, ABlockGoesWithItsLastHolderWhenThatHolderIsKilled) {
 }
 
 #ifndef _WIN32
+// The object name of a block, as a file of /dev/shm.
+std::string shmFile(const std::u16string& name) {
+    return "/dev/shm" + platform::shmSystemName(name);
+}
+
 TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
-    const struct { const char16_t* name; const char* system; } cases[] = {
-        {u"cap.frame", "/nxshm.cap.frame"},        {u"Local\\cap.frame", "/nxshm.cap.frame"},
-        {u"Global\\cap.frame", "/nxshm.cap.frame"}, {u"Session\\1\\x", "/nxshm.Session\\1\\x"},
-        {u"a/b%c", "/nxshm.a%2Fb%25c"},            {u"a%2Fb", "/nxshm.a%252Fb"},
-        {u"tab\there", "/nxshm.tab%09here"},       {u"\u00e9t\u00e9", "/nxshm.\xC3\xA9t\xC3\xA9"},
+    // The user's namespace, "/nxshm.u<uid>.": names without a prefix belong there, as "Local\".
+    std::string user = platform::shmSystemName(u"x");
+    user.pop_back();
+    ASSERT_EQ(0u, user.find("/nxshm.u"));
+    EXPECT_EQ(user.size() - 1, user.find_first_not_of("0123456789", 8));
+    const struct { const char16_t* name; bool global; const char* system; } cases[] = {
+        {u"cap.frame", false, "cap.frame"},        {u"Local\\cap.frame", false, "cap.frame"},
+        {u"Global\\cap.frame", true, "cap.frame"}, {u"Session\\1\\x", false, "Session\\1\\x"},
+        {u"a/b%c", false, "a%2Fb%25c"},            {u"a%2Fb", false, "a%252Fb"},
+        {u"tab\there", false, "tab%09here"},       {u"\u00e9t\u00e9", false, "\xC3\xA9t\xC3\xA9"},
+        {u"a~1", false, "a%7E1"},                  {u"Global\\Local\\x", true, "Local\\x"},
+        {u"Local\\Global\\x", false, "Global\\x"}, {u"Global\\~", true, "%7E"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.system, platform::shmSystemName(c.name)) << c.system;
-    // Long names are cut to a system-sized name that still tells them apart.
+        EXPECT_EQ((c.global ? std::string("/nxshm.g.") : user) + c.system,
+                  platform::shmSystemName(c.name)) << c.system;
+    // Long names are cut to a system-sized name that still tells them apart: the start, '~' and
+    // a 128-bit hash of the whole name.
     std::u16string longA(400, u'a'), longB = longA;
     longB.back() = u'b';
     const std::string a = platform::shmSystemName(longA);
-    EXPECT_LE(a.size(), 256u);
+    EXPECT_EQ(233u, a.size());
+    EXPECT_EQ(200u, a.find('~'));
     EXPECT_NE(a, platform::shmSystemName(longB));
+    EXPECT_NE(platform::shmSystemName(u"Global\\" + longA).substr(200), a.substr(200));
     // The cut never splits an escape: "%2F" straddling the 200th byte is dropped whole.
-    const std::u16string straddling = std::u16string(191, u'a') + u"/" + std::u16string(100, u'b');
-    EXPECT_EQ("/nxshm." + std::string(191, 'a') + "~", platform::shmSystemName(straddling).substr(0, 199));
-    EXPECT_EQ(0u, a.find("/nxshm.aaaa"));
+    const std::size_t before = 198 - user.size();
+    const std::u16string straddling =
+        std::u16string(before, u'a') + u"/" + std::u16string(100, u'b');
+    EXPECT_EQ(user + std::string(before, 'a') + "~",
+              platform::shmSystemName(straddling).substr(0, 199));
+    EXPECT_EQ(0u, a.find(user + "aaaa"));
+    // No short name spells a cut long one: the ~210 characters after the prefix of a 300-character
+    // name's object map elsewhere and do not open its block.
+    const std::u16string longName(300, u'q');
+    const std::string cut = platform::shmSystemName(longName);
+    const std::u16string spelling = u16(cut.substr(user.size()));
+    EXPECT_NE(cut, platform::shmSystemName(spelling));
+    {
+        CShareData owner, other;
+        ASSERT_TRUE(owner.createSharedFile(longName, 8));
+        EXPECT_FALSE(other.openSharedFile(spelling, 8));
+    }
     // The names reach the system: a long one and one with a slash work end to end.
-    for (const std::u16string& name : {longB, std::u16string(u"nxtest/slash%")}) {
+    for (const std::u16string& name : {longB, std::u16string(u"nxtest/slash%~")}) {
         CShareData x, y;
         ASSERT_TRUE(x.createSharedFile(name, 8));
         x.getSharedData()[0] = 5;
         ASSERT_TRUE(y.openSharedFile(name, 8));
         EXPECT_EQ(5, y.getSharedData()[0]);
+    }
+}
+
+// An object somebody else prepared under a block's name: another user's (whoever may read what
+// we write) or one open to others is refused on create and on open, and left where it is.
+TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivate) {
+    {
+        const std::u16string name = u16(uniqueName("private"));
+        CShareData own;
+        ASSERT_TRUE(own.createSharedFile(name, 8));
+        const fs::perms perms = fs::status(shmFile(name)).permissions();
+        EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, perms & fs::perms::all);
+    }
+    const fs::perms mine = fs::perms::owner_read | fs::perms::owner_write;
+    const fs::perms open = mine | fs::perms::group_read | fs::perms::group_write |
+                           fs::perms::others_read | fs::perms::others_write;
+    const struct {
+        const char* what;
+        const char* prefix;
+        fs::perms perms;
+        bool otherUser;  // given to "nobody" (uid 65534); needs root
+        bool accepted;
+    } cases[] = {
+        {"open to all", "Local\\", open, false, false},
+        {"open to all, no prefix", "", open, false, false},
+        {"group may read", "", mine | fs::perms::group_read, false, false},
+        {"others may write, global", "Global\\", mine | fs::perms::others_write, false, false},
+        {"own and private", "Local\\", mine, false, true},
+        {"own and private, machine-wide", "Global\\", mine, false, true},
+        {"another user's", "Local\\", mine, true, false},
+        {"another user's, machine-wide", "Global\\", mine, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.otherUser && !nxtest::runningAsRoot()) {
+            std::printf("skipped \"%s\": giving an object to another user needs root\n", c.what);
+            continue;
+        }
+        const std::u16string name = u16(c.prefix + uniqueName("squat"));
+        const std::string path = shmFile(name);
+        std::ofstream(path, std::ios::binary) << std::string(64, '\0');
+        fs::permissions(path, c.perms);
+        if (c.otherUser) {
+            ASSERT_TRUE(nxtest::changeOwner(path, 65534));
+        }
+        platform::ShmObject* opened = platform::shmOpen(name);
+        if (!c.accepted) {
+            EXPECT_EQ(nullptr, opened);
+            EXPECT_EQ(EACCES, platform::lastError().code);
+            EXPECT_EQ(nullptr, platform::shmCreate(name, 64));
+            EXPECT_EQ(EACCES, platform::lastError().code);
+            CShareData x;
+            EXPECT_FALSE(x.createSharedFile(name, 64));
+            EXPECT_FALSE(x.openSharedFile(name, 64));
+            EXPECT_TRUE(fs::exists(path));
+        }
+        platform::shmClose(opened);  // an unheld own object was taken as remains and removed
+        platform::ShmObject* created = platform::shmCreate(name, 64);
+        EXPECT_EQ(c.accepted, created != nullptr);
+        platform::shmClose(created);
+        std::error_code ignored;
+        fs::remove(path, ignored);
     }
 }
 #endif
@@ -124,6 +219,13 @@ TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
     EXPECT_EQ(nullptr, platform::shmMap(nullptr, 8));
     platform::shmUnmap(nullptr);
     platform::shmClose(nullptr);
+#ifndef _WIN32
+    for (const char16_t* bare : {u"Local\\", u"Global\\"}) {
+        EXPECT_EQ(nullptr, platform::shmCreate(bare, 8));
+        EXPECT_EQ(nullptr, platform::shmOpen(bare));
+        EXPECT_EQ(EINVAL, platform::lastError().code);
+    }
+#endif
     bool existed[2] = {true, false};
     const std::u16string name = u16(uniqueName("existed"));
     platform::ShmObject* objects[2] = {platform::shmCreate(name, 8, &existed[0]),
@@ -207,7 +309,7 @@ TEST(ShmPlatform, AnOpenerRetriesABlockThatLostItsNameAndGivesUpAfterBoundedRoun
         int vanishing;
         bool opens;
         unsigned statusCalls;
-    } cases[] = {{1, true, 2}, {3, true, 4}, {-1, false, 1000}};
+    } cases[] = {{1, true, 2}, {3, true, 4}, {-1, false, 2000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.vanishing);
         g_vanishing = c.vanishing;

@@ -166,6 +166,24 @@ bool makeFifo(const std::string& path) {
 #endif
 }
 
+bool runningAsRoot() {
+#ifdef _WIN32
+    return false;
+#else
+    return ::geteuid() == 0;
+#endif
+}
+
+bool changeOwner(const std::string& path, unsigned uid) {
+#ifdef _WIN32
+    (void)path;
+    (void)uid;
+    return false;
+#else
+    return ::chown(path.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(-1)) == 0;
+#endif
+}
+
 unsigned long selfProcessId() {
 #ifdef _WIN32
     return GetCurrentProcessId();

@@ -43,6 +43,12 @@ void setEnv(const std::string& name, const std::string& value);
 /// Creates a FIFO (named pipe) at `path`; false when it cannot, and always on Windows.
 bool makeFifo(const std::string& path);
 
+/// True when this process runs with root's rights (never on Windows).
+bool runningAsRoot();
+
+/// Gives the file `path` to user `uid` (root only); false when it cannot, and always on Windows.
+bool changeOwner(const std::string& path, unsigned uid);
+
 /// This process's id.
 unsigned long selfProcessId();
 

@@ -11,7 +11,8 @@
 // removes the name), then check that the object still has its name (st_nlink). An object that
 // lost its name is skipped and the lookup repeats. An opener that finds itself the only holder
 // of an object it did not create has met the remains of processes that ended without closing:
-// it removes the name, so the block is gone as it would be on Windows.
+// it removes the name, so the block is gone as it would be on Windows. Before any of that, an
+// object found under the name must belong to this user and be closed to everybody else.
 #include "platform/shm.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
@@ -55,14 +56,47 @@ bool lockHold(int fd, bool exclusive, bool wait) {
     }
 }
 
+// The namespace a block name selects and the name within it: "Local\\x" and a name without a
+// prefix belong to the user (as session-local names do on Windows), "Global\\x" to the machine.
+struct SplitName {
+    bool global;
+    std::u16string plain;
+};
+
+SplitName splitName(const std::u16string& name) {
+    const std::u16string global(u"Global\\"), local(u"Local\\");
+    if (name.compare(0, global.size(), global) == 0)
+        return {true, name.substr(global.size())};
+    if (name.compare(0, local.size(), local) == 0)
+        return {false, name.substr(local.size())};
+    return {false, name};
+}
+
+// Whether an object found under a name may be used: only objects of this user (or, in the
+// machine-wide namespace, of root) that nobody else may read or write. Anything else was made by
+// another user who could read or change what we write, or was opened up since; refused as a
+// denied access.
+bool trustworthy(const FileStatus& st, bool global) {
+    const std::uint32_t me = static_cast<std::uint32_t>(::geteuid());
+    const bool ownerOk = st.owner == me || (global && st.owner == 0);
+    return ownerOk && (st.mode & 077) == 0;
+}
+
 // Attempts to take or create a hold; see the file comment. Bounded, in case names keep being
 // removed under the caller (each round needs another process to win a race).
 ShmObject* acquire(const std::u16string& name, std::uint32_t size, bool create, bool* existed) {
-    const std::string sysName = shmSystemName(name);
-    if (name.empty() || (create && size == 0)) {
+    const SplitName split = splitName(name);
+    if (split.plain.empty() || (create && size == 0)) {
         setLastError(EINVAL, "shm_open");
         return nullptr;
     }
+    const std::string sysName = shmSystemName(name);
+    // Gives up a descriptor, removing the name when this call created it.
+    auto drop = [&sysName](int fd, bool created) {
+        if (created)
+            ::shm_unlink(sysName.c_str());
+        ::close(fd);
+    };
     for (int round = 0; round < 1000; ++round) {
         bool created = false;
         int fd = -1;
@@ -71,8 +105,7 @@ ShmObject* acquire(const std::u16string& name, std::uint32_t size, bool create, 
             if (fd >= 0) {
                 created = true;
                 if (!sys().resize(fd, static_cast<long long>(size))) {
-                    ::shm_unlink(sysName.c_str());
-                    ::close(fd);
+                    drop(fd, true);
                     return nullptr;
                 }
             } else if (errno != EEXIST) {
@@ -87,17 +120,24 @@ ShmObject* acquire(const std::u16string& name, std::uint32_t size, bool create, 
                 return nullptr;
             }
         }
-        if (!lockHold(fd, false, true)) {
-            if (created)
-                ::shm_unlink(sysName.c_str());
-            ::close(fd);
-            return nullptr;
-        }
+        // Owner and mode before the lock: a stranger's object is never waited for. A new object
+        // is checked too, as the umask decides what its mode became.
         FileStatus st;
         if (!sys().status(fd, st)) {
-            if (created)
-                ::shm_unlink(sysName.c_str());
-            ::close(fd);
+            drop(fd, created);
+            return nullptr;
+        }
+        if (!trustworthy(st, split.global)) {
+            drop(fd, created);
+            setLastError(EACCES, "shm_open");
+            return nullptr;
+        }
+        if (!lockHold(fd, false, true)) {
+            drop(fd, created);
+            return nullptr;
+        }
+        if (!sys().status(fd, st)) {
+            drop(fd, created);
             return nullptr;
         }
         if (st.links == 0) {
@@ -122,46 +162,57 @@ ShmObject* acquire(const std::u16string& name, std::uint32_t size, bool create, 
     return nullptr;
 }
 
+// FNV-1a with 128 bits, as two 64-bit halves (no 128-bit integer type on every compiler): wide
+// enough that two long names sharing their start never meet in practice.
+void hash128(const std::string& bytes, std::uint64_t& hi, std::uint64_t& lo) {
+    hi = 0x6C62272E07BB0142ull;
+    lo = 0x62B821756295C58Dull;
+    const std::uint64_t k = 0x13B;  // the prime is 2^88 + 0x13B
+    for (const char c : bytes) {
+        lo ^= static_cast<unsigned char>(c);
+        // (hi:lo) * (2^88 + k) mod 2^128; lo * k needs its carry into the high half.
+        const std::uint64_t pb = (lo & 0xFFFFFFFFull) * k, pa = (lo >> 32) * k;
+        const std::uint64_t newLo = pb + (pa << 32);
+        const std::uint64_t carry = (pa >> 32) + (newLo < pb ? 1 : 0);
+        hi = hi * k + carry + (lo << 24);
+        lo = newLo;
+    }
+}
+
 }  // namespace
 
 std::string shmSystemName(const std::u16string& name) {
-    // One namespace per machine: the Windows session prefixes select nothing here.
-    std::u16string plain = name;
-    for (const char16_t* prefix : {u"Global\\", u"Local\\"}) {
-        const std::u16string p(prefix);
-        if (plain.compare(0, p.size(), p) == 0) {
-            plain.erase(0, p.size());
-            break;
-        }
-    }
+    // "/nxshm.u<uid>." for the user's names, "/nxshm.g." for the machine's: two namespaces that
+    // no escaped name can reach from the other.
+    const SplitName split = splitName(name);
+    const unsigned long user = static_cast<unsigned long>(::geteuid());
+    std::string result = split.global ? std::string("/nxshm.g.")
+                                      : "/nxshm.u" + std::to_string(user) + ".";
     // '/' is the one byte an object name may not hold; '%' escapes, so the mapping is one to one.
+    // '~' is escaped too: it marks a cut long name, which no short name can then spell.
     static const char kHex[] = "0123456789ABCDEF";
-    std::string escaped;
-    for (const char c : toUtf8(plain.c_str())) {
+    for (const char c : toUtf8(split.plain.c_str())) {
         const unsigned char b = static_cast<unsigned char>(c);
-        if (b == '/' || b == '%' || b < 0x20 || b == 0x7F) {
-            escaped += '%';
-            escaped += kHex[b >> 4];
-            escaped += kHex[b & 15];
+        if (b == '/' || b == '%' || b == '~' || b < 0x20 || b == 0x7F) {
+            result += '%';
+            result += kHex[b >> 4];
+            result += kHex[b & 15];
         } else {
-            escaped += c;
+            result += c;
         }
     }
-    std::string result = "/nxshm." + escaped;
-    // A file name holds at most 255 bytes: a long name keeps its start and gains a hash of all.
+    // A file name holds at most 255 bytes: a long name keeps its start, '~' and a hash of all.
     if (result.size() > 255) {
-        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
-        for (const char c : escaped) {
-            hash ^= static_cast<unsigned char>(c);
-            hash *= 1099511628211ull;
-        }
+        std::uint64_t hi = 0, lo = 0;
+        hash128(result, hi, lo);
         std::size_t keep = 200;
         while (keep > 2 && (result[keep - 1] == '%' || result[keep - 2] == '%'))
             --keep;
         result.resize(keep);
         result += '~';
-        for (int shift = 60; shift >= 0; shift -= 4)
-            result += kHex[(hash >> shift) & 15];
+        for (const std::uint64_t half : {hi, lo})
+            for (int shift = 60; shift >= 0; shift -= 4)
+                result += kHex[(half >> shift) & 15];
     }
     return result;
 }

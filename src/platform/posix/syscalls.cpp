@@ -89,6 +89,7 @@ bool sysStatus(FileHandle file, FileStatus& out) {
     out.regular = S_ISREG(st.st_mode);
     out.directory = S_ISDIR(st.st_mode);
     out.mode = static_cast<unsigned>(st.st_mode & 07777);
+    out.owner = static_cast<std::uint32_t>(st.st_uid);
     out.volume = static_cast<std::uint64_t>(st.st_dev);
     out.index = static_cast<std::uint64_t>(st.st_ino);
     out.links = static_cast<unsigned>(st.st_nlink);

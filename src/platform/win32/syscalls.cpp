@@ -121,6 +121,7 @@ bool sysStatus(FileHandle file, FileStatus& out) {
         out.links = info.nNumberOfLinks;
     }
     out.mode = 0;
+    out.owner = 0;
     return true;
 }
 
