@@ -35,9 +35,10 @@ int runLog(const std::vector<std::string>& args) {
 }
 
 int demoLog() {
+    // The demo's own new folder: nothing to clear, and no link of anyone else's to follow.
+    if (nxtool::demoFolder().empty())
+        return 1;
     const std::filesystem::path path = std::filesystem::path(nxtool::demoFolder()) / "demo.log";
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
     {
         TRK::TRKLogger log;
         if (!log.InitLog(path.u16string())) {
@@ -55,6 +56,7 @@ int demoLog() {
         std::printf("  %s\n", line.c_str());
     }
     in.close();
+    std::error_code ec;
     std::filesystem::remove(path, ec);
     return 0;
 }
