@@ -24,7 +24,9 @@ int runLog(const std::vector<std::string>& args) {
     }
     TRK::TRKLogger* log = TRK::TRKLogger::Instance();
     if (!log->InitLog(nxtool::utf16(args[0]))) {
-        std::fprintf(stderr, "nxtool log: cannot open %s (a path needs a folder part)\n",
+        std::fprintf(stderr,
+                     "nxtool log: cannot open %s (no regular file, or a path without a folder "
+                     "part)\n",
                      args[0].c_str());
         return 1;
     }

@@ -115,6 +115,9 @@ int main(int argc, char** argv) {
             // standard library cannot convert): a message and a failure, never an abort.
             std::fprintf(stderr, "nxtool %s: %s\n", c.name, e.what());
             rc = 1;
+        } catch (...) {
+            std::fprintf(stderr, "nxtool %s: failed (an unexpected error)\n", c.name);
+            rc = 1;
         }
         // Output that never reached its file or pipe (a full disk) is a failure too.
         if (rc == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
