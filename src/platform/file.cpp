@@ -62,6 +62,24 @@ std::u16string temporaryName(const std::u16string& folder, const char16_t* path,
     return name;
 }
 
+// Six letters and digits from the process id, the clock, a counter and the attempt.
+std::u16string randomSuffix(unsigned attempt) {
+    static std::uint32_t counter = 0;
+    std::uint64_t mix = (static_cast<std::uint64_t>(currentProcessId()) << 32) ^
+                        static_cast<std::uint64_t>(perfCounter()) ^
+                        (static_cast<std::uint64_t>(++counter) << 24) ^
+                        (static_cast<std::uint64_t>(attempt) << 40);
+    mix *= 0x9E3779B97F4A7C15ull;  // spreads the low-entropy bits over the whole word
+    static const char16_t kDigits[] = u"abcdefghijklmnopqrstuvwxyz0123456789";
+    std::u16string out;
+    for (int i = 0; i < 6; ++i) {
+        out += kDigits[(mix >> 40) % 36];
+        mix *= 0x9E3779B97F4A7C15ull;
+        mix ^= mix >> 29;
+    }
+    return out;
+}
+
 }  // namespace
 
 FileHandle fileOpen(const char16_t* path, FileAccess access) {
@@ -266,6 +284,28 @@ FileResult replaceFile(const char16_t* path, const void* data, std::size_t size,
         return FileResult::WriteFailed;
     }
     return FileResult::Ok;
+}
+
+bool createPrivateDirectory(const char16_t* prefix, std::u16string* out) {
+    const std::u16string folder = temporaryFolder();
+    if (folder.empty() || !prefix || !out) {
+        setLastError(nativeError(Fault::AccessDenied), "mkdir");
+        return false;
+    }
+    for (unsigned attempt = 0; attempt < 32; ++attempt) {
+        std::u16string path = folder;
+        path += kPathSeparator;
+        path += prefix;
+        path += randomSuffix(attempt);
+        bool clash = false;
+        if (createFolderExclusive(path.c_str(), &clash)) {
+            *out = path;
+            return true;
+        }
+        if (!clash)
+            return false;  // not a taken name: the folder takes no new folder
+    }
+    return false;
 }
 
 }  // namespace platform

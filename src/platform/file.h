@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace platform {
 
@@ -127,6 +128,18 @@ bool fileReadable(const char16_t* path);
 /// Creates the folder with every missing parent (SHCreateDirectoryExW). True when the folder
 /// exists afterwards as a folder; an empty path, or a parent that is a file, gives false.
 bool createDirectories(const char16_t* path);
+/// The folder for temporary files, without a trailing separator: POSIX $TMPDIR when it is
+/// set and not empty, else /tmp; Win32 GetTempPathW. Empty when it cannot be determined.
+std::u16string temporaryFolder();
+/// Creates the one folder `path`, which must not exist yet (an existing folder, file or link
+/// of that name fails, `*clash` set), accessible to its owner only: POSIX mode 0700; Win32 the
+/// inherited ACL (the user's temporary folder is the user's own). False on failure.
+bool createFolderExclusive(const char16_t* path, bool* clash);
+/// Creates a new private folder "<temporaryFolder()><separator><prefix>XXXXXX" with
+/// createFolderExclusive (the X a random suffix, another one tried when the name is taken), so
+/// that a folder or link another user planted under a predictable name is never used. The
+/// path in `*out`; false (and lastError) when none can be created.
+bool createPrivateDirectory(const char16_t* prefix, std::u16string* out);
 /// Moves or renames a file; an existing target is not replaced (the call fails).
 bool moveFile(const char16_t* from, const char16_t* to);
 /// True when `path` names the file open as `file` (the same device/volume and inode/file

@@ -155,6 +155,14 @@ bool pubfunc::saveAsBMP(const void* data, unsigned int size, int width, int heig
     return written == FileResult::Ok || failed(written);
 }
 
+std::u16string pubfunc::createPrivateFolder(const std::u16string& prefix) {
+    std::u16string path;
+    if (platform::createPrivateDirectory(prefix.c_str(), &path))
+        return path;
+    failed(FileResult::OpenFailed);
+    return std::u16string();
+}
+
 std::u16string pubfunc::lastFileError() {
     const FileFailure f = t_failure;
     switch (f.result) {

@@ -190,9 +190,15 @@ public:
     /// empty file). False when it cannot be written (lastFileError says why): a folder, FIFO or
     /// device, a file this process may not write, a full disk.
     static bool saveBinaryFile(const std::u16string& path, const void* data, std::size_t size);
-    /// Addition for tools: why the calling thread's last failed loadBinaryFile, saveBinaryFile
-    /// or saveAsBMP failed, as the system words it ("write: No space left on device", "not a
-    /// regular file"); empty when none has failed on this thread.
+    /// Addition for tools: creates a new folder "<temporary folder>/<prefix>XXXXXX" (a random
+    /// suffix) that did not exist before, open to its owner only (POSIX mode 0700), and returns
+    /// its path; never an existing folder or a link planted under that name. The temporary
+    /// folder is $TMPDIR, else /tmp (Windows: the user's temporary folder). Empty when it
+    /// cannot be created (lastFileError says why).
+    static std::u16string createPrivateFolder(const std::u16string& prefix);
+    /// Addition for tools: why the calling thread's last failed loadBinaryFile, saveBinaryFile,
+    /// saveAsBMP or createPrivateFolder failed, as the system words it ("write: No space left
+    /// on device", "not a regular file"); empty when none has failed on this thread.
     static std::u16string lastFileError();
 
     // ---- frame-rate counters (pubfunc/fps.cpp) ------------------------------------------------

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -226,6 +227,53 @@ TEST(FileFaults, FoldersFifosAndDevicesAreRefusedWithoutBlocking) {
     }
     EXPECT_TRUE(fs::is_fifo(fifo));
     EXPECT_EQ((std::vector<std::string>{"fifo", "folder"}), listing(dir.path()));
+}
+
+// The demo folder's creator: each call makes a folder that did not exist before, private to
+// its owner, under $TMPDIR; a temporary folder that is missing or a file gives an empty path
+// and a reason, never a folder somewhere else (such as the root).
+TEST(FileFaults, PrivateFoldersAreNewOwnerOnlyAndFailWithAReason) {
+    if (!kPosix) {
+        GTEST_SKIP() << "the temporary folder of Windows comes from the system, not $TMPDIR";
+    }
+    nxtest::TempDir dir("pubfunc-private-folder");
+    std::ofstream(dir.path() / "file") << "x";
+    const std::string savedTmp = nxtest::getEnv("TMPDIR");
+    const struct {
+        const char* name;
+        std::string tmpdir;
+        bool created;
+        const char* why;  // part of lastFileError() after a failure
+    } rows[] = {
+        {"temporary folder", dir.path().string(), true, ""},
+        {"with a closing separator", dir.path().string() + "/", true, ""},
+        {"missing temporary folder", (dir.path() / "missing").string(), false, "mkdir"},
+        {"temporary folder is a file", (dir.path() / "file").string(), false, "mkdir"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        nxtest::setEnv("TMPDIR", r.tmpdir);
+        const std::u16string first = pubfunc::createPrivateFolder(u"nxtool-demo-");
+        const std::u16string second = pubfunc::createPrivateFolder(u"nxtool-demo-");
+        EXPECT_EQ(r.created, !first.empty());
+        if (!r.created) {
+            EXPECT_NE(std::u16string::npos, pubfunc::lastFileError().find(
+                                                std::u16string(r.why, r.why + std::strlen(r.why))))
+                << nxtest::narrow(pubfunc::lastFileError());
+            continue;
+        }
+        EXPECT_NE(first, second);
+        for (const fs::path& p : {fs::path(first), fs::path(second)}) {
+            EXPECT_EQ(dir.path(), p.parent_path());
+            EXPECT_EQ(0u, p.filename().string().rfind("nxtool-demo-", 0));
+            EXPECT_EQ(std::string("nxtool-demo-XXXXXX").size(), p.filename().string().size());
+            EXPECT_TRUE(fs::is_directory(fs::symlink_status(p)));
+            EXPECT_TRUE(fs::is_empty(p));
+            EXPECT_EQ(fs::perms::owner_all, fs::status(p).permissions() & fs::perms::all);
+            fs::remove(p);
+        }
+    }
+    nxtest::setEnv("TMPDIR", savedTmp);
 }
 
 }  // namespace

@@ -13,7 +13,10 @@
 #include <spawn.h>
 #include <cerrno>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 extern char** environ;
 #endif
@@ -144,6 +147,61 @@ int waitChild(long long child) {
 int runSelf(const std::string& filter,
             const std::vector<std::pair<std::string, std::string>>& env) {
     return waitChild(startSelf(filter, env));
+}
+
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& errorFile, int timeoutSeconds) {
+    ProgramResult result;
+#ifdef _WIN32
+    (void)program;
+    (void)args;
+    (void)errorFile;
+    (void)timeoutSeconds;
+#else
+    std::vector<std::string> words;
+    words.push_back(program);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return result;
+    result.started = true;
+    // Polls every 10 ms: a child that blocks (on a FIFO, say) is killed at the time-out.
+    int status = 0;
+    const long long limit = static_cast<long long>(timeoutSeconds) * 100;
+    for (long long tick = 0;; ++tick) {
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            break;
+        if (r < 0 && errno != EINTR)
+            return result;
+        if (tick >= limit) {
+            result.timedOut = true;
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        const struct timespec pause = {0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+#endif
+    return result;
 }
 
 void setEnv(const std::string& name, const std::string& value) {

@@ -40,6 +40,20 @@ std::string getEnv(const char* name);
 /// Sets (or, with an empty value, removes) an environment variable of this process.
 void setEnv(const std::string& name, const std::string& value);
 
+/// How a program run by runProgram ended.
+struct ProgramResult {
+    bool started = false;
+    bool timedOut = false;  ///< still running after the time-out: killed
+    int exitCode = -1;      ///< the exit code when it exited normally, else -1
+    int signal = 0;         ///< POSIX: the signal that ended it (a crash, an abort)
+};
+
+/// Runs `program` with `args`, standard input from the null device, standard output to the
+/// null device and standard error into the file `errorFile`; waits at most `timeoutSeconds`
+/// and kills it after that. POSIX only (Windows: started stays false).
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& errorFile, int timeoutSeconds);
+
 /// Creates a FIFO (named pipe) at `path`; false when it cannot, and always on Windows.
 bool makeFifo(const std::string& path);
 

@@ -11,6 +11,10 @@ int runDemo(const std::vector<std::string>&) {
                      [](const nxtool::DemoSection& a, const nxtool::DemoSection& b) {
                          return a.order < b.order;
                      });
+    // The sections that write files need the folder; without it the demo stops here.
+    if (!nxtool::createDemoFolder())
+        return 1;
+    std::printf("demo files go to the new private folder %s\n\n", nxtool::demoFolder().c_str());
     int status = 0;
     for (const auto& s : sections) {
         std::printf("== %s ==\n", s.title);

@@ -24,7 +24,9 @@ int runLog(const std::vector<std::string>& args) {
     }
     TRK::TRKLogger* log = TRK::TRKLogger::Instance();
     if (!log->InitLog(nxtool::utf16(args[0]))) {
-        std::fprintf(stderr, "nxtool log: cannot open %s (a path needs a folder part)\n",
+        std::fprintf(stderr,
+                     "nxtool log: cannot open %s (no regular file, or a path without a folder "
+                     "part)\n",
                      args[0].c_str());
         return 1;
     }
@@ -35,9 +37,10 @@ int runLog(const std::vector<std::string>& args) {
 }
 
 int demoLog() {
+    // The demo's own new folder: nothing to clear, and no link of anyone else's to follow.
+    if (nxtool::demoFolder().empty())
+        return 1;
     const std::filesystem::path path = std::filesystem::path(nxtool::demoFolder()) / "demo.log";
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
     {
         TRK::TRKLogger log;
         if (!log.InitLog(path.u16string())) {
@@ -55,6 +58,7 @@ int demoLog() {
         std::printf("  %s\n", line.c_str());
     }
     in.close();
+    std::error_code ec;
     std::filesystem::remove(path, ec);
     return 0;
 }

@@ -55,7 +55,8 @@ int runConfig(const std::vector<std::string>& args) {
         const std::u16string missing = u"\x01";
         const std::u16string v = pubfunc::getUserConfigString(nxtool::utf16(args[1]), nxtool::utf16(args[2]), missing);
         if (v == missing) {
-            std::fprintf(stderr, "[%s] %s is not set\n", args[1].c_str(), args[2].c_str());
+            std::fprintf(stderr, "nxtool config: [%s] %s is not set\n", args[1].c_str(),
+                         args[2].c_str());
             return 1;
         }
         std::printf("%s\n", nxtool::utf8(v).c_str());

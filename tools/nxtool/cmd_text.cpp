@@ -61,6 +61,17 @@ bool parseCodePage(const std::string& s, long& cp) {
     return true;
 }
 
+// UTF-16LE comes in pairs of bytes: an odd count means a cut or foreign file, and a
+// conversion would silently drop its last byte, so it is refused with a message.
+bool wholeUnits(const std::string& path, const std::string& bytes) {
+    if (bytes.size() % 2 == 0)
+        return true;
+    std::fprintf(stderr,
+                 "nxtool text: %s holds an odd number of bytes (%zu): not whole UTF-16 units\n",
+                 path.c_str(), bytes.size());
+    return false;
+}
+
 std::u16string utf16FromBytes(const std::string& bytes) {
     std::size_t start = 0;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
@@ -113,7 +124,7 @@ int runText(const std::vector<std::string>& args) {
     }
     if (sub == "utf8" && args.size() == 3) {
         std::string in;
-        if (!readFile(args[1], in))
+        if (!readFile(args[1], in) || !wholeUnits(args[1], in))
             return 1;
         std::u16string units = utf16FromBytes(in);
         NxByteArray out = NxString(units.data(), static_cast<int>(units.size())).toUtf8();
@@ -163,7 +174,7 @@ int runText(const std::vector<std::string>& args) {
             return 2;
         }
         std::string in;
-        if (!readFile(files[0], in))
+        if (!readFile(files[0], in) || (from == -1 && !wholeUnits(files[0], in)))
             return 1;
         std::u16string text =
             from == -1 ? utf16FromBytes(in)

@@ -53,8 +53,12 @@ bool readInput(const char* command, const std::string& path, std::vector<char>& 
 bool writeOutput(const char* command, const std::string& path, const void* data,
                  std::size_t size);
 
-/// The folder the demo writes its files into ("nxtool-demo" in the temporary folder), created
-/// on first use; empty when it cannot be created.
+/// Creates the folder the demo writes its files into: a new private folder
+/// "nxtool-demo-XXXXXX" in the temporary folder, never one that existed before (a folder or
+/// link someone planted under a fixed name would redirect the demo's writes and deletes).
+/// On failure prints "nxtool demo: cannot create ..." and returns false.
+bool createDemoFolder();
+/// The folder createDemoFolder made; empty before it succeeded.
 std::string demoFolder();
 
 }  // namespace nxtool

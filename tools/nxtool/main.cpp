@@ -2,8 +2,6 @@
 #include "command.h"
 #include "pubfunc/pubfunc.h"
 
-#include <filesystem>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -58,12 +56,24 @@ bool writeOutput(const char* command, const std::string& path, const void* data,
     return false;
 }
 
-std::string demoFolder() {
-    std::error_code ec;
-    const std::filesystem::path folder = std::filesystem::temp_directory_path(ec) / "nxtool-demo";
-    std::filesystem::create_directories(folder, ec);
-    return ec ? std::string() : folder.string();
+namespace {
+std::string g_demoFolder;
 }
+
+bool createDemoFolder() {
+    if (!g_demoFolder.empty())
+        return true;
+    const std::u16string folder = pubfunc::createPrivateFolder(u"nxtool-demo-");
+    if (folder.empty()) {
+        std::fprintf(stderr, "nxtool demo: cannot create a private folder for the demo files: %s\n",
+                     utf8(pubfunc::lastFileError()).c_str());
+        return false;
+    }
+    g_demoFolder = utf8(folder);
+    return true;
+}
+
+std::string demoFolder() { return g_demoFolder; }
 
 }  // namespace nxtool
 
@@ -104,6 +114,9 @@ int main(int argc, char** argv) {
             // Bad input met along the way (out of memory for a huge picture, a path the
             // standard library cannot convert): a message and a failure, never an abort.
             std::fprintf(stderr, "nxtool %s: %s\n", c.name, e.what());
+            rc = 1;
+        } catch (...) {
+            std::fprintf(stderr, "nxtool %s: failed (an unexpected error)\n", c.name);
             rc = 1;
         }
         // Output that never reached its file or pipe (a full disk) is a failure too.

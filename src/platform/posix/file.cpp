@@ -6,6 +6,7 @@
 #include "platform/syscalls.h"
 #include "platform/utf8.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -63,6 +64,29 @@ bool createDirectories(const char16_t* path) {
     struct stat st;
     if (!statPath(p, &st) || !S_ISDIR(st.st_mode)) {
         setLastError(ENOTDIR, "mkdir");
+        return false;
+    }
+    return true;
+}
+
+std::u16string temporaryFolder() {
+    const char* env = std::getenv("TMPDIR");
+    std::string folder = env && *env ? env : "/tmp";
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return fromUtf8(folder);
+}
+
+bool createFolderExclusive(const char16_t* path, bool* clash) {
+    if (clash)
+        *clash = false;
+    const std::string p = toUtf8(path);
+    // mkdir never follows a link at the last component and fails on any existing name.
+    if (p.empty() || ::mkdir(p.c_str(), 0700) != 0) {
+        const int code = p.empty() ? ENOENT : errno;
+        if (clash)
+            *clash = code == EEXIST;
+        setLastError(code, "mkdir");
         return false;
     }
     return true;

@@ -28,6 +28,31 @@ bool createDirectories(const char16_t* path) {
     return lastError().code == ERROR_ALREADY_EXISTS && isDirectory(path);
 }
 
+std::u16string temporaryFolder() {
+    wchar_t buffer[MAX_PATH + 2];
+    const DWORD n = GetTempPathW(MAX_PATH + 2, buffer);
+    if (n == 0 || n > MAX_PATH + 1) {
+        setLastError(static_cast<int>(n == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW), "GetTempPathW");
+        return std::u16string();
+    }
+    std::u16string folder(reinterpret_cast<const char16_t*>(buffer), n);
+    while (folder.size() > 3 && (folder.back() == u'\\' || folder.back() == u'/'))
+        folder.pop_back();
+    return folder;
+}
+
+bool createFolderExclusive(const char16_t* path, bool* clash) {
+    if (clash)
+        *clash = false;
+    if (CreateDirectoryW(win32::wide(path), nullptr))
+        return true;
+    const DWORD code = GetLastError();
+    if (clash)
+        *clash = code == ERROR_ALREADY_EXISTS;
+    setLastError(static_cast<int>(code), "CreateDirectoryW");
+    return false;
+}
+
 bool moveFile(const char16_t* from, const char16_t* to) { return sys().move(from, to); }
 
 bool sameFile(FileHandle file, const char16_t* path) {
