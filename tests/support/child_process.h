@@ -43,6 +43,9 @@ void setEnv(const std::string& name, const std::string& value);
 /// Creates a FIFO (named pipe) at `path`; false when it cannot, and always on Windows.
 bool makeFifo(const std::string& path);
 
+/// Sets the process's file-creation mask and returns the old one (Windows has none: 0).
+unsigned setUmask(unsigned mask);
+
 /// This process's id.
 unsigned long selfProcessId();
 
