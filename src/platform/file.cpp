@@ -44,12 +44,14 @@ std::u16string folderOf(const char16_t* path) {
     return cut == std::u16string::npos ? std::u16string() : p.substr(0, cut + 1);
 }
 
-// A name in `folder` that no other writer is likely to pick: the process id, a counter and
-// the clock's low bits, so a planted file of a predictable name does not block the writer
-// (and could not redirect it anyway: the file is created exclusively).
+// A name in `folder` that no other writer is likely to pick: the process id (which also lets
+// a later writer tell a dead writer's leftover from a running writer's file), then 16 hex
+// digits of a counter and the clock's low bits, so a planted file of a predictable name does
+// not block the writer (and could not redirect it anyway: the file is created exclusively).
 std::u16string temporaryName(const std::u16string& folder, const char16_t* path, unsigned attempt) {
     static std::uint32_t counter = 0;
-    const std::uint64_t mix = (static_cast<std::uint64_t>(currentProcessId()) << 32) ^
+    const unsigned long pid = currentProcessId();
+    const std::uint64_t mix = (static_cast<std::uint64_t>(pid) << 32) ^
                               (reinterpret_cast<std::uintptr_t>(&counter) >> 4) ^
                               static_cast<std::uint64_t>(perfCounter()) ^
                               (static_cast<std::uint64_t>(++counter) << 20) ^ attempt;
@@ -57,6 +59,9 @@ std::u16string temporaryName(const std::u16string& folder, const char16_t* path,
     const std::u16string full = path;
     name += full.substr(folder.size());
     name += u".tmp";
+    for (const char c : std::to_string(pid))
+        name += static_cast<char16_t>(c);
+    name += u'-';
     for (int shift = 60; shift >= 0; shift -= 4)
         name += u"0123456789abcdef"[(mix >> shift) & 15];
     return name;
@@ -81,6 +86,30 @@ std::u16string randomSuffix(unsigned attempt) {
 }
 
 }  // namespace
+
+bool temporaryWriter(const std::u16string& entry, const std::u16string& fileName,
+                     unsigned long* pid) {
+    const std::u16string prefix = fileName + u".tmp";
+    if (entry.size() <= prefix.size() || entry.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    std::size_t p = prefix.size();
+    unsigned long long id = 0;  // process ids fit in 32 bits on both systems
+    const std::size_t digits = p;
+    while (p < entry.size() && entry[p] >= u'0' && entry[p] <= u'9' && p - digits < 10) {
+        id = id * 10 + static_cast<unsigned long long>(entry[p] - u'0');
+        ++p;
+    }
+    if (p == digits || entry[digits] == u'0' || id > 0xFFFFFFFFull || p >= entry.size() ||
+        entry[p] != u'-' ||
+        entry.size() - p - 1 != 16)
+        return false;
+    for (++p; p < entry.size(); ++p)
+        if (!((entry[p] >= u'0' && entry[p] <= u'9') || (entry[p] >= u'a' && entry[p] <= u'f')))
+            return false;
+    if (pid)
+        *pid = static_cast<unsigned long>(id);
+    return true;
+}
 
 FileHandle fileOpen(const char16_t* path, FileAccess access) {
     for (;;) {
@@ -241,6 +270,9 @@ FileResult replaceFile(const char16_t* path, const void* data, std::size_t size,
     }
     const char* bytes = static_cast<const char*>(data);
     const std::u16string folder = folderOf(path);
+    // Writers killed mid-write leave their temporary files behind; the next write of the same
+    // file clears those of writers that are gone.
+    removeDeadTemporaries(folder, std::u16string(path).substr(folder.size()));
     FileHandle temp = kNoFile;
     std::u16string tempPath;
     for (unsigned attempt = 0; attempt < 8 && temp == kNoFile; ++attempt) {

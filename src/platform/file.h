@@ -119,6 +119,15 @@ enum class ReplaceMode { AllowInPlace, AtomicOnly };
 FileResult replaceFile(const char16_t* path, const void* data, std::size_t size,
                        bool* inPlace = nullptr, ReplaceMode mode = ReplaceMode::AllowInPlace);
 
+/// The temporary files of replaceFile are named "<file name>.tmp<writer's process id>-<16 hex
+/// digits>". When `entry` (a bare file name) is one for `fileName`, gives the writer's id.
+bool temporaryWriter(const std::u16string& entry, const std::u16string& fileName,
+                     unsigned long* pid);
+/// Deletes from `folder` ("" for the current one, else ending in a separator) the temporary
+/// files of `fileName` left by writers that are no longer running: regular files only, owned
+/// by the calling user on POSIX; links and folders are never followed or removed.
+void removeDeadTemporaries(const std::u16string& folder, const std::u16string& fileName);
+
 /// True when the path's attributes can be read: an existing file or folder (GetFileAttributesW).
 bool pathExists(const char16_t* path);
 /// True when the path names an existing folder.

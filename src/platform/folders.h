@@ -21,6 +21,11 @@ enum class SpecialFolder {
 /// with its parents. False (and `out` untouched) when it cannot be determined or created.
 bool specialFolderPath(SpecialFolder which, bool create, std::u16string* out);
 
+/// Tests only: replaces the user-database lookup of the home folder (POSIX; Windows ignores
+/// it). The lookup returns false when the account has no entry; null restores the real one.
+using AccountHomeLookup = bool (*)(std::string* home);
+void setAccountHomeLookup(AccountHomeLookup lookup);
+
 }  // namespace platform
 
 #endif

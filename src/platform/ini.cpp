@@ -126,6 +126,17 @@ void endLine(std::string& out, const std::string& eol) {
 
 }  // namespace
 
+bool storable(const std::u16string& section, const std::u16string& key,
+              const std::u16string& value) {
+    const auto hasAny = [](const std::u16string& s, const char16_t* chars) {
+        return s.find_first_of(chars) != std::u16string::npos;
+    };
+    const std::size_t first = key.find_first_not_of(u" \t\v\f");
+    const bool keyLooksOther = first != std::u16string::npos && (key[first] == u'[' || key[first] == u';');
+    return !hasAny(section, u"\r\n]") && !hasAny(key, u"\r\n=") && !keyLooksOther &&
+           !hasAny(value, u"\r\n");
+}
+
 bool lookup(std::string_view text, const std::u16string& section, const std::u16string& key,
             std::u16string* value) {
     const std::vector<Line> lines = scan(text);

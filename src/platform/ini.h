@@ -24,6 +24,14 @@ namespace ini {
 bool lookup(std::string_view text, const std::u16string& section, const std::u16string& key,
             std::u16string* value);
 
+/// False when the entry would not read back as written, so a writer must refuse it: a line
+/// break (CR or LF) anywhere, which would start a new line (a forged section or entry); a "]"
+/// in the section name (the reader ends the name there); an "=" in the key (the reader splits
+/// at the first one) or a key that starts, after blanks, with "[" or ";" (read as a section
+/// header or a comment).
+bool storable(const std::u16string& section, const std::u16string& key,
+              const std::u16string& value);
+
 /// The file text with `key` set to `value` in `section`: the first matching entry is replaced,
 /// otherwise the entry is inserted after the last entry of the section's first occurrence,
 /// otherwise "[section]" and the entry are appended. A replaced entry keeps its key's

@@ -10,6 +10,9 @@ namespace platform {
 /// The id of the calling process (getpid / GetCurrentProcessId).
 unsigned long currentProcessId();
 
+/// True when a process of that id is running (also one of another user); false for 0.
+bool processAlive(unsigned long id);
+
 /// One entry of a process snapshot.
 struct ProcessEntry {
     unsigned long id = 0;

@@ -35,6 +35,11 @@ std::u16string join(std::u16string base, const char16_t* leaf) {
     return base;
 }
 
+// `base` + separator + `leaf`; empty when `base` is (a folder that could not be determined).
+std::u16string joinUnlessEmpty(const std::u16string& base, const char16_t* leaf) {
+    return base.empty() ? base : join(base, leaf);
+}
+
 // The text after `switchText` up to the next double quote; empty when the switch is missing.
 std::u16string switchValue(const std::u16string& commandLine, const std::u16string& switchText) {
     const std::size_t at = commandLine.find(switchText);
@@ -63,41 +68,49 @@ std::u16string pubfunc::getExePath(moduleType type) {
     return folderOf(file);
 }
 
+// Without the application-data folder the tree has no root: the product folder and every
+// path under it are empty rather than built from the file-system root.
 std::u16string pubfunc::getNxAppDataPath() {
     std::u16string appData;
-    if (platform::specialFolderPath(platform::SpecialFolder::AppData, false, &appData))
-        ensureFolder(appData);
-    else
-        appData.clear();
+    if (!platform::specialFolderPath(platform::SpecialFolder::AppData, false, &appData))
+        return std::u16string();
+    ensureFolder(appData);
     return join(join(appData, u"talven"), u"qx");
 }
 
 std::u16string pubfunc::getUserConfigSavePath() {
-    const std::u16string folder = join(join(getNxAppDataPath(), u"business"), u"lumacast");
+    const std::u16string product = getNxAppDataPath();
+    if (product.empty())
+        return product;
+    const std::u16string folder = join(join(product, u"business"), u"lumacast");
     ensureFolder(folder);
     return folder;
 }
 
 std::u16string pubfunc::getUserConfigSavePathFile() {
-    return join(getUserConfigSavePath(), u"user.ini");
+    return joinUnlessEmpty(getUserConfigSavePath(), u"user.ini");
 }
 
 std::u16string pubfunc::getUIConfigureFileName() {
-    return join(getUserConfigSavePath(), u"kobaingame.cfg");
+    return joinUnlessEmpty(getUserConfigSavePath(), u"kobaingame.cfg");
 }
 
 std::u16string pubfunc::getMainConfigureFileName() {
-    return join(getUserConfigSavePath(), u"main.ini");
+    return joinUnlessEmpty(getUserConfigSavePath(), u"main.ini");
 }
 
 std::u16string pubfunc::getCacheDirPath() {
-    const std::u16string folder = join(getUserConfigSavePath(), u"cache");
-    ensureFolder(folder);
+    const std::u16string folder = joinUnlessEmpty(getUserConfigSavePath(), u"cache");
+    if (!folder.empty())
+        ensureFolder(folder);
     return folder;
 }
 
 std::u16string pubfunc::getLogFileDir(const std::u16string& name) {
-    const std::u16string folder = join(join(getNxAppDataPath(), u"log"), u"grab_engine");
+    const std::u16string product = getNxAppDataPath();
+    if (product.empty())
+        return product;
+    const std::u16string folder = join(join(product, u"log"), u"grab_engine");
     ensureFolder(folder);
     return folder + kSep + name + u".log";
 }
@@ -125,6 +138,14 @@ std::u16string pubfunc::getUserConfigString(const std::u16string& section,
                                             const std::u16string& key,
                                             const std::u16string& defaultValue) {
     const std::u16string file = getUserConfigSavePathFile();
+    if (file.empty()) {
+        // No per-user folder: nothing is stored and the default stands, shaped as a lookup
+        // shapes it (trailing spaces dropped, at most 1024 characters).
+        std::u16string def = defaultValue.substr(0, 1024);
+        while (!def.empty() && def.back() == u' ')
+            def.pop_back();
+        return def;
+    }
     char16_t value[1025] = {};
     platform::profileGetString(file.c_str(), section.c_str(), key.c_str(), defaultValue.c_str(),
                                value, 1024);
@@ -134,5 +155,7 @@ std::u16string pubfunc::getUserConfigString(const std::u16string& section,
 void pubfunc::setUserConfigString(const std::u16string& section, const std::u16string& key,
                                   const std::u16string& value) {
     const std::u16string file = getUserConfigSavePathFile();
+    if (file.empty())
+        return;
     platform::profileWriteString(file.c_str(), section.c_str(), key.c_str(), value.c_str());
 }

@@ -73,6 +73,20 @@ TEST(IniUpdate, ChangesOrInsertsOneLineAndKeepsEveryOtherByte) {
             << "set " << nxtest::narrow(c.key) << " in " << nxtest::narrow(c.section);
 }
 
+// What a writer must refuse: anything the reader would split, cut or take for another line.
+TEST(IniStorable, RefusesWhatWouldNotReadBackAsWritten) {
+    const struct { const char16_t *section, *key, *value; bool ok; } cases[] = {
+        {u"App", u"name", u"any [text] = ; here", true}, {u"", u"", u"", true},
+        {u"App", u"k;x", u"v", true}, {u"A[b", u"k[", u"v", true},
+        {u"App", u"name", u"x\n[Auth]\ntoken=attacker", false}, {u"App", u"name", u"x\ry", false},
+        {u"App\n", u"k", u"v", false}, {u"App]x", u"k", u"v", false}, {u"App", u"k\r", u"v", false},
+        {u"App", u"a=b", u"v", false}, {u"App", u"[k", u"v", false}, {u"App", u" \t;k", u"v", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.ok, platform::ini::storable(c.section, c.key, c.value))
+            << nxtest::narrow(c.section) << "|" << nxtest::narrow(c.key) << "|" << nxtest::narrow(c.value);
+}
+
 TEST(IniUpdate, LastLineEndingInCarriageReturnKeepsItsValue) {
     // A last line "k=1\r\r" without a line feed reads as "1\r" (one carriage return is the
     // line end). Completing it for a new entry must not add a second one to its value.

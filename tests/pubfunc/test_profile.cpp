@@ -2,14 +2,18 @@
 // system-call faults and with two processes writing one file at once, and the frame-rate
 // counters on an injected millisecond clock, read back from the process log.
 #include "log/log.h"
+#include "log/log_file.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/profile.h"
 #include "platform/syscalls.h"
 #include "pubfunc/pubfunc.h"
 #include "pubfunc/pubfunc_internal.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/test_support.h"
+#include "xml/xml.h"
 
 #include <gtest/gtest.h>
 
@@ -265,6 +269,161 @@ struct ScopedTicks {
     ScopedTicks() { platform::sys().tickCount = [] { return g_now; }; }
     ~ScopedTicks() { platform::clearFaults(); }
 };
+
+// Entries that would read back differently (a forged section, a cut key) are refused and the
+// file stays byte for byte as it was.
+TEST(Profile, RefusesEntriesThatWouldInjectLinesOrBeMisread) {
+    if (!kPosixStore)
+        GTEST_SKIP() << "the system's profile functions write what they are given";
+    nxtest::TempDir dir("profile-inject");
+    const fs::path ini = dir.path() / "user.ini";
+    const std::string before = "[App]\nname=old\n";
+    std::ofstream(ini, std::ios::binary) << before;
+    const struct { const char16_t *section, *key, *value; } refused[] = {
+        {u"App", u"name", u"x\n[Auth]\ntoken=attacker"}, {u"App", u"name", u"x\r"},
+        {u"App\n[Auth", u"k", u"v"}, {u"Auth]x", u"k", u"v"}, {u"App", u"k\nk2", u"v"},
+        {u"App", u"a=b", u"v"}, {u"App", u" [x", u"v"}, {u"App", u";k", u"v"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_FALSE(write(ini, c.section, c.key, c.value)) << nxtest::narrow(c.value);
+        std::ifstream in(ini, std::ios::binary);
+        EXPECT_EQ(before, std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    EXPECT_EQ(u"<default>", read(ini, u"Auth", u"token"));
+    EXPECT_TRUE(write(ini, u"App", u"name", u"new [x] = y; z"));
+    EXPECT_EQ(u"new [x] = y; z", read(ini, u"App", u"name"));
+}
+
+TEST(ReplaceFile, TemporaryNamesCarryTheWriterIdInAFixedPattern) {
+    const struct { const char16_t* entry; long long pid; } cases[] = {  // pid -1: not a temporary
+        {u"user.ini.tmp1234-0123456789abcdef", 1234}, {u"user.ini.tmp4294967295-ffffffffffffffff", 4294967295},
+        {u"user.ini.tmp4294967296-ffffffffffffffff", -1}, {u"user.ini.tmp1234-0123456789abcde", -1},
+        {u"user.ini.tmp1234-0123456789abcdef0", -1}, {u"user.ini.tmp1234-0123456789ABCDEF", -1},
+        {u"user.ini.tmp0123-0123456789abcdef", -1}, {u"user.ini.tmp-0123456789abcdef", -1},
+        {u"user.ini.tmp0123456789abcdef", -1}, {u"other.ini.tmp1-0123456789abcdef", -1},
+        {u"xuser.ini.tmp1-0123456789abcdef", -1}, {u"user.ini", -1},
+    };
+    for (const auto& c : cases) {
+        unsigned long pid = 0;
+        const bool is = platform::temporaryWriter(c.entry, u"user.ini", &pid);
+        EXPECT_EQ(c.pid >= 0, is) << nxtest::narrow(c.entry);
+        if (is) {
+            EXPECT_EQ(static_cast<unsigned long>(c.pid), pid) << nxtest::narrow(c.entry);
+        }
+    }
+}
+
+#if !defined(_WIN32)
+// A writer killed mid-write leaves its temporary file; the next write of the same file
+// removes those of writers that are gone and nothing else.
+TEST(Profile, NextWriteRemovesOnlyTheTemporariesOfDeadWriters) {
+    nxtest::TempDir dir("profile-stale");
+    long pidMax = 4194304;
+    std::ifstream("/proc/sys/kernel/pid_max") >> pidMax;  // ids run below it: no such process
+    const std::string dead = std::to_string(pidMax), live = std::to_string(nxtest::selfProcessId());
+    const fs::path ini = dir.path() / "user.ini";
+    std::ofstream(ini) << "[s]\nk=1\n";
+    std::ofstream(dir.path() / "target.txt") << "keep";
+    const struct { std::string name; const char* kind; bool stays; } cases[] = {
+        {"user.ini.tmp" + dead + "-0123456789abcdef", "file", false},
+        {"user.ini.tmp" + dead + "-1111111111111111", "file", false},
+        {"user.ini.tmp" + live + "-0123456789abcdef", "file", true},    // a running writer
+        {"user.ini.tmp" + dead + "-0123456789abcde", "file", true},     // not the pattern
+        {"user.ini.tmp" + dead + "0123456789abcdef", "file", true},
+        {"main.ini.tmp" + dead + "-0123456789abcdef", "file", true},    // another file's
+        {"user.ini.tmp" + dead + "-fedcba9876543210", "link", true},    // never followed
+        {"user.ini.tmp" + dead + "-aaaaaaaaaaaaaaaa", "folder", true},
+    };
+    for (const auto& c : cases) {
+        const fs::path p = dir.path() / c.name;
+        if (std::string(c.kind) == "file")
+            std::ofstream(p) << "partial";
+        else if (std::string(c.kind) == "link")
+            fs::create_symlink(dir.path() / "target.txt", p);
+        else
+            fs::create_directory(p);
+    }
+    ASSERT_TRUE(write(ini, u"s", u"k", u"2"));
+    for (const auto& c : cases)
+        EXPECT_EQ(c.stays, fs::exists(fs::symlink_status(dir.path() / c.name))) << c.name;
+    std::ifstream target(dir.path() / "target.txt");
+    EXPECT_EQ("keep", std::string(std::istreambuf_iterator<char>(target), {}));
+    EXPECT_EQ(u"2", read(ini, u"s", u"k"));
+}
+
+// New folders and files are the user's alone whatever the umask; an existing file keeps its
+// mode across a write.
+TEST(Profile, NewFoldersLogsSettingsAndDocumentsArePrivate) {
+    const auto mode = [](const fs::path& p) { return static_cast<unsigned>(fs::status(p).permissions()); };
+    for (const unsigned mask : {0u, 022u}) {
+        SCOPED_TRACE("umask " + std::to_string(mask));
+        nxtest::TempDir dir("profile-modes");
+        const unsigned old = nxtest::setUmask(mask);
+        const fs::path folder = dir.path() / "a" / "b";
+        EXPECT_TRUE(platform::createDirectories(folder.u16string().c_str()));
+        {
+            TRK::TRKLogFile log;
+            EXPECT_TRUE(log.open((folder / "app.log").u16string().c_str()));
+        }
+        EXPECT_TRUE(write(folder / "user.ini", u"s", u"k", u"v"));
+        CMarkup xml;
+        xml.AddElem(u"doc");
+        EXPECT_TRUE(xml.Save((folder / "doc.xml").u16string()));
+        std::ofstream(folder / "shared.ini") << "[s]\n";
+        fs::permissions(folder / "shared.ini", static_cast<fs::perms>(0644));
+        EXPECT_TRUE(write(folder / "shared.ini", u"s", u"k", u"v"));
+        nxtest::setUmask(old);
+        EXPECT_EQ(0700u, mode(dir.path() / "a"));
+        EXPECT_EQ(0700u, mode(folder));
+        for (const char* file : {"app.log", "user.ini", "doc.xml"})
+            EXPECT_EQ(0600u, mode(folder / file)) << file;
+        EXPECT_EQ(0644u, mode(folder / "shared.ini"));
+    }
+}
+
+bool noAccount(std::string*) { return false; }
+bool emptyAccountHome(std::string* home) { *home = ""; return true; }
+bool relativeAccountHome(std::string* home) { *home = "rel/home"; return true; }
+bool absoluteAccountHome(std::string* home) { *home = "/abs/home"; return true; }
+
+// Without HOME, XDG folders and a usable account entry the per-user tree has no root: every
+// path is empty and nothing is created or stored, instead of a tree at the file-system root.
+TEST(UserTree, WithoutAHomeFolderEveryPathIsEmpty) {
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR"}) {
+        saved.emplace_back(name, nxtest::getEnv(name));
+        nxtest::setEnv(name, "");
+    }
+    const struct { platform::AccountHomeLookup lookup; const char* appData; } cases[] = {
+        {noAccount, ""}, {emptyAccountHome, ""}, {relativeAccountHome, ""},
+        {absoluteAccountHome, "/abs/home/.config"},
+    };
+    for (const auto& c : cases) {
+        platform::setAccountHomeLookup(c.lookup);
+        std::u16string got = u"<untouched>";
+        const bool found = platform::specialFolderPath(platform::SpecialFolder::AppData, false, &got);
+        EXPECT_EQ(*c.appData != 0, found) << c.appData;
+        EXPECT_EQ(*c.appData ? c.appData : "<untouched>", nxtest::narrow(got));
+        if (*c.appData)
+            continue;
+        EXPECT_FALSE(platform::specialFolderPath(platform::SpecialFolder::Documents, true, &got));
+        for (const std::u16string& path :
+             {pubfunc::getNxAppDataPath(), pubfunc::getUserConfigSavePath(),
+              pubfunc::getUserConfigSavePathFile(), pubfunc::getUIConfigureFileName(),
+              pubfunc::getMainConfigureFileName(), pubfunc::getCacheDirPath(),
+              pubfunc::getLogFileDir(u"grab")})
+            EXPECT_EQ("", nxtest::narrow(path));
+        std::u16string video = u"<untouched>";
+        pubfunc::getDefaultVideoRecordSaveFolder(video);
+        EXPECT_EQ(u"<untouched>", video);
+        pubfunc::setUserConfigString(u"s", u"k", u"v");
+        EXPECT_EQ(u"def", pubfunc::getUserConfigString(u"s", u"k", u"def  "));
+    }
+    platform::setAccountHomeLookup(nullptr);
+    for (const auto& kv : saved)
+        nxtest::setEnv(kv.first, kv.second);
+}
+#endif
 
 TEST(FrameRate, StagesLogOnlyAfterMoreThanTheirIntervalAndCountSeparately) {
     const std::string fps = ":info pubfunc::_updatePublishFPS  ";

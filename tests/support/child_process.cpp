@@ -242,6 +242,15 @@ bool changeOwner(const std::string& path, unsigned uid) {
 #endif
 }
 
+unsigned setUmask(unsigned mask) {
+#ifdef _WIN32
+    (void)mask;
+    return 0;
+#else
+    return static_cast<unsigned>(::umask(static_cast<mode_t>(mask)));
+#endif
+}
+
 unsigned long selfProcessId() {
 #ifdef _WIN32
     return GetCurrentProcessId();

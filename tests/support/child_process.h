@@ -63,6 +63,9 @@ bool runningAsRoot();
 /// Gives the file `path` to user `uid` (root only); false when it cannot, and always on Windows.
 bool changeOwner(const std::string& path, unsigned uid);
 
+/// Sets the process's file-creation mask and returns the old one (Windows has none: 0).
+unsigned setUmask(unsigned mask);
+
 /// This process's id.
 unsigned long selfProcessId();
 

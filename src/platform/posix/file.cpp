@@ -3,11 +3,14 @@
 #include "platform/file.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
+#include "platform/process.h"
 #include "platform/syscalls.h"
 #include "platform/utf8.h"
 
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <unistd.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -24,6 +27,31 @@ bool statPath(const std::string& path, struct stat* st) {
 }
 
 }  // namespace
+
+void removeDeadTemporaries(const std::u16string& folder, const std::u16string& fileName) {
+    const std::string dirPath = folder.empty() ? std::string(".") : toUtf8(folder);
+    const int dirFd = ::open(dirPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    const uid_t me = ::geteuid();
+    while (const struct dirent* e = ::readdir(dir)) {
+        unsigned long pid = 0;
+        if (!temporaryWriter(fromUtf8(e->d_name), fileName, &pid) || processAlive(pid))
+            continue;
+        // The entry itself, never what a link points to; unlinkat removes a name, so a swap
+        // after this check could only remove a link, not its target.
+        struct stat st;
+        if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == me)
+            ::unlinkat(dirFd, e->d_name, 0);
+    }
+    ::closedir(dir);
+}
 
 bool setFileMode(FileHandle file, unsigned mode) {
     if (::fchmod(static_cast<int>(file), static_cast<mode_t>(mode)) != 0) {

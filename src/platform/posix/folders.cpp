@@ -14,16 +14,26 @@ namespace platform {
 
 namespace {
 
-std::string homeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home && *home)
-        return home;
+bool userDatabaseHome(std::string* home) {
     struct passwd pw;
     struct passwd* found = nullptr;
     char buf[4096];
-    if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return std::string();
+    if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) != 0 || !found || !found->pw_dir)
+        return false;
+    *home = found->pw_dir;
+    return true;
+}
+
+AccountHomeLookup s_accountHome = userDatabaseHome;
+
+// $HOME, else the account's entry; empty when neither gives an absolute path, so that no
+// folder is ever built from the file-system root or the current folder.
+std::string homeFolder() {
+    const char* env = std::getenv("HOME");
+    std::string home = env ? env : "";
+    if (home.empty() && !s_accountHome(&home))
+        home.clear();
+    return home.empty() || home[0] != '/' ? std::string() : home;
 }
 
 std::string configFolder() {
@@ -56,6 +66,10 @@ std::string documentsFromUserDirs(const std::string& config, const std::string& 
 }
 
 }  // namespace
+
+void setAccountHomeLookup(AccountHomeLookup lookup) {
+    s_accountHome = lookup ? lookup : userDatabaseHome;
+}
 
 bool specialFolderPath(SpecialFolder which, bool create, std::u16string* out) {
     std::string path;

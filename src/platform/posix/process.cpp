@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <dirent.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -25,6 +26,13 @@ std::atomic<unsigned long> s_pid{0};
 void forgetPid() { s_pid.store(0, std::memory_order_relaxed); }
 
 }  // namespace
+
+bool processAlive(unsigned long id) {
+    if (id == 0 || id > 0x7FFFFFFFul)
+        return false;
+    // Signal 0 only checks: EPERM means the process exists but belongs to someone else.
+    return ::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
+}
 
 unsigned long currentProcessId() {
     unsigned long pid = s_pid.load(std::memory_order_relaxed);

@@ -96,6 +96,12 @@ bool profileWriteString(const char16_t* file, const char16_t* section, const cha
         setLastError(EINVAL, "profileWriteString");
         return false;
     }
+    // An entry that would not read back as written (a line break forging a section, say) is
+    // refused before the file is touched.
+    if (!ini::storable(section, key, value ? value : u"")) {
+        setLastError(EINVAL, "profileWriteString");
+        return false;
+    }
     // Writers take turns on a lock file beside the INI file; readers need no lock because the
     // file is only ever replaced whole.
     const std::u16string lockPath = std::u16string(file) + u".lock";

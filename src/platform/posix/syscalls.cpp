@@ -35,8 +35,10 @@ FileHandle sysOpen(const char16_t* path, FileAccess access) {
     }
     // Non-blocking: opening a FIFO or a terminal must not wait for the other side. It changes
     // nothing for regular files, the only kind the library reads or writes.
+    // A file the library creates is the user's alone (settings, logs, saved documents):
+    // 0600 whatever the umask, which can only narrow it. An existing file keeps its mode.
     int flags = O_CLOEXEC | O_NONBLOCK;
-    mode_t mode = 0666;
+    const mode_t mode = 0600;
     switch (access) {
     case FileAccess::Read: flags |= O_RDONLY; break;
     case FileAccess::Append: flags |= O_RDWR | O_CREAT | O_APPEND; break;
@@ -44,7 +46,6 @@ FileHandle sysOpen(const char16_t* path, FileAccess access) {
     case FileAccess::CreateKeepExclusive: flags |= O_WRONLY | O_CREAT; break;
     case FileAccess::CreateNew:
         flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
-        mode = 0600;
         break;
     case FileAccess::WriteExisting: flags |= O_WRONLY | O_NOFOLLOW; break;
     }
@@ -117,8 +118,9 @@ bool sysMove(const char16_t* from, const char16_t* to) {
 
 bool sysClose(FileHandle file) { return ::close(static_cast<int>(file)) == 0 || fail("close"); }
 
+// Folders the library creates (the per-user tree, log folders) are the user's alone: 0700.
 bool sysMakeDirectory(const char16_t* path) {
-    return ::mkdir(toUtf8(path).c_str(), 0777) == 0 || fail("mkdir");
+    return ::mkdir(toUtf8(path).c_str(), 0700) == 0 || fail("mkdir");
 }
 
 const void* sysMapView(FileHandle file, std::size_t bytes) {

@@ -2,6 +2,7 @@
 // through the system-call table (syscalls.cpp).
 #include "platform/file.h"
 #include "platform/error.h"
+#include "platform/process.h"
 #include "platform/syscalls.h"
 #include "platform/win32/win32_support.h"
 
@@ -12,6 +13,24 @@ namespace platform {
 const char16_t kPathSeparator = u'\\';
 
 bool setFileMode(FileHandle, unsigned) { return true; }
+
+void removeDeadTemporaries(const std::u16string& folder, const std::u16string& fileName) {
+    const std::u16string pattern = folder + fileName + u".tmp*";
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW(win32::wide(pattern.c_str()), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+        unsigned long pid = 0;
+        // Folders and reparse points (links, junctions) are left alone.
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+            !temporaryWriter(name, fileName, &pid) || processAlive(pid))
+            continue;
+        DeleteFileW(win32::wide((folder + name).c_str()));
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
 
 bool pathExists(const char16_t* path) {
     return GetFileAttributesW(win32::wide(path)) != INVALID_FILE_ATTRIBUTES;

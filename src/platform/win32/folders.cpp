@@ -18,4 +18,6 @@ bool specialFolderPath(SpecialFolder which, bool create, std::u16string* out) {
     return true;
 }
 
+void setAccountHomeLookup(AccountHomeLookup) {}
+
 }  // namespace platform

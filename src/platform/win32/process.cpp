@@ -9,6 +9,18 @@ namespace platform {
 
 unsigned long currentProcessId() { return GetCurrentProcessId(); }
 
+bool processAlive(unsigned long id) {
+    if (id == 0)
+        return false;
+    // 0x1000: PROCESS_QUERY_LIMITED_INFORMATION. A process that exists but may not be opened
+    // (another user's) gives access denied rather than an invalid parameter.
+    win32::Handle process(OpenProcess(0x1000, FALSE, static_cast<DWORD>(id)));
+    if (!process.get())
+        return GetLastError() != ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    return !GetExitCodeProcess(process.get(), &code) || code == STILL_ACTIVE;
+}
+
 bool processSnapshot(std::vector<ProcessEntry>& entries) {
     entries.clear();
     win32::Handle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
