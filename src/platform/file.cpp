@@ -7,6 +7,7 @@
 #include "platform/process.h"
 #include "platform/syscalls.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -44,22 +45,29 @@ std::u16string folderOf(const char16_t* path) {
     return cut == std::u16string::npos ? std::u16string() : p.substr(0, cut + 1);
 }
 
+// 64 bits that no other caller, in this process or another, is likely to get: the process id,
+// the clock, a counter shared by every thread and the caller's attempt, spread over the word.
+std::uint64_t uniqueBits(unsigned attempt) {
+    static std::atomic<std::uint32_t> counter{0};
+    std::uint64_t mix = (static_cast<std::uint64_t>(currentProcessId()) << 32) ^
+                        static_cast<std::uint64_t>(perfCounter()) ^
+                        (static_cast<std::uint64_t>(counter.fetch_add(1) + 1) << 20) ^
+                        (static_cast<std::uint64_t>(attempt) << 40);
+    mix *= 0x9E3779B97F4A7C15ull;  // spreads the low-entropy bits over the whole word
+    return mix ^ (mix >> 29);
+}
+
 // A name in `folder` that no other writer is likely to pick: the process id (which also lets
 // a later writer tell a dead writer's leftover from a running writer's file), then 16 hex
-// digits of a counter and the clock's low bits, so a planted file of a predictable name does
-// not block the writer (and could not redirect it anyway: the file is created exclusively).
+// digits of uniqueBits, so a planted file of a predictable name does not block the writer
+// (and could not redirect it anyway: the file is created exclusively).
 std::u16string temporaryName(const std::u16string& folder, const char16_t* path, unsigned attempt) {
-    static std::uint32_t counter = 0;
-    const unsigned long pid = currentProcessId();
-    const std::uint64_t mix = (static_cast<std::uint64_t>(pid) << 32) ^
-                              (reinterpret_cast<std::uintptr_t>(&counter) >> 4) ^
-                              static_cast<std::uint64_t>(perfCounter()) ^
-                              (static_cast<std::uint64_t>(++counter) << 20) ^ attempt;
+    const std::uint64_t mix = uniqueBits(attempt);
     std::u16string name = folder;
     const std::u16string full = path;
     name += full.substr(folder.size());
     name += u".tmp";
-    for (const char c : std::to_string(pid))
+    for (const char c : std::to_string(currentProcessId()))
         name += static_cast<char16_t>(c);
     name += u'-';
     for (int shift = 60; shift >= 0; shift -= 4)
@@ -67,14 +75,9 @@ std::u16string temporaryName(const std::u16string& folder, const char16_t* path,
     return name;
 }
 
-// Six letters and digits from the process id, the clock, a counter and the attempt.
+// Six letters and digits of uniqueBits.
 std::u16string randomSuffix(unsigned attempt) {
-    static std::uint32_t counter = 0;
-    std::uint64_t mix = (static_cast<std::uint64_t>(currentProcessId()) << 32) ^
-                        static_cast<std::uint64_t>(perfCounter()) ^
-                        (static_cast<std::uint64_t>(++counter) << 24) ^
-                        (static_cast<std::uint64_t>(attempt) << 40);
-    mix *= 0x9E3779B97F4A7C15ull;  // spreads the low-entropy bits over the whole word
+    std::uint64_t mix = uniqueBits(attempt);
     static const char16_t kDigits[] = u"abcdefghijklmnopqrstuvwxyz0123456789";
     std::u16string out;
     for (int i = 0; i < 6; ++i) {

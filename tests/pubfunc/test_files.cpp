@@ -56,14 +56,6 @@ void put(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary) << bytes;
 }
 
-std::vector<std::string> listing(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string le(std::uint32_t v, int n) {
     std::string s;
     for (int i = 0; i < n; ++i)
@@ -143,7 +135,7 @@ TEST(FileFaults, FailedSavesKeepTheOldFileWholeAndLeaveNoTemporaryFile) {
                           pubfunc::lastFileError().find(std::u16string(r.why.begin(), r.why.end())))
                     << nxtest::narrow(pubfunc::lastFileError());
             }
-            EXPECT_EQ(std::vector<std::string>{"target.bmp"}, listing(dir.path()));
+            EXPECT_EQ(std::vector<std::string>{"target.bmp"}, nxtest::fileNames(dir.path()));
             if (kPosix) {
                 EXPECT_EQ(kOldPerms, fs::status(target).permissions() & fs::perms::all);
             }
@@ -226,7 +218,7 @@ TEST(FileFaults, FoldersFifosAndDevicesAreRefusedWithoutBlocking) {
         GTEST_SKIP() << "no FIFOs in this file system: folders only";
     }
     EXPECT_TRUE(fs::is_fifo(fifo));
-    EXPECT_EQ((std::vector<std::string>{"fifo", "folder"}), listing(dir.path()));
+    EXPECT_EQ((std::vector<std::string>{"fifo", "folder"}), nxtest::fileNames(dir.path()));
 }
 
 // The demo folder's creator: each call makes a folder that did not exist before, private to

@@ -54,14 +54,6 @@ bool write(const fs::path& file, const std::u16string& section, const std::u16st
 
 std::u16string u16(const std::string& s) { return fs::path(s).u16string(); }
 
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Runs `call` on a thread of its own: its result, or nothing when it has not returned within
 // a minute, so a call stuck on a FIFO fails the test instead of hanging the run (the stuck
 // thread is left behind).
@@ -85,7 +77,7 @@ TEST(Profile, StoresEmptyValuesLeavesOnlyItsLockFileAndKeepsHandWrittenContent) 
     if (!kPosixStore)
         return;  // the system's profile functions own the rest
     // Nothing but the file and its lock file is left behind.
-    EXPECT_EQ((std::vector<std::string>{"user.ini", "user.ini.lock"}), namesIn(dir.path()));
+    EXPECT_EQ((std::vector<std::string>{"user.ini", "user.ini.lock"}), nxtest::fileNames(dir.path()));
     // Hand-written content of a damaged file is kept byte for byte.
     const fs::path bad = dir.path() / "bad.ini";
     const std::string head = "garbage \xFF\xFE\n; note\n[s]\nk=1\n";
@@ -223,7 +215,7 @@ TEST(Profile, ScriptedFaultsGiveTheDefaultOrLeaveTheOldFileIntact) {
         if (c.write) {
             EXPECT_EQ(c.ok ? "; settings\r\n[s]\r\nk=new\r\n" : old, nxtest::readFileBytes(ini));
         }
-        EXPECT_EQ((std::vector<std::string>{"user.ini", "user.ini.lock"}), namesIn(dir.path()));
+        EXPECT_EQ((std::vector<std::string>{"user.ini", "user.ini.lock"}), nxtest::fileNames(dir.path()));
         EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
                   fs::status(ini).permissions());
     }

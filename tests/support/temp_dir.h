@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace nxtest {
 
@@ -26,6 +27,9 @@ private:
 
 /// The whole content of a file as bytes; empty when it cannot be read.
 std::string readFileBytes(const std::filesystem::path& path);
+
+/// The names of the entries of `dir`, sorted.
+std::vector<std::string> fileNames(const std::filesystem::path& dir);
 
 }  // namespace nxtest
 
