@@ -157,7 +157,7 @@ void formatInteger(Sink& out, const Directive& fmt, char conv, std::uint64_t mag
     // The precision's leading zeros are emitted, not rendered: it may exceed the buffer.
     const std::size_t zeros = minDigits > digits ? minDigits - digits : 0;
 
-    char prefix[3];
+    char prefix[3] = {};
     std::size_t prefixLen = 0;
     if (conv == 'd' || conv == 'i') {
         if (negative)
@@ -451,6 +451,138 @@ int readNumber(const char16_t*& p) {
     return static_cast<int>(v);
 }
 
+// Reads the size prefix of a directive: Windows "I64" "I32" "I" "h" "l" "w" and the C99 "hh"
+// "ll" "z" "j" "t" "L". Longer prefixes come first so that "I64" is not read as "I".
+Size readSize(const char16_t*& p) {
+    static const struct {
+        const char16_t* text;
+        Size size;
+    } kPrefixes[] = {
+        {u"I64", Size::LongLong}, {u"I32", Size::Default}, {u"hh", Size::Char},
+        {u"ll", Size::LongLong},  {u"I", Size::SizeT},     {u"z", Size::SizeT},
+        {u"h", Size::Short},      {u"l", Size::Long},      {u"w", Size::Wide},
+        {u"j", Size::IntMax},     {u"t", Size::PtrDiff},   {u"L", Size::LongDouble},
+    };
+    for (const auto& prefix : kPrefixes) {
+        std::size_t n = 0;
+        while (prefix.text[n] && p[n] == prefix.text[n])
+            ++n;
+        if (!prefix.text[n]) {
+            p += n;
+            return prefix.size;
+        }
+    }
+    return Size::Default;
+}
+
+// Reads a width or precision that is either digits or "*" (taken from the arguments, capped
+// like the digits). Returns the value, or -1 for a negative "*" argument.
+int readCount(const char16_t*& p, va_list& args) {
+    if (*p != u'*')
+        return readNumber(p);
+    ++p;
+    const int n = va_arg(args, int);
+    if (n < 0)
+        return n < -100000 ? -100000 : n;
+    return n > 100000 ? 100000 : n;
+}
+
+// Parses the directive after its '%' up to the conversion character, which it returns without
+// consuming it (0 when the pattern ends first). Takes "*" arguments in pattern order.
+char16_t parseDirective(const char16_t*& p, va_list& args, Directive& fmt) {
+    for (;; ++p) {
+        if (*p == u'-') fmt.left = true;
+        else if (*p == u'+') fmt.plus = true;
+        else if (*p == u' ') fmt.space = true;
+        else if (*p == u'#') fmt.alt = true;
+        else if (*p == u'0') fmt.zero = true;
+        else break;
+    }
+    const int width = readCount(p, args);
+    if (width < 0)
+        fmt.left = true;  // a negative "*" width means left-justified
+    fmt.width = width < 0 ? -width : width;
+    if (*p == u'.') {
+        ++p;
+        const int precision = readCount(p, args);
+        fmt.precision = precision < 0 ? -1 : precision;  // a negative "*" one counts as none
+    }
+    fmt.size = readSize(p);
+    return *p;
+}
+
+void formatCharacter(Sink& out, const Directive& fmt, bool upperCase, int value) {
+    char16_t unit;
+    if (takesNarrow(fmt, upperCase)) {
+        const unsigned char b = static_cast<unsigned char>(value);
+        unit = b < 0x80 ? static_cast<char16_t>(b) : char16_t(0xFFFD);
+    } else {
+        unit = static_cast<char16_t>(value);
+    }
+    Directive cs = fmt;
+    cs.precision = -1;
+    emitText(out, cs, &unit, 1);
+}
+
+// Converts one argument for conversion character `conv`. False for an unknown conversion,
+// which the caller prints as written.
+bool convertArgument(Sink& out, const Directive& fmt, char16_t conv, va_list& args) {
+    switch (conv) {
+    case u'd':
+    case u'i': {
+        const std::int64_t v = takeSigned(fmt.size, args);
+        const std::uint64_t m = v < 0 ? 0 - static_cast<std::uint64_t>(v)
+                                      : static_cast<std::uint64_t>(v);
+        formatInteger(out, fmt, static_cast<char>(conv), m, v < 0);
+        return true;
+    }
+    case u'u':
+    case u'x':
+    case u'X':
+    case u'o':
+        formatInteger(out, fmt, static_cast<char>(conv), takeUnsigned(fmt.size, args), false);
+        return true;
+    case u'p': {
+        // Windows prints a pointer as upper-case hexadecimal with all of its digits.
+        Directive ps = fmt;
+        ps.precision = static_cast<int>(2 * sizeof(void*));
+        ps.alt = false;
+        const auto address = reinterpret_cast<std::uintptr_t>(va_arg(args, void*));
+        formatInteger(out, ps, 'p', static_cast<std::uint64_t>(address), false);
+        return true;
+    }
+    case u'f':
+    case u'F':
+    case u'e':
+    case u'E':
+    case u'g':
+    case u'G': {
+        const double v = fmt.size == Size::LongDouble
+                             ? static_cast<double>(va_arg(args, long double))
+                             : va_arg(args, double);
+        formatFloat(out, fmt, static_cast<char>(conv), v);
+        return true;
+    }
+    case u's':
+    case u'S':
+        if (takesNarrow(fmt, conv == u'S'))
+            formatNarrow(out, fmt, va_arg(args, const char*));
+        else
+            formatWide(out, fmt, va_arg(args, const char16_t*));
+        return true;
+    case u'c':
+    case u'C':
+        formatCharacter(out, fmt, conv == u'C', va_arg(args, int));
+        return true;
+    case u'n':
+        // Writing through a pointer from a pattern is refused; the argument is consumed.
+        (void)va_arg(args, void*);
+        return true;
+    default:
+        return false;
+    }
+}
+
 void formatInto(Sink& out, const char16_t* pattern, va_list& args) {
     if (!pattern)
         return;
@@ -470,151 +602,15 @@ void formatInto(Sink& out, const char16_t* pattern, va_list& args) {
             continue;
         }
         Directive fmt;
-        for (;; ++p) {
-            if (*p == u'-') fmt.left = true;
-            else if (*p == u'+') fmt.plus = true;
-            else if (*p == u' ') fmt.space = true;
-            else if (*p == u'#') fmt.alt = true;
-            else if (*p == u'0') fmt.zero = true;
-            else break;
-        }
-        if (*p == u'*') {
-            ++p;
-            int w = va_arg(args, int);
-            if (w < 0) {
-                fmt.left = true;
-                w = w == INT32_MIN ? 100000 : -w;
-            }
-            fmt.width = w > 100000 ? 100000 : w;
-        } else {
-            fmt.width = readNumber(p);
-        }
-        if (*p == u'.') {
-            ++p;
-            if (*p == u'*') {
-                ++p;
-                int pr = va_arg(args, int);
-                fmt.precision = pr < 0 ? -1 : (pr > 100000 ? 100000 : pr);
-            } else {
-                fmt.precision = readNumber(p);
-            }
-        }
-        // Size prefixes: Windows "I64" "I32" "I" "h" "l" "w" and the C99 "hh" "ll" "z" "j"
-        // "t" "L".
-        if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
-            fmt.size = Size::LongLong;
-            p += 3;
-        } else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
-            fmt.size = Size::Default;
-            p += 3;
-        } else if (*p == u'I' || *p == u'z') {
-            fmt.size = Size::SizeT;
-            ++p;
-        } else if (p[0] == u'h' && p[1] == u'h') {
-            fmt.size = Size::Char;
-            p += 2;
-        } else if (*p == u'h') {
-            fmt.size = Size::Short;
-            ++p;
-        } else if (p[0] == u'l' && p[1] == u'l') {
-            fmt.size = Size::LongLong;
-            p += 2;
-        } else if (*p == u'l') {
-            fmt.size = Size::Long;
-            ++p;
-        } else if (*p == u'w') {
-            fmt.size = Size::Wide;
-            ++p;
-        } else if (*p == u'j') {
-            fmt.size = Size::IntMax;
-            ++p;
-        } else if (*p == u't') {
-            fmt.size = Size::PtrDiff;
-            ++p;
-        } else if (*p == u'L') {
-            fmt.size = Size::LongDouble;
-            ++p;
-        }
-
-        char16_t conv = *p;
+        const char16_t conv = parseDirective(p, args, fmt);
         if (conv == 0) {
             // A pattern cut inside a conversion prints what it has.
             out.put(start, static_cast<std::size_t>(p - start));
             break;
         }
         ++p;
-        switch (conv) {
-        case u'd':
-        case u'i': {
-            std::int64_t v = takeSigned(fmt.size, args);
-            std::uint64_t m = v < 0 ? 0 - static_cast<std::uint64_t>(v)
-                                    : static_cast<std::uint64_t>(v);
-            formatInteger(out, fmt, static_cast<char>(conv), m, v < 0);
-            break;
-        }
-        case u'u':
-        case u'x':
-        case u'X':
-        case u'o':
-            formatInteger(out, fmt, static_cast<char>(conv), takeUnsigned(fmt.size, args),
-                          false);
-            break;
-        case u'p': {
-            // Windows prints a pointer as upper-case hexadecimal with all of its digits.
-            Directive ps = fmt;
-            ps.precision = static_cast<int>(2 * sizeof(void*));
-            ps.alt = false;
-            formatInteger(out, ps, 'p',
-                          static_cast<std::uint64_t>(
-                              reinterpret_cast<std::uintptr_t>(va_arg(args, void*))),
-                          false);
-            break;
-        }
-        case u'f':
-        case u'F':
-        case u'e':
-        case u'E':
-        case u'g':
-        case u'G': {
-            double v = fmt.size == Size::LongDouble
-                           ? static_cast<double>(va_arg(args, long double))
-                           : va_arg(args, double);
-            formatFloat(out, fmt, static_cast<char>(conv), v);
-            break;
-        }
-        case u's':
-        case u'S': {
-            if (takesNarrow(fmt, conv == u'S'))
-                formatNarrow(out, fmt, va_arg(args, const char*));
-            else
-                formatWide(out, fmt, va_arg(args, const char16_t*));
-            break;
-        }
-        case u'c':
-        case u'C': {
-            const bool narrow = takesNarrow(fmt, conv == u'C');
-            int v = va_arg(args, int);
-            char16_t unit;
-            if (narrow) {
-                unsigned char b = static_cast<unsigned char>(v);
-                unit = b < 0x80 ? static_cast<char16_t>(b) : char16_t(0xFFFD);
-            } else {
-                unit = static_cast<char16_t>(v);
-            }
-            Directive cs = fmt;
-            cs.precision = -1;
-            emitText(out, cs, &unit, 1);
-            break;
-        }
-        case u'n':
-            // Writing through a pointer from a pattern is refused; the argument is consumed.
-            (void)va_arg(args, void*);
-            break;
-        default:
-            // An unknown conversion is printed as written.
-            out.put(start, static_cast<std::size_t>(p - start));
-            break;
-        }
+        if (!convertArgument(out, fmt, conv, args))
+            out.put(start, static_cast<std::size_t>(p - start));  // unknown: as written
     }
 }
 

@@ -131,6 +131,9 @@ TEST(Formatter, CutsTheOutputAtTheCapacityWhateverTheWidth) {
     EXPECT_EQ(nxFormat(buf, 16, u"%2147483647d", 1), 15u);
     EXPECT_EQ(nxFormat(buf, 16, u"%*d", INT_MIN, 1), 15u);
     EXPECT_EQ(buf[0], u'1');
+    EXPECT_EQ(nxFormatString(u"[%*d|%.*f|%*.*s]", -4, 7, -3, 1.5, 3, 1, u"xy"),
+              u"[7   |1.500000|  x]");  // a negative "*" precision counts as none
+    EXPECT_EQ(nxFormatString(u"%*d", -200000, 1).size(), 100000u);  // "*" widths are capped
     EXPECT_EQ(nxFormatString(u"%.300d", 1), std::u16string(299, u'0') + u"1");
 }
 
