@@ -58,10 +58,6 @@ std::u16string executablePath();
 /// system names it: ("swscale", 6) => "libswscale.so.6" on Linux, "swscale-6.dll" on Windows.
 std::u16string dlVersionedFileName(const std::u16string& base, int major);
 
-/// How many memory regions of this process map a file (libraries, shared memory); tests count
-/// them before and after a run of loads or mappings to catch anything left behind.
-std::size_t mappedFileRegionCount();
-
 }  // namespace platform
 
 #endif

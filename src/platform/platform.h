@@ -16,7 +16,6 @@
 #include "platform/diag.h"
 #include "platform/perf.h"
 #include "platform/sysinfo.h"
-#include "platform/child.h"
 #include "platform/msgloop.h"
 #include "platform/mmtimer.h"
 #include "platform/clock.h"

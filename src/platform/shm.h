@@ -45,11 +45,6 @@ void shmUnmap(void* view);
 /// object already closed. On POSIX the last holder removes the name.
 void shmClose(ShmObject* object);
 
-/// The name the system knows the block by: on POSIX the shared-memory object name derived
-/// from `name` ("Local\\cap.frame" => "/nxshm.u1000.cap.frame" for user 1000, "Global\\cap.frame"
-/// => "/nxshm.g.cap.frame"; see docs/interop.md); on Windows `name` in UTF-8.
-std::string shmSystemName(const std::u16string& name);
-
 }  // namespace platform
 
 #endif

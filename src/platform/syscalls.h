@@ -91,6 +91,7 @@ struct SysCalls {
     long (*pdhAddCounter)(void* query, const char16_t* path, void** counter);
     long (*pdhCollectQueryData)(void* query);
     long (*pdhGetFormattedLong)(void* counter, long* value, std::uint32_t* counterStatus);
+    void (*pdhCloseQuery)(void* query);
     bool (*osVersion)(OsVersion& out, bool extended);
     std::uint32_t (*processorCount)();
     std::uint64_t (*physicalMemoryBytes)();

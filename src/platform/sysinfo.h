@@ -66,10 +66,6 @@ bool compositionEnable(unsigned action, long& status);
 /// Returns false where the backend has no such files (Win32).
 bool setSystemFilesRoot(const char* root);
 
-/// Wine's version text when the program runs under Wine (ntdll exports wine_get_version), else
-/// null. POSIX: null.
-const char* wineVersion();
-
 }  // namespace platform
 
 #endif

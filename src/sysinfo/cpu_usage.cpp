@@ -66,6 +66,8 @@ void resetState() {
     g_buffer.shrink_to_fit();
     g_classAll = g_classById = g_classByName = kUnknownClass;
     g_pdhStarted = false;
+    if (g_pdhQuery)
+        platform::sys().pdhCloseQuery(g_pdhQuery);
     g_pdhQuery = g_pdhCounter = nullptr;
     resetVersionRecord();
 }

@@ -2,12 +2,14 @@
 // killed, module paths, and nothing left mapped after many loads and mappings.
 #include "interop/interop.h"
 #include "interop_test_util.h"
-#include "platform/child.h"
 #include "platform/dl.h"
 #include "platform/process.h"
 #include "platform/error.h"
 #include "platform/shm.h"
 #include "platform/syscalls.h"
+#ifndef _WIN32
+#include "platform/posix/shm_name.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -73,16 +75,16 @@ TEST(ShmHolderChild, DISABLED_HoldsUntilKilled) {
 }
 
 TEST(ShmPlatform, ABlockGoesWithItsLastHolderWhenThatHolderIsKilled) {
-    platform::Child* child = platform::childStart(
+    const long long child = nxtest::startSelfWith(
         {"--gtest_filter=ShmHolderChild.DISABLED_HoldsUntilKilled", "--gtest_also_run_disabled_tests"});
-    ASSERT_NE(nullptr, child);
-    const std::u16string name = killedBlockName(platform::childId(child));
+    ASSERT_NE(0, child);
+    const std::u16string name = killedBlockName(nxtest::childProcessId(child));
     const bool opened = interoptest::waitFor([&] {
         CShareData shm;
         return shm.openSharedFile(name, 16) && std::memcmp(shm.getSharedData(), "alive", 5) == 0;
     });
     // Only the child holds it now; killing the child ends the block.
-    platform::childStop(child);
+    nxtest::killChild(child);
     ASSERT_TRUE(opened);
     EXPECT_TRUE(interoptest::waitFor([&] { return !CShareData().openSharedFile(name, 1); }));
     CShareData shm;
@@ -387,11 +389,11 @@ TEST(DlPlatform, NamesTheFilesOfLoadedModulesAndAThousandLoadsAndMappingsLeaveNo
         shm.getSharedData()[4095] = 1;
     };
     cycle();  // first use of every code path
-    const std::size_t before = platform::mappedFileRegionCount();
+    const std::size_t before = nxtest::mappedFileRegions();
     ASSERT_GT(before, 0u);
     for (int i = 0; i < 1000; ++i)
         cycle();
-    EXPECT_EQ(before, platform::mappedFileRegionCount());
+    EXPECT_EQ(before, nxtest::mappedFileRegions());
     EXPECT_FALSE(CDLLHelper().FindDll(interoptest::fixtureA()));
     EXPECT_FALSE(CDLLHelper().FindDll(interoptest::fixtureB()));
     EXPECT_FALSE(CShareData().openSharedFile(name, 1));

@@ -1,5 +1,6 @@
-// Spawning this test program again, and making FIFOs. The only test-side file that talks to
-// the OS directly, so the suites themselves stay free of OS headers.
+// Helper processes (this test program again, a tool under test, the private X server) and the
+// few host facts the tests need. The only test-side file that talks to the OS directly, so the
+// suites themselves stay free of OS headers.
 #include "support/child_process.h"
 
 #include <cstdlib>
@@ -12,8 +13,11 @@
 #else
 #include <spawn.h>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -67,6 +71,77 @@ void restoreEnv(const std::vector<std::pair<std::string, std::string>>& old) {
     }
 }
 
+
+#ifdef _WIN32
+// One argument quoted the way the runtime's command-line parser splits it again.
+std::wstring quoted(const std::string& arg) {
+    std::wstring out = L"\"";
+    std::size_t slashes = 0;
+    for (wchar_t c : widen(arg)) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        if (c == L'"')
+            slashes = slashes * 2 + 1;
+        out.append(slashes, L'\\');
+        slashes = 0;
+        out += c;
+    }
+    out.append(slashes * 2, L'\\');
+    return out + L"\"";
+}
+#endif
+
+// Where a started program's standard streams go: null keeps this process's stream.
+struct Redirects {
+    const char* input = nullptr;
+    const char* output = nullptr;
+    const char* error = nullptr;  // created or truncated, owner-only
+};
+
+// Starts argv[0] with argv (looked up in PATH when `searchPath`); returns the child (a process
+// id, or a process handle on Windows) or 0. The one place that starts a process.
+long long spawn(const std::vector<std::string>& argv, const Redirects& io, bool searchPath = false) {
+#ifdef _WIN32
+    (void)searchPath;
+    if (io.input || io.output || io.error)
+        return 0;  // no test redirects a Windows child's streams
+    const std::wstring exe = widen(argv[0]);
+    std::wstring line;
+    for (const std::string& a : argv)
+        line += (line.empty() ? L"" : L" ") + quoted(a);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return 0;
+    CloseHandle(pi.hThread);
+    return reinterpret_cast<long long>(pi.hProcess);
+#else
+    std::vector<std::string> words = argv;
+    std::vector<char*> args;
+    for (std::string& w : words)
+        args.push_back(&w[0]);
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (io.input)
+        posix_spawn_file_actions_addopen(&actions, 0, io.input, O_RDONLY, 0);
+    if (io.output)
+        posix_spawn_file_actions_addopen(&actions, 1, io.output, O_WRONLY, 0);
+    if (io.error)
+        posix_spawn_file_actions_addopen(&actions, 2, io.error, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int rc = searchPath
+                       ? posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ)
+                       : posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : 0;
+#endif
+}
+
 }  // namespace
 
 std::string selfExePath() {
@@ -93,28 +168,15 @@ long long startProgram(const std::string& program, const std::string& filter,
     if (program.empty())
         return 0;
     const auto old = exportEnv(env);
-    long long child = 0;
-#ifdef _WIN32
-    const std::wstring exe = widen(program);
-    std::wstring cmd = L"\"" + exe + L"\" \"--gtest_filter=" + widen(filter) + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                       &pi)) {
-        CloseHandle(pi.hThread);
-        child = reinterpret_cast<long long>(pi.hProcess);
-    }
-#else
-    std::string exe = program;
-    std::string flag = "--gtest_filter=" + filter;
-    char* argv[] = {&exe[0], &flag[0], nullptr};
-    pid_t pid = 0;
-    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, environ) == 0)
-        child = pid;
-#endif
+    const long long child = spawn({program, "--gtest_filter=" + filter}, {});
     restoreEnv(old);
     return child;
+}
+
+long long startSelfWith(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{selfExePath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv[0].empty() ? 0 : spawn(argv, {});
 }
 
 long long startSelf(const std::string& filter,
@@ -158,23 +220,10 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
     (void)errorFile;
     (void)timeoutSeconds;
 #else
-    std::vector<std::string> words;
-    words.push_back(program);
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const pid_t pid = static_cast<pid_t>(spawn(argv, {"/dev/null", "/dev/null", errorFile.c_str()}));
+    if (pid == 0)
         return result;
     result.started = true;
     // Polls every 10 ms: a child that blocks (on a FIFO, say) is killed at the time-out.
@@ -202,6 +251,109 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
         result.signal = WTERMSIG(status);
 #endif
     return result;
+}
+
+void killChild(long long child, bool letItClean) {
+    if (child == 0)
+        return;
+#ifdef _WIN32
+    (void)letItClean;
+    TerminateProcess(reinterpret_cast<HANDLE>(child), 1);
+#else
+    kill(static_cast<pid_t>(child), letItClean ? SIGTERM : SIGKILL);
+#endif
+    waitChild(child);
+}
+
+unsigned long childProcessId(long long child) {
+#ifdef _WIN32
+    return child ? GetProcessId(reinterpret_cast<HANDLE>(child)) : 0;
+#else
+    return static_cast<unsigned long>(child);
+#endif
+}
+
+long long startXvfb(std::string* display) {
+#ifdef _WIN32
+    (void)display;
+    return 0;
+#else
+    // Xvfb picks a free display number itself and writes it to the descriptor given with
+    // -displayfd once it accepts connections.
+    int fds[2];
+    if (pipe(fds) != 0)
+        return 0;
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    const long long pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
+                                 "-screen", "0", "320x240x24"},
+                                {nullptr, nullptr, "/dev/null"}, /*searchPath=*/true);
+    close(fds[1]);
+    std::string number;
+    for (char c = 0; pid != 0;) {
+        pollfd p = {fds[0], POLLIN, 0};
+        const int ready = poll(&p, 1, 30000);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || read(fds[0], &c, 1) <= 0 || c == '\n')
+            break;
+        number += c;
+    }
+    close(fds[0]);
+    if (pid != 0 && number.empty()) {
+        killChild(pid, true);
+        *display = "did not report a display";
+        return 0;
+    }
+    *display = pid != 0 ? ":" + number : "could not be started";
+    return pid;
+#endif
+}
+
+const char* wineVersion() {
+#ifdef _WIN32
+    using VersionFn = const char*(__cdecl*)();
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto fn = ntdll ? reinterpret_cast<VersionFn>(
+                                reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")))
+                          : nullptr;
+    return fn ? fn() : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+std::size_t mappedFileRegions() {
+    std::size_t count = 0;
+#ifdef _WIN32
+    // One count per allocation of an image or a mapped view, however many regions it spans.
+    const char* address = nullptr;
+    void* lastBase = nullptr;
+    MEMORY_BASIC_INFORMATION info;
+    while (VirtualQuery(address, &info, sizeof info) == sizeof info) {
+        if ((info.Type == MEM_IMAGE || info.Type == MEM_MAPPED) && info.AllocationBase != lastBase) {
+            lastBase = info.AllocationBase;
+            ++count;
+        }
+        const char* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+        if (next <= address)
+            break;
+        address = next;
+    }
+#else
+    // Lines are "start-end perms offset dev inode   path"; a file mapping's path starts with '/'.
+    std::FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps)
+        return 0;
+    char line[4096];
+    bool lineStart = true;
+    while (std::fgets(line, sizeof line, maps)) {
+        if (lineStart && std::strchr(line, '/'))
+            ++count;
+        lineStart = std::strchr(line, '\n') != nullptr;
+    }
+    std::fclose(maps);
+#endif
+    return count;
 }
 
 void setEnv(const std::string& name, const std::string& value) {

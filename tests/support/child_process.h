@@ -4,6 +4,7 @@
 #ifndef NXUTIL_TESTS_CHILD_PROCESS_H
 #define NXUTIL_TESTS_CHILD_PROCESS_H
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,29 @@ std::string selfExePath();
 /// starts this one; pair with waitChild. Returns 0 on failure.
 long long startProgram(const std::string& program, const std::string& filter,
                        const std::vector<std::pair<std::string, std::string>>& env = {});
+
+/// Starts this test program with `args` (argv[1] onwards) and no extra environment; pair with
+/// waitChild or killChild. Returns 0 on failure.
+long long startSelfWith(const std::vector<std::string>& args);
+
+/// Ends a started child and waits for it; 0 is ignored. `letItClean`: POSIX asks it to end
+/// (SIGTERM), so a server removes its files; otherwise it is killed at once.
+void killChild(long long child, bool letItClean = false);
+
+/// The process id of a started child (comparable with the library's process ids).
+unsigned long childProcessId(long long child);
+
+/// POSIX: starts a private X server (Xvfb) on a free display and waits until it accepts
+/// clients; returns its child (end it with killChild(child, true)) and sets
+/// `display` to ":N", or returns 0 with the reason in `display`. Windows: 0.
+long long startXvfb(std::string* display);
+
+/// Wine's version text when the program runs under Wine, else null.
+const char* wineVersion();
+
+/// How many memory regions of this process map a file (libraries, shared memory); tests count
+/// them before and after a run of loads or mappings to catch anything left behind.
+std::size_t mappedFileRegions();
 
 /// True inside a program started by runSelf/startSelf; child-only tests return at once
 /// otherwise.

@@ -3,7 +3,7 @@
 //
 // This file has its own main: run with --burn-cpu, the program is that child and spins until it
 // is killed (or a minute has passed).
-#include "platform/child.h"
+#include "support/child_process.h"
 #include "platform/perf.h"
 #include "platform/process.h"
 #include "platform/sysinfo.h"
@@ -466,11 +466,11 @@ TEST_F(SystemTree, ProcessListNamesProcessesByExecutableElseCommandName) {
 // ---- live readings ------------------------------------------------------------------------------
 
 TEST(LiveCpu, ChildBurningOneProcessorReadsBetween50And100Percent) {
-    if (const char* wine = platform::wineVersion())
+    if (const char* wine = nxtest::wineVersion())
         GTEST_SKIP() << "Wine " << wine << " serves no real performance data or counter queries";
-    platform::Child* child = platform::childStart({"--burn-cpu"});
-    ASSERT_NE(nullptr, child);
-    const unsigned long pid = platform::childId(child);
+    const long long child = nxtest::startSelfWith({"--burn-cpu"});
+    ASSERT_NE(0, child);
+    const unsigned long pid = nxtest::childProcessId(child);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     nxsysinfo::resetState();
     CCpuUsage cpu, machine;
@@ -489,7 +489,7 @@ TEST(LiveCpu, ChildBurningOneProcessorReadsBetween50And100Percent) {
         EXPECT_TRUE(load >= 0 && load <= 100 && all >= 0 && all <= 100) << seen.str();
         inRange = (v >= 50 && v <= 100) || (load >= 90 && v > 0 && v <= 100);
     }
-    platform::childStop(child);
+    nxtest::killChild(child);
     EXPECT_TRUE(inRange) << "readings: " << seen.str();
     // Once the child has gone its reading is -1 and the interval shows nothing.
     cpu.GetCpuUsage(pid);

@@ -26,7 +26,7 @@ struct FakePlatform {
     std::vector<unsigned char> block;  // what every raw-data query returns
     std::vector<std::u16string> queried;
     std::vector<bool> switched;  // the counter switch's arguments
-    int switchResult = 1, openCalls = 0, collectCalls = 0;
+    int switchResult = 1, openCalls = 0, collectCalls = 0, closeCalls = 0;
     bool versionOk = true, extendedOk = true;
     platform::OsVersion version{6, 1, 0, 2, ""};
     std::uint64_t memory = 0;
@@ -69,6 +69,7 @@ void installFake() {
     b.pdhOpenQuery = [](void** q) { return ++fake.openCalls, *q = &fake, fake.openStatus; };
     b.pdhAddCounter = [](void*, const char16_t*, void** c) { return *c = &fake, fake.addStatus; };
     b.pdhCollectQueryData = [](void*) { return ++fake.collectCalls, fake.pdh.collect; };
+    b.pdhCloseQuery = [](void*) { ++fake.closeCalls; };
     b.pdhGetFormattedLong = [](void*, long* value, std::uint32_t* status) {
         return *value = fake.pdh.value, *status = fake.pdh.counterStatus, fake.pdh.format;
     };
@@ -76,8 +77,9 @@ void installFake() {
 
 // Installs the fake (an NT 6.1 record) and a fresh sampler state; restores the real platform.
 struct Scripted : ::testing::Test {
-    void SetUp() override { fake = {}, installFake(), nxsysinfo::resetState(); }
-    void TearDown() override { platform::clearFaults(), nxsysinfo::resetState(); }
+    // The state is reset under the table that opened its query, so each close reaches it.
+    void SetUp() override { nxsysinfo::resetState(), fake = {}, installFake(); }
+    void TearDown() override { nxsysinfo::resetState(), platform::clearFaults(); }
 };
 
 // ---- hand-built raw data, with the irregularities the walk must cope with ----------------------
@@ -319,6 +321,8 @@ TEST_F(Scripted, CounterQueryNeedsTwoCollectionsAndNeverRetriesItsStart) {
         EXPECT_EQ(int(i) + 1, fake.collectCalls) << "row " << i;
     }
     EXPECT_EQ(1, fake.openCalls);
+    nxsysinfo::resetState();
+    EXPECT_EQ(1, fake.closeCalls) << "a reset closes the query it started";
     // A failed open reads 0 once, then -1 for good; so does a failed counter, -1 at once.
     for (bool openFails : {true, false}) {
         SCOPED_TRACE(openFails ? "open fails" : "adding the counter fails");

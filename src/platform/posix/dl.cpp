@@ -8,7 +8,6 @@
 #include "platform/utf8.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -161,25 +160,6 @@ std::u16string executablePath() {
 std::u16string dlVersionedFileName(const std::u16string& base, int major) {
     const std::string n = std::to_string(major);
     return u"lib" + base + u".so." + std::u16string(n.begin(), n.end());
-}
-
-std::size_t mappedFileRegionCount() {
-    std::FILE* maps = std::fopen("/proc/self/maps", "re");
-    if (!maps) {
-        setLastError(errno, "fopen");
-        return 0;
-    }
-    // Lines are "start-end perms offset dev inode   path"; a file mapping's path starts with '/'.
-    std::size_t count = 0;
-    char line[4096];
-    bool lineStart = true;
-    while (std::fgets(line, sizeof line, maps)) {
-        if (lineStart && std::strchr(line, '/'))
-            ++count;
-        lineStart = std::strchr(line, '\n') != nullptr;
-    }
-    std::fclose(maps);
-    return count;
 }
 
 }  // namespace platform

@@ -14,6 +14,7 @@
 // it removes the name, so the block is gone as it would be on Windows. Before any of that, an
 // object found under the name must belong to this user and be closed to everybody else.
 #include "platform/shm.h"
+#include "platform/posix/shm_name.h"
 #include "platform/error.h"
 #include "platform/posix/posix_support.h"
 #include "platform/syscalls.h"

@@ -241,7 +241,7 @@ const SysCalls kSystemCalls = {
     sysCommitMemory, sysAllocate, sysMove,
     // clocks and machine facts
     perfCounter, perfFrequency, sleepMs, tickCount, perfQueryData, perfSetCountersEnabled,
-    pdhOpenQuery, pdhAddCounter, pdhCollectQueryData, pdhGetFormattedLong, osVersion,
+    pdhOpenQuery, pdhAddCounter, pdhCollectQueryData, pdhGetFormattedLong, pdhCloseQuery, osVersion,
     processorCount, physicalMemoryBytes, cpuSpeedMHz, cpuName, displayAdapterValue,
     compositionIsEnabled, compositionEnable,
     // shared memory, loading and process facts

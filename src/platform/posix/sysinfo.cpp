@@ -219,6 +219,4 @@ bool compositionIsEnabled(long&, int&) { return false; }
 
 bool compositionEnable(unsigned, long&) { return false; }
 
-const char* wineVersion() { return nullptr; }
-
 }  // namespace platform

@@ -108,23 +108,4 @@ std::u16string dlVersionedFileName(const std::u16string& base, int major) {
     return base + u"-" + std::u16string(n.begin(), n.end()) + u".dll";
 }
 
-std::size_t mappedFileRegionCount() {
-    // One count per allocation of an image or a mapped view, however many regions it spans.
-    std::size_t count = 0;
-    const char* address = nullptr;
-    void* lastBase = nullptr;
-    MEMORY_BASIC_INFORMATION info;
-    while (VirtualQuery(address, &info, sizeof info) == sizeof info) {
-        if ((info.Type == MEM_IMAGE || info.Type == MEM_MAPPED) && info.AllocationBase != lastBase) {
-            lastBase = info.AllocationBase;
-            ++count;
-        }
-        const char* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
-        if (next <= address)
-            break;
-        address = next;
-    }
-    return count;
-}
-
 }  // namespace platform

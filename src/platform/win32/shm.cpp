@@ -14,8 +14,6 @@ HANDLE toHandle(ShmObject* o) { return reinterpret_cast<HANDLE>(o); }
 
 }  // namespace
 
-std::string shmSystemName(const std::u16string& name) { return toUtf8(name); }
-
 ShmObject* shmCreate(const std::u16string& name, std::uint32_t size, bool* existed) {
     const FileHandle h = sys().openSharedMemory(toUtf8(name).c_str(), size);
     const DWORD err = GetLastError();

@@ -170,13 +170,4 @@ bool compositionEnable(unsigned action, long& status) {
 
 bool setSystemFilesRoot(const char*) { return false; }
 
-const char* wineVersion() {
-    using Fn = const char*(CDECL*)();
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto fn = ntdll ? reinterpret_cast<Fn>(
-                          reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")))
-                    : nullptr;
-    return fn ? fn() : nullptr;
-}
-
 }  // namespace platform

@@ -14,14 +14,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#else
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <unistd.h>
-extern char** environ;
 #endif
 
 namespace nxproc {
@@ -98,51 +90,17 @@ bool DisplayServer::start(std::string* why) {
     DestroyWindow(probe);
     return m_running = true;
 #else
-    // Xvfb picks a free display number itself and writes it to the descriptor given with
-    // -displayfd once it accepts connections.
-    int fds[2];
-    if (pipe(fds) != 0)
-        return *why = "pipe failed", false;
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    const std::string fdText = std::to_string(fds[1]);
-    const char* args[] = {"Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp",
-                          "-screen", "0", "320x240x24", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // its start-up talk
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char**>(args), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    m_pid = rc == 0 ? pid : 0;
-    std::string number;
-    for (char c = 0; rc == 0;) {
-        pollfd p = {fds[0], POLLIN, 0};
-        const int ready = poll(&p, 1, 30000);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0 || read(fds[0], &c, 1) <= 0 || c == '\n')
-            break;
-        number += c;
-    }
-    close(fds[0]);
-    if (number.empty()) {
-        stop();
-        *why = rc != 0 ? "Xvfb could not be started" : "Xvfb did not report a display";
-        return *why += " (is the xvfb package installed?)", false;
-    }
-    m_display = ":" + number;
+    std::string display;
+    m_pid = nxtest::startXvfb(&display);
+    if (m_pid == 0)
+        return *why = "Xvfb " + display + " (is the xvfb package installed?)", false;
+    m_display = display;
     return m_running = true;
 #endif
 }
 
 void DisplayServer::stop() {
-#ifndef _WIN32
-    if (m_pid > 0) {
-        kill(static_cast<pid_t>(m_pid), SIGTERM);
-        nxtest::waitChild(m_pid);
-    }
-#endif
+    nxtest::killChild(m_pid, /*letItClean=*/true);
     m_pid = 0;
     m_running = false;
     m_display.clear();
