@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -135,6 +136,33 @@ TEST(Formatter, CutsTheOutputAtTheCapacityWhateverTheWidth) {
               u"[7   |1.500000|  x]");  // a negative "*" precision counts as none
     EXPECT_EQ(nxFormatString(u"%*d", -200000, 1).size(), 100000u);  // "*" widths are capped
     EXPECT_EQ(nxFormatString(u"%.300d", 1), std::u16string(299, u'0') + u"1");
+}
+
+// Precisions longer than the formatter's own digit buffers (integers once stopped at 80 digits,
+// floating point at 64): every digit asked for is printed.
+template <typename T>
+void expectLongLikeSnprintf(const char* pattern, T value) {
+    std::vector<char> narrow(300000);
+    const int n = std::snprintf(narrow.data(), narrow.size(), pattern, value);
+    ASSERT_GT(n, 0);
+    const std::string want(narrow.data(), static_cast<std::size_t>(n));
+    EXPECT_EQ(nxFormatString(widen(pattern).c_str(), value), widen(want)) << pattern;
+}
+
+TEST(Formatter, PrintsEveryDigitOfALongPrecision) {
+    for (const char* p : {"%.705u|", "%-120.90x|", "%#.200o", "%#.99X"})
+        for (unsigned v : {0u, 8u, 255u, 0xBEEFu})
+            expectLongLikeSnprintf(p, v);
+    for (const char* p : {"%.100d", "%+120.90d", "%.99999d"})
+        for (int v : {-42, 0, 1, 7})
+            expectLongLikeSnprintf(p, v);
+    for (const char* p : {"%.100f", "%.300f", "%.65e", "%#.120g", "%.400g", "%.1000f", "%.99999f"})
+        for (double v : {1.0 / 3, 0.5, -2.5, 0.1, 5e-324, 1e300, 1.7976931348623157e308})
+            expectLongLikeSnprintf(p, v);
+    // A bounded buffer keeps the prefix of the long result.
+    char16_t out[50];
+    EXPECT_EQ(nxFormat(out, 50, u"%.300d", 5), 49u);
+    EXPECT_EQ(std::u16string(out), std::u16string(49, u'0'));
 }
 
 }  // namespace
