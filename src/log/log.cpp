@@ -2,7 +2,7 @@
 #include "log/log.h"
 #include "log/log_file.h"
 
-#include "text/format.h"
+#include "format/format.h"
 
 #include <cstring>
 

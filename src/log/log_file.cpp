@@ -4,7 +4,7 @@
 #include "platform/error.h"
 #include "platform/process.h"
 #include "platform/time.h"
-#include "text/format.h"
+#include "format/format.h"
 
 #include <climits>
 #include <ctime>

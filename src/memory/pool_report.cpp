@@ -3,7 +3,7 @@
 // address keeps all of its digits while a 32-bit one still shows at least eight.
 #include "memory/pool_report.h"
 
-#include "text/format.h"
+#include "format/format.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 #include "xml/xml_internal.h"
 #include "platform/error.h"
 #include "platform/file.h"
-#include "text/format.h"
+#include "format/format.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,7 +3,7 @@
 // Elements added with line breaks are followed by "\r\n"; content added to an element that had
 // none goes on lines of its own.
 #include "xml/xml_internal.h"
-#include "text/format.h"
+#include "format/format.h"
 
 #include <charconv>
 #include <initializer_list>

@@ -1,7 +1,7 @@
 // The read side of the cursor: finding elements and nodes, stepping in and out, and reading
 // names, attributes, data, raw content and sub-documents at the main or child position.
 #include "xml/xml_internal.h"
-#include "text/format.h"
+#include "format/format.h"
 
 using namespace nxxml;
 

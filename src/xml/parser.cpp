@@ -8,7 +8,7 @@
 // the characters one at a time (the test suite compares both ways on random input).
 #include "xml/xml_internal.h"
 #include "xml/parse_node.h"
-#include "text/format.h"
+#include "format/format.h"
 
 #include <cstdint>
 #include <cstring>

@@ -7,7 +7,7 @@
 // unbounded result; with only integer conversions, or only up to eight floating-point ones, the
 // result matches the C library's.
 #include "fuzz_util.h"
-#include "text/format.h"
+#include "format/format.h"
 
 #include <cstdio>
 #include <string>

@@ -1,6 +1,6 @@
 // The UTF-16 formatter against the C library's snprintf for every conversion both share, and
 // the Windows-only conventions ("%s" wide, "%S" narrow, "%I64d", "%p") on their own.
-#include "text/format.h"
+#include "format/format.h"
 
 #include "support/test_support.h"
 

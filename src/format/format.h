@@ -6,8 +6,8 @@
 // "%I64d" "%I64u" "%I64x" "%lld" "%llu" 64-bit, "%ld" long, "%f" "%e" "%g" (and upper-case) double;
 // flags "-+ #0", width, precision, "*" for either, "%%". It never calls vswprintf, whose wchar_t
 // is 32-bit outside Windows.
-#ifndef NXUTIL_TEXT_FORMAT_H
-#define NXUTIL_TEXT_FORMAT_H
+#ifndef NXUTIL_FORMAT_FORMAT_H
+#define NXUTIL_FORMAT_FORMAT_H
 
 #include <cstdarg>
 #include <cstddef>

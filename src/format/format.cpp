@@ -6,7 +6,7 @@
 //
 // Sections: output sinks; conversion directives; integers; floating point; text;
 // the main loop; public entry points.
-#include "text/format.h"
+#include "format/format.h"
 
 #include <charconv>
 #include <cmath>
