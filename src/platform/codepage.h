@@ -3,7 +3,9 @@
 //
 // Win32 calls the real functions. The POSIX backend converts UTF-8 (65001) with the library's
 // own converter (vectorised ASCII runs), treats the "ANSI", "OEM" and thread code pages (0, 1,
-// 3) as UTF-8, and sends every other code page number through iconv ("CP936", "CP1252", ...).
+// 3) as UTF-8, and sends every other code page number through iconv ("CP936", "CP1252", ...),
+// completed for 1252, 936, 949 and 950 by tables generated from ICU's mapping data where iconv
+// lacks a character (docs/text.md lists what still differs from Windows).
 // Failures return 0 and record a Win32 error number (also on POSIX) with setLastError:
 //   87   kErrorInvalidParameter       null input, a length of 0 or below -1, unknown page
 //   122  kErrorInsufficientBuffer     the output does not fit in `outCapacity`
@@ -22,6 +24,9 @@ constexpr unsigned int kCodePageUtf8 = 65001;   ///< CP_UTF8
 constexpr unsigned int kMbErrInvalidChars = 0x08;
 /// WC_ERR_INVALID_CHARS: fail with 1113 on a lone surrogate (UTF-8 only).
 constexpr unsigned int kWcErrInvalidChars = 0x80;
+/// WC_NO_BEST_FIT_CHARS: write the default character, not a look-alike, for a character the
+/// page lacks (pages other than UTF-8).
+constexpr unsigned int kWcNoBestFitChars = 0x400;
 
 constexpr int kErrorInvalidParameter = 87;
 constexpr int kErrorInsufficientBuffer = 122;
