@@ -11,7 +11,8 @@
 //   decoding  a single byte, or a lead byte with a trail byte of the page's ranges, that iconv
 //             refuses and ICU decodes to one BMP character. "Valid" when ICU also encodes that
 //             character back to the same bytes (strict decoding accepts it), otherwise
-//             "lenient" (the bytes decode to it, but strict decoding still refuses them).
+//             "lenient" (the bytes decode to it, but strict decoding still refuses them), as
+//             is a single byte that decodes to a private-use character (a stand-in).
 //   encoding  a BMP character that iconv refuses and ICU encodes (with its fallbacks) to one
 //             or two bytes: "exact" when those bytes decode back to the character, otherwise
 //             "best fit" (a look-alike). A best fit onto a C0 control byte or DEL is dropped:
@@ -154,7 +155,10 @@ bool generate(const Page& p) {
         unsigned u = icu.decode(in, len);
         if (u == 0)
             return;
-        (exact.encode(u) == key ? valid : lenient).push_back({key, u});
+        // A single byte decoding to a private-use character is a stand-in, not a character
+        // of the page: converted, but refused by strict decoding.
+        bool standIn = len == 1 && u >= 0xE000 && u <= 0xF8FF;
+        (exact.encode(u) == key && !standIn ? valid : lenient).push_back({key, u});
     };
     for (unsigned b = 0; b < 256; ++b) {
         if (p.leadHi != 0 && b >= p.leadLo && b <= p.leadHi)
