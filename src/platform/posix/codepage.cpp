@@ -777,6 +777,9 @@ IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, st
         if (out)
             std::memcpy(out + r.produced, bytes, produce);
         r.produced += produce;
+        // A look-alike that is the default character itself counts as using it (as on Windows).
+        if (step == 2 && produce == replLen && std::memcmp(bytes, replacement, replLen) == 0)
+            r.usedDefault = true;
         inp += length;
         inLeft -= length;
         return 1;
