@@ -55,9 +55,11 @@ int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength);
 /// Encodes `inLength` UTF-16 units of `in` (-1: up to and including the terminating zero unit)
 /// into the code page. Size query, results and errors as in multiByteToWideChar. UTF-8 encodes a
 /// lone surrogate as U+FFFD (EF BF BD), or fails with 1113 under kWcErrInvalidChars; it accepts
-/// no default character and no `usedDefault` (87). Other code pages replace a character they
-/// cannot represent by `defaultChar` (a zero-terminated character of one or two bytes; null:
-/// the page's own, '?') and then set `*usedDefault`, which is otherwise set to false.
+/// no default character and no `usedDefault` (87). Other code pages write a character they
+/// cannot represent as its best-fit look-alike where the page has one (not with
+/// kWcNoBestFitChars), otherwise as `defaultChar` (a zero-terminated character of one or two
+/// bytes; null: the page's own, '?') and then set `*usedDefault`, which is otherwise false.
+///   936 u"\u00A2" => "\xA1\xE9"; 1252 u"\u0100" => "A" on Windows, "?" on POSIX (no data).
 int wideCharToMultiByte(unsigned int codePage, unsigned int flags, const char16_t* in,
                         int inLength, char* out, int outCapacity, const char* defaultChar,
                         bool* usedDefault);
