@@ -4,7 +4,7 @@
 //   D <bytes> <units or "-"> <1 when strict decoding accepts the bytes, else 0>
 //   E <unit> <bytes or "-"> <1 when the default character was used, else 0>
 // Built for Windows it records the system's answers (run under Wine on the Windows leg); built
-// for POSIX it records this library's. scripts/codepage_tables.sh compares the two dumps.
+// for POSIX it records this library's. scripts/codepage_compare.py counts what differs.
 //
 //   codepage_dump <code page> > dump.txt
 #include "platform/codepage.h"
