@@ -3,7 +3,9 @@
 //
 // Win32 calls the real functions. The POSIX backend converts UTF-8 (65001) with the library's
 // own converter (vectorised ASCII runs), treats the "ANSI", "OEM" and thread code pages (0, 1,
-// 3) as UTF-8, and sends every other code page number through iconv ("CP936", "CP1252", ...).
+// 3) as UTF-8, and sends every other code page number through iconv ("CP936", "CP1252", ...),
+// completed for 1252, 936, 949 and 950 by tables generated from ICU's mapping data where iconv
+// lacks a character (docs/text.md lists what still differs from Windows).
 // Failures return 0 and record a Win32 error number (also on POSIX) with setLastError:
 //   87   kErrorInvalidParameter       null input, a length of 0 or below -1, unknown page
 //   122  kErrorInsufficientBuffer     the output does not fit in `outCapacity`
@@ -22,6 +24,9 @@ constexpr unsigned int kCodePageUtf8 = 65001;   ///< CP_UTF8
 constexpr unsigned int kMbErrInvalidChars = 0x08;
 /// WC_ERR_INVALID_CHARS: fail with 1113 on a lone surrogate (UTF-8 only).
 constexpr unsigned int kWcErrInvalidChars = 0x80;
+/// WC_NO_BEST_FIT_CHARS: write the default character, not a look-alike, for a character the
+/// page lacks (pages other than UTF-8).
+constexpr unsigned int kWcNoBestFitChars = 0x400;
 
 constexpr int kErrorInvalidParameter = 87;
 constexpr int kErrorInsufficientBuffer = 122;
@@ -50,9 +55,11 @@ int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength);
 /// Encodes `inLength` UTF-16 units of `in` (-1: up to and including the terminating zero unit)
 /// into the code page. Size query, results and errors as in multiByteToWideChar. UTF-8 encodes a
 /// lone surrogate as U+FFFD (EF BF BD), or fails with 1113 under kWcErrInvalidChars; it accepts
-/// no default character and no `usedDefault` (87). Other code pages replace a character they
-/// cannot represent by `defaultChar` (a zero-terminated character of one or two bytes; null:
-/// the page's own, '?') and then set `*usedDefault`, which is otherwise set to false.
+/// no default character and no `usedDefault` (87). Other code pages write a character they
+/// cannot represent as its best-fit look-alike where the page has one (not with
+/// kWcNoBestFitChars), otherwise as `defaultChar` (a zero-terminated character of one or two
+/// bytes; null: the page's own, '?') and then set `*usedDefault`, which is otherwise false.
+///   936 u"\u00A2" => "\xA1\xE9"; 1252 u"\u0100" => "A" on Windows, "?" on POSIX (no data).
 int wideCharToMultiByte(unsigned int codePage, unsigned int flags, const char16_t* in,
                         int inLength, char* out, int outCapacity, const char* defaultChar,
                         bool* usedDefault);

@@ -10,11 +10,13 @@
 // The "ANSI", "OEM" and thread code pages are UTF-8 here. Every other page goes through iconv
 // with the descriptor cached per thread (an iconv_t is not safe to share); for the double-byte
 // pages, invalid input is delimited by the pages' lead and trail byte ranges, not by where
-// iconv stops.
+// iconv stops. Where iconv refuses a character, the generated tables of codepage_tables.h may
+// still convert it (user-defined areas, best-fit look-alikes) before it counts as invalid.
 //
 // Sections: UTF-8 decoding; UTF-8 encoding; iconv; the two entry points.
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/posix/codepage_tables.h"
 #include "platform/posix/posix_support.h"
 
 #include <climits>
@@ -696,9 +698,18 @@ std::size_t doubleByteLength(const DoubleBytePage& page, const u8* s, std::size_
 // converted again one character at a time, the characters delimited by the page's lead and
 // trail ranges, and the first one that fails is replaced (or, in strict mode, is where the
 // valid input ends). Other pages skip one input unit at a time, never beyond the input.
+//
+// Before a character that iconv refused is replaced, `extra` (the page's generated additions,
+// may be null) is asked for it: decoding (`step` 1) by its bytes, encoding (`step` 2) by its
+// unit, with best-fit look-alikes when `bestFit`.
+struct Additions {
+    const CodePageTable* table = nullptr;
+    bool bestFit = true;
+};
+
 IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, std::size_t outCap,
                   std::size_t step, bool strict, const char* replacement, std::size_t replLen,
-                  const DoubleBytePage* dbcs = nullptr) {
+                  const DoubleBytePage* dbcs = nullptr, Additions extra = {}) {
     IconvRun r;
     char scratch[1024];
     char* inp = const_cast<char*>(in);
@@ -733,6 +744,45 @@ IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, st
         r.error = error;
         r.consumed = inBytes - inLeft;
         return r;
+    };
+    // Converts the `length` input bytes at inp with the additions: 1 when done, 0 when the
+    // table has no entry, -1 (with the error set) when the result does not fit.
+    auto addition = [&](std::size_t length) {
+        if (!extra.table || length > inLeft)
+            return 0;
+        const u8* p = reinterpret_cast<const u8*>(inp);
+        u8 bytes[2];
+        std::size_t produce = 0;
+        if (step == 1) {
+            unsigned key = length == 2 ? static_cast<unsigned>(p[0]) << 8 | p[1] : p[0];
+            char16_t unit = codePageDecode(*extra.table, key, strict);
+            if (unit == 0)
+                return 0;
+            std::memcpy(bytes, &unit, 2);
+            produce = 2;
+        } else {
+            char16_t unit;
+            std::memcpy(&unit, p, 2);
+            unsigned value = codePageEncode(*extra.table, unit, extra.bestFit);
+            if (value == 0)
+                return 0;
+            bytes[0] = static_cast<u8>(value > 0xFF ? value >> 8 : value);
+            bytes[1] = static_cast<u8>(value);
+            produce = value > 0xFF ? 2 : 1;
+        }
+        if (out && outCap - r.produced < produce) {
+            r.error = kErrorInsufficientBuffer;
+            return -1;
+        }
+        if (out)
+            std::memcpy(out + r.produced, bytes, produce);
+        r.produced += produce;
+        // A look-alike that is the default character itself counts as using it (as on Windows).
+        if (step == 2 && produce == replLen && std::memcmp(bytes, replacement, replLen) == 0)
+            r.usedDefault = true;
+        inp += length;
+        inLeft -= length;
+        return 1;
     };
     // Convert the input, then flush the shift state of a stateful page (UTF-7, ISO-2022).
     for (;;) {
@@ -771,6 +821,13 @@ IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, st
                 }
                 if (canBeValid && err == E2BIG && out)
                     return stop(kErrorInsufficientBuffer);
+                if (canBeValid) {
+                    int added = addition(length);
+                    if (added < 0)
+                        return stop(kErrorInsufficientBuffer);
+                    if (added > 0)
+                        break;
+                }
                 if (strict)
                     return stop(kErrorNoUnicodeTranslation);
                 if (!replace(length))
@@ -778,6 +835,13 @@ IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, st
                 break;
             }
             continue;
+        }
+        if (err == EILSEQ && inLeft >= step) {
+            int added = addition(step);
+            if (added < 0)
+                return stop(kErrorInsufficientBuffer);
+            if (added > 0)
+                continue;
         }
         if (strict)
             return stop(kErrorNoUnicodeTranslation);
@@ -794,18 +858,21 @@ int iconvToWide(unsigned int cp, bool strict, const char* in, std::size_t n, cha
     iconv_t cd = t_iconv.get(cp, true);
     if (!cd)
         return fail(kErrorInvalidParameter, "MultiByteToWideChar");
-    // The pages' default Unicode character for bytes they cannot decode.
-    const char16_t replacement = u'?';
+    // The page's default Unicode character for bytes it cannot decode: the katakana middle
+    // dot in 932, '?' elsewhere.
+    const char16_t replacement = cp == 932 ? u'\u30FB' : u'?';
+    Additions extra;
+    extra.table = codePageTable(cp);
     IconvRun r = runIconv(cd, in, n, outCapacity ? reinterpret_cast<char*>(out) : nullptr,
                           static_cast<std::size_t>(outCapacity) * 2, 1, strict,
-                          reinterpret_cast<const char*>(&replacement), 2, doubleBytePage(cp));
+                          reinterpret_cast<const char*>(&replacement), 2, doubleBytePage(cp), extra);
     if (r.error)
         return fail(r.error, "MultiByteToWideChar");
     return finish(static_cast<long>(r.produced / 2), "MultiByteToWideChar");
 }
 
-int iconvFromWide(unsigned int cp, const char16_t* in, std::size_t n, char* out, int outCapacity,
-                  const char* defaultChar, bool* usedDefault) {
+int iconvFromWide(unsigned int cp, bool bestFit, const char16_t* in, std::size_t n, char* out,
+                  int outCapacity, const char* defaultChar, bool* usedDefault) {
     iconv_t cd = t_iconv.get(cp, false);
     if (!cd)
         return fail(kErrorInvalidParameter, "WideCharToMultiByte");
@@ -815,9 +882,12 @@ int iconvFromWide(unsigned int cp, const char16_t* in, std::size_t n, char* out,
         repl = "?";
         replLen = 1;
     }
+    Additions extra;
+    extra.table = codePageTable(cp);
+    extra.bestFit = bestFit;
     IconvRun r = runIconv(cd, reinterpret_cast<const char*>(in), n * 2,
                           outCapacity ? out : nullptr, static_cast<std::size_t>(outCapacity), 2,
-                          false, repl, replLen);
+                          false, repl, replLen, nullptr, extra);
     if (r.error)
         return fail(r.error, "WideCharToMultiByte");
     if (usedDefault)
@@ -842,7 +912,9 @@ int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength) {
     iconv_t cd = t_iconv.get(codePage, true);
     if (!cd)
         return 0;
-    IconvRun r = runIconv(cd, in, n, nullptr, 0, 1, true, nullptr, 0, doubleBytePage(codePage));
+    Additions extra;
+    extra.table = codePageTable(codePage);
+    IconvRun r = runIconv(cd, in, n, nullptr, 0, 1, true, nullptr, 0, doubleBytePage(codePage), extra);
     return r.error ? static_cast<int>(r.consumed) : inLength;
 }
 
@@ -906,7 +978,8 @@ int wideCharToMultiByte(unsigned int codePage, unsigned int flags, const char16_
     }
     if (strict && codePage != 54936)
         return fail(kErrorInvalidFlags, call);
-    return iconvFromWide(codePage, in, n, out, outCapacity, defaultChar, usedDefault);
+    return iconvFromWide(codePage, (flags & kWcNoBestFitChars) == 0, in, n, out, outCapacity,
+                         defaultChar, usedDefault);
 }
 
 }  // namespace platform
