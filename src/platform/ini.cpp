@@ -53,15 +53,13 @@ std::vector<Line> scan(std::string_view text) {
         std::size_t f = l.begin;
         while (f < l.end && isBlank(text[f]))
             ++f;
-        if (f == l.end) {
-            // blank line
-        } else if (text[f] == '[') {
+        if (f < l.end && text[f] == '[') {
             const std::size_t close = text.find(']', f + 1);
             if (close != std::string_view::npos && close < l.end) {
                 l.kind = Kind::Section;
                 l.name = trim(text, f + 1, close);
             }
-        } else {
+        } else if (f < l.end) {
             l.kind = Kind::Entry;
             const std::size_t eq = text.find('=', f);
             if (eq != std::string_view::npos && eq < l.end) {
