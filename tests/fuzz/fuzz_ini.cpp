@@ -1,5 +1,5 @@
 // Fuzz target of the INI store's text engine: a fuzzed file gets one key set; the key then reads
-// back as written, every other byte of the file is still there, and the entries that were
+// back as written, every other line of the file is still there, and the entries that were
 // readable before read the same.
 // Input: section, key and value separated by zero bytes, then the file text.
 #include "fuzz_util.h"
@@ -22,7 +22,7 @@ std::u16string decode(const std::string& s) {
 }
 
 // A name or value that the file format can carry: one line, no blanks at its ends; names also
-// without the characters that would make the line a section, a comment or split the entry.
+// without the characters that would make the line a section or split the entry.
 std::u16string storable(const std::u16string& s, const char16_t* banned = u"") {
     std::u16string out;
     for (char16_t c : s)
@@ -48,7 +48,7 @@ std::vector<Probe> probesOf(const std::string& text) {
     std::vector<Probe> probes;
     std::u16string section;
     for (std::size_t p = 0, e = 0; p < text.size() && probes.size() < 16; p = e + 1) {
-        e = std::min(text.find('\n', p), text.size());
+        e = std::min(text.find_first_of("\r\n", p), text.size());
         const std::u16string t = storable(decode(text.substr(p, e - p)));
         const std::size_t close = t.find(u']');
         if (!t.empty() && t[0] == u'[')
@@ -97,11 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++tail;
     const std::string removed = text.substr(head, text.size() - head - tail),
                       added = updated.substr(head, updated.size() - head - tail);
+    // No line end is removed: a write changes one line (an entry, or a bare key it fills in)
+    // or inserts whole lines.
+    check(removed.find_first_of("\r\n") == std::string::npos, "a write removes no line end");
     if (existed)
-        check(removed.find('\n') == std::string::npos && added.find('\n') == std::string::npos,
-              "replacing an entry changes one line");
-    else
-        check(removed.empty(), "inserting an entry removes nothing");
+        check(added.find_first_of("\r\n") == std::string::npos, "replacing an entry changes one line");
 
     // Entries that could be read before read the same, the one written excepted.
     for (const Probe& probe : probesOf(text)) {
