@@ -20,6 +20,29 @@ long long maxDocumentBytes(const std::u16string& text) {
     return static_cast<long long>(units < INT_MAX ? units : INT_MAX);
 }
 
+// "<bytes> bytes to <units> wide chars", the report of every load, put together without the
+// formatting engine: most loaded files are small, and this text is part of each one's cost.
+std::u16string loadReport(int bytes, int units) {
+    std::u16string out;
+    out.reserve(40);
+    const auto put = [&out](int v) {
+        char16_t digits[12];
+        int n = 0;
+        unsigned u = static_cast<unsigned>(v < 0 ? 0 : v);
+        do {
+            digits[n++] = static_cast<char16_t>(u'0' + u % 10);
+            u /= 10;
+        } while (u);
+        while (n)
+            out += digits[--n];
+    };
+    put(bytes);
+    out += u" bytes to ";
+    put(units);
+    out += u" wide chars";
+    return out;
+}
+
 }  // namespace
 
 std::u16string CMarkup::x_GetLastError() {
@@ -75,7 +98,7 @@ bool CMarkup::ReadTextFile(MCD_CSTR fileName, std::u16string& docString,
         return false;
     }
     if (resultOut)
-        *resultOut = nxFormatString(u"%s%d bytes to %d wide chars", u"", size, units);
+        *resultOut = loadReport(size, units);
     if (docFlagsInOut)
         *docFlagsInOut = flags;
     return true;
