@@ -84,12 +84,19 @@ bool CMarkup::ReadTextFile(MCD_CSTR fileName, std::u16string& docString,
     try {
         docString.clear();
         if (size > 0) {
-            units = UTF8To16(nullptr, file.data(), size);
-            if (units > 0) {
-                // The string's own terminator slot takes the zero a converted zero byte stores.
-                docString.resize(static_cast<std::size_t>(units));
-                UTF8To16(&docString[0], file.data(), size);
-            }
+            // One pass: a byte makes at most one unit, so the text is converted into a string of
+            // `size` zeros (the string's own terminator slot takes the zero a converted zero byte
+            // stores), and the units are those up to the last that is not zero: the conversion
+            // writes no zero but the one that ends it.
+            docString.resize(static_cast<std::size_t>(size));
+            UTF8To16(&docString[0], file.data(), size);
+            units = size;
+            while (units > 0 && !docString[static_cast<std::size_t>(units) - 1])
+                --units;
+            docString.resize(static_cast<std::size_t>(units));
+            // Text of many multi-byte characters gives back the room it did not take.
+            if (docString.capacity() - docString.size() > docString.size() / 8)
+                docString.shrink_to_fit();
         }
     } catch (const std::bad_alloc&) {
         docString.clear();
