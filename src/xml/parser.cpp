@@ -3,6 +3,7 @@
 // edit operations. The node scanner it runs is in scanner.cpp, the character table in
 // char_table.h.
 #include "xml/xml_internal.h"
+#include "xml/parse_node.h"
 #include "text/format.h"
 
 #include <cstdint>
@@ -38,8 +39,14 @@ using namespace nxxml;
 
 namespace nxxml {
 
-// The open elements of one parse run: entry d - 1 holds the start tag (name and offset)
-// of the element open at depth d, entry `depth` receives the node being scanned.
+// The open elements of one parse run: entry d - 1 holds the start tag of the element open at
+// depth d, its name given by where it lies in the text.
+struct OpenElem {
+    int start;      // offset of the start tag's "<"
+    int nameStart;  // offset of its name
+    int nameLen;
+};
+
 class NodeStack {
 public:
     NodeStack() = default;
@@ -49,18 +56,13 @@ public:
     }
     NodeStack(const NodeStack&) = delete;
     NodeStack& operator=(const NodeStack&) = delete;
+    // Room for entries 0..top.
     void ensure(int top) {
         if (top < capacity)
             return;
-        const int grown = 2 * capacity + 6;
-        CMarkup::NodePos* bigger = new CMarkup::NodePos[grown];
-        for (int i = 0; i < capacity; ++i) {
-            bigger[i].nodeType = entries[i].nodeType;
-            bigger[i].start = entries[i].start;
-            bigger[i].length = entries[i].length;
-            bigger[i].nodeFlags = entries[i].nodeFlags;
-            bigger[i].meta.swap(entries[i].meta);
-        }
+        const int grown = 2 * capacity;
+        OpenElem* bigger = new OpenElem[static_cast<std::size_t>(grown)];
+        std::memcpy(bigger, entries, sizeof(OpenElem) * static_cast<std::size_t>(capacity));
         if (entries != inline_)
             delete[] entries;
         entries = bigger;
@@ -69,13 +71,29 @@ public:
 
 private:
     // Most documents nest no deeper than this: their stack takes no allocation.
-    static constexpr int kInline = 16;
-    CMarkup::NodePos inline_[kInline];
+    static constexpr int kInline = 32;
+    OpenElem inline_[kInline];
 
 public:
-    CMarkup::NodePos* entries = inline_;
+    OpenElem* entries = inline_;
     int capacity = kInline;
 };
+
+// Does the end-tag token match the name of len units at name? As TokenPos::MatchName on that
+// name as a string: equal, or a prefix of it that one of " =/[]" follows.
+bool matchOpenName(const CMarkup::TokenPos& token, const char16_t* name, int len) {
+    const int tokenLen = token.right < token.left ? 0 : token.right - token.left + 1;
+    if (tokenLen > len)
+        return false;
+    const char16_t* t = token.text + token.left;
+    if (std::memcmp(t, name, sizeof(char16_t) * static_cast<std::size_t>(tokenLen)) != 0 &&
+        !((token.tokenFlags & CMarkup::DOC_IGNORE_CASE) && unitsEqual(t, name, tokenLen, true)))
+        return false;
+    if (tokenLen == len)
+        return true;
+    const char16_t after = name[tokenLen];
+    return after < 128 && (kCharClass.v[after] & CC_NAME_CONT);
+}
 
 // Finds the open element that an end tag closes. The innermost open element is tried first,
 // which is all a well-formed text ever needs. Open elements passed over by a search that found
@@ -89,13 +107,14 @@ public:
 // the element open at that depth starts where the entry says.
 class OpenNameIndex {
 public:
-    OpenNameIndex(const NodeStack& stack, bool ignoreCase) : stack_(stack), fold_(ignoreCase) {}
+    OpenNameIndex(const NodeStack& stack, const char16_t* text, bool ignoreCase)
+        : stack_(stack), text_(text), fold_(ignoreCase) {}
 
     // The depth (1 = outermost open element) of the innermost open element whose name the
     // end-tag token matches, or 0 when none does.
     int find(const CMarkup::TokenPos& token, int depth) {
         for (int d = depth; d > indexed_; --d)
-            if (token.MatchName(name(d)))
+            if (matches(token, d))
                 return d;
         if (indexed_ > 0) {
             if (const int d = lookup(token))
@@ -124,16 +143,20 @@ private:
             c = static_cast<char16_t>(c + 32);
         return (h ^ c) * 1099511628211ULL;
     }
-    const char16_t* name(int d) const { return stack_.entries[d - 1].meta.c_str(); }
+    bool matches(const CMarkup::TokenPos& token, int d) const {
+        const OpenElem& open = stack_.entries[d - 1];
+        return matchOpenName(token, text_ + open.nameStart, open.nameLen);
+    }
     bool current(const Entry& e) const {
         return e.depth <= indexed_ && stack_.entries[e.depth - 1].start == e.start;
     }
 
     void add(int d) {
-        const CMarkup::NodePos& open = stack_.entries[d - 1];
+        const OpenElem& open = stack_.entries[d - 1];
         const Entry entry{d, open.start};
         std::uint64_t h = kSeed;
-        for (const char16_t c : open.meta) {
+        for (int i = 0; i < open.nameLen; ++i) {
+            const char16_t c = text_[open.nameStart + i];
             if (c < 128 && (kCharClass.v[c] & CC_NAME_CONT))
                 table_[h].push_back(entry);
             h = step(h, c);
@@ -159,13 +182,14 @@ private:
                     list.pop_back();
                 continue;
             }
-            if (token.MatchName(name(e.depth)))
+            if (matches(token, e.depth))
                 return e.depth;
         }
         return 0;
     }
 
     const NodeStack& stack_;
+    const char16_t* text_;
     const bool fold_;
     int indexed_ = 0;  // open elements at depths 1..indexed_ are in the table
     std::unordered_map<std::uint64_t, std::vector<Entry>> table_;
@@ -181,7 +205,7 @@ public:
     ElemBuilder(CMarkup& doc, int parentIndex, TokenPos& token)
         : doc_(doc),
           token_(token),
-          openNames_(stack_, (token.tokenFlags & DOC_IGNORE_CASE) != 0),
+          openNames_(stack_, token.text, (token.tokenFlags & DOC_IGNORE_CASE) != 0),
           parentIndex_(parentIndex),
           open_(parentIndex),
           rootLevel_(doc.ELEM(parentIndex).Level()) {}
@@ -189,6 +213,10 @@ public:
 
 private:
     ElemPos& elem(int i) const { return doc_.ELEM(i); }
+    bool openName(int d, const TokenPos& endTag) const {
+        const OpenElem& open = stack_.entries[d - 1];
+        return matchOpenName(endTag, endTag.text + open.nameStart, open.nameLen);
+    }
     int refuse(const std::u16string& message);
     bool startTag(const NodePos& node);
     void endTag(const NodePos& node);
@@ -199,6 +227,7 @@ private:
     CMarkup& doc_;
     TokenPos& token_;
     NodeStack stack_;
+    NodePos node_;  // the node being read
     OpenNameIndex openNames_;
     std::vector<int> chain_;
     const int parentIndex_;
@@ -218,9 +247,9 @@ int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
 }
 
 int CMarkup::ElemBuilder::run() {
+    NodePos& node = node_;
     for (;;) {
-        NodePos& node = stack_.entries[depth_];
-        const int type = x_ParseNode(token_, node);
+        const int type = scanNodeNameInToken(token_, node);
         if (type == NODE_ELEMENT) {
             if (!startTag(node))
                 return -1;
@@ -289,9 +318,10 @@ bool CMarkup::ElemBuilder::startTag(const NodePos& node) {
     e.SetEndTagLen(0);
     e.length = node.length;
     if (!(node.nodeFlags & NODE_EMPTY_ELEMENT)) {
+        stack_.ensure(depth_);
+        stack_.entries[depth_] = OpenElem{node.start, token_.left, token_.right - token_.left + 1};
         ++depth_;
         open_ = index;
-        stack_.ensure(depth_);
     }
     return true;
 }
@@ -301,9 +331,7 @@ bool CMarkup::ElemBuilder::startTag(const NodePos& node) {
 void CMarkup::ElemBuilder::endTag(const NodePos& node) {
     int d = 0;
     if (node.length <= kMaxEndTagLen)
-        d = depth_ && token_.MatchName(stack_.entries[depth_ - 1].meta.c_str())
-                ? depth_
-                : openNames_.find(token_, depth_);
+        d = depth_ && openName(depth_, token_) ? depth_ : openNames_.find(token_, depth_);
     if (d == 0) {
         elem(parentIndex_).flags |= ELEM_ILL_FORMED;
         elem(open_).flags |= ELEM_HAS_LONE_END;
@@ -332,7 +360,8 @@ void CMarkup::ElemBuilder::endTag(const NodePos& node) {
 void CMarkup::ElemBuilder::reportUnended(const TokenPos* endTag, int endTagStart) {
     if (!doc_.resultText.empty())
         return;
-    const std::u16string& name = stack_.entries[depth_ - 1].meta;
+    const OpenElem& open = stack_.entries[depth_ - 1];
+    const std::u16string name(token_.text + open.nameStart, static_cast<std::size_t>(open.nameLen));
     if (endTag) {
         const std::u16string endName = x_GetToken(*endTag);
         doc_.resultText = nxFormatString(

@@ -85,7 +85,9 @@ int unterminated(Token& token, Node& node, const char16_t* what, int end) {
 // same way, and only a ">" with nothing pending ends the node.
 class NodeMachine {
 public:
-    NodeMachine(Token& token, Node& node) : token_(token), node_(node), s_(token.text) {}
+    // copyName: a start tag's name goes to node.meta (else to the token's left..right).
+    NodeMachine(Token& token, Node& node, bool copyName = true)
+        : token_(token), node_(node), s_(token.text), copyName_(copyName) {}
     int run();
 
 private:
@@ -111,6 +113,7 @@ private:
     Token& token_;
     Node& node_;
     const char16_t* s_;
+    const bool copyName_;
     int type_ = SCAN_ERROR;
     const char16_t* term_ = nullptr;
     int termLen_ = 0;
@@ -157,7 +160,8 @@ int NodeMachine::run() {
 }
 
 void NodeMachine::endName(int n) {
-    if (type_ == CMarkup::NODE_ELEMENT || type_ == CMarkup::NODE_PROCESSING_INSTRUCTION) {
+    if ((type_ == CMarkup::NODE_ELEMENT && copyName_) ||
+        type_ == CMarkup::NODE_PROCESSING_INSTRUCTION) {
         node_.meta.assign(s_ + nameStart_, static_cast<std::size_t>(n - nameStart_));
     } else {
         token_.left = nameStart_;
@@ -381,8 +385,10 @@ int scanAttributes(const char16_t* s, int n, char16_t& c1, char16_t& c2) {
     }
 }
 
-// "<name" and its attributes up to ">"; "/>" marks an empty element. A name holding "="
-// (where a quote could open inside the name) is left to the machine.
+// "<name" and its attributes up to ">"; "/>" marks an empty element. The name goes to node.meta
+// (CopyName) or to the token's left..right. A name holding "=" (where a quote could open inside
+// the name) is left to the machine.
+template <bool CopyName>
 int scanStartTag(Token& token, Node& node) {
     const char16_t* s = token.text;
     const int nameStart = node.start + 1;
@@ -390,10 +396,15 @@ int scanStartTag(Token& token, Node& node) {
     while (!(charClass(s[n]) & CC_TAG_NAME_STOP))
         ++n;
     if (s[n] == '=')
-        return NodeMachine(token, node).run();
+        return NodeMachine(token, node, CopyName).run();
     if (!s[n])
         return unterminated(token, node, u"Element tag", n);
-    node.meta.assign(s + nameStart, static_cast<std::size_t>(n - nameStart));
+    if (CopyName) {
+        node.meta.assign(s + nameStart, static_cast<std::size_t>(n - nameStart));
+    } else {
+        token.left = nameStart;
+        token.right = n - 1;
+    }
     char16_t c1 = 0;
     char16_t c2 = 0;
     n = scanAttributes(s, n, c1, c2);
@@ -476,12 +487,13 @@ int scanDeclaration(Token& token, Node& node) {
 }
 
 // The construct a "<" opens, chosen by the units after it.
+template <bool CopyName>
 int scanMarkup(Token& token, Node& node) {
     const char16_t* s = token.text;
     const int n = node.start;
     const char16_t next = s[n + 1];
     if (charClass(next) & CC_NAME_START)
-        return scanStartTag(token, node);
+        return scanStartTag<CopyName>(token, node);
     if (next == '/')
         return scanEndTag(token, node);
     if (next == '?')
@@ -496,30 +508,36 @@ int scanMarkup(Token& token, Node& node) {
             return scanDeclaration(token, node);
     }
     // A DOCTYPE, or an opening that makes no construct.
-    return NodeMachine(token, node).run();
+    return NodeMachine(token, node, CopyName).run();
+}
+
+template <bool CopyName>
+int scanNode(Token& token, Node& node) {
+    const char16_t c = token.text[token.next];
+    node.start = token.next;
+    node.nodeFlags = 0;
+    if (c == '<')
+        return scanMarkup<CopyName>(token, node);
+    if (!c) {
+        node.nodeType = 0;
+        node.length = 0;
+        return SCAN_END_OF_TEXT;
+    }
+    if (isSpace(c))
+        return scanSpace(token, node);
+    return scanText(token, node, node.start + 1);
 }
 
 }  // namespace
 
+int scanNodeNameInToken(Token& token, Node& node) { return scanNode<false>(token, node); }
+
 template <bool Fast>
 int parseNodeImpl(Token& token, Node& node) {
-    if constexpr (!Fast) {
+    if constexpr (Fast)
+        return scanNode<true>(token, node);
+    else
         return NodeMachine(token, node).run();
-    } else {
-        const char16_t c = token.text[token.next];
-        node.start = token.next;
-        node.nodeFlags = 0;
-        if (c == '<')
-            return scanMarkup(token, node);
-        if (!c) {
-            node.nodeType = 0;
-            node.length = 0;
-            return SCAN_END_OF_TEXT;
-        }
-        if (isSpace(c))
-            return scanSpace(token, node);
-        return scanText(token, node, node.start + 1);
-    }
 }
 
 template int parseNodeImpl<true>(Token&, Node&);
