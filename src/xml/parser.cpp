@@ -4,9 +4,11 @@
 // char_table.h.
 #include "xml/xml_internal.h"
 #include "xml/parse_node.h"
+#include "platform/file.h"
 #include "text/format.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 #include <vector>
@@ -442,6 +444,35 @@ int CMarkup::ElemBuilder::setLevels() {
 
 // ---- the document --------------------------------------------------------------------------
 
+namespace {
+
+// The records are sized from the text's length before its elements are known, one per 64
+// units; a text with fewer elements gives the room past its last record back (a shrinking
+// reallocation of the last segment), keeping an eighth of that segment's records for edits. Without memory for that,
+// the records stay as they were.
+void trimRecords(CMarkup::PosArray& pa, int used) {
+    using PA = CMarkup::PosArray;
+    if (pa.size <= 0 || used <= 0)
+        return;
+    const int lastSeg = (pa.size - 1) >> PA::PA_SEGBITS;
+    const int base = lastSeg * PA::PA_SEGSIZE;
+    if (used <= base)
+        return;
+    const int count = pa.size - base;
+    const int inLast = used - base;
+    const int keep = std::min(count, inLast + inLast / 8 + 8);
+    if (count - keep < count / 4)
+        return;
+    void* smaller = platform::resizeBuffer(pa.segs[lastSeg], sizeof(CMarkup::ElemPos) *
+                                                                  static_cast<std::size_t>(keep));
+    if (!smaller)
+        return;
+    pa.segs[lastSeg] = static_cast<CMarkup::ElemPos*>(smaller);
+    pa.size = base + keep;
+}
+
+}  // namespace
+
 bool CMarkup::x_ParseDoc() {
     std::u16string kept;
     kept.swap(resultText);
@@ -478,6 +509,7 @@ bool CMarkup::x_ParseDoc() {
                 resultText = u"Root element has sibling";
         }
     }
+    trimRecords(positions, freePos);
     x_SetPos(0, 0, 0);
     if (!kept.empty()) {
         if (resultText.empty())
