@@ -448,8 +448,8 @@ namespace {
 
 // The records are sized from the text's length before its elements are known, one per 64
 // units; a text with fewer elements gives the room past its last record back (a shrinking
-// reallocation of the last segment), keeping an eighth of that segment's records for edits. Without memory for that,
-// the records stay as they were.
+// reallocation of the last segment), keeping an eighth of that segment's records for edits.
+// Without memory for that, the records stay as they were.
 void trimRecords(CMarkup::PosArray& pa, int used) {
     using PA = CMarkup::PosArray;
     if (pa.size <= 0 || used <= 0)

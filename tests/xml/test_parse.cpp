@@ -27,7 +27,8 @@ enum class Form { Fast, OneChar, Parser };
 // name or the message of a failed node in parentheses, and where the scan went on.
 // The parser's form leaves no name of a construct nested in a DOCTYPE: hideDoctypeNames shows
 // none for every form.
-std::string scanAll(const std::u16string& text, Form form = Form::Fast, bool hideDoctypeNames = false) {
+std::string scanAll(const std::u16string& text, Form form = Form::Fast,
+                    bool hideDoctypeNames = false) {
     std::string s;
     Token token(text.c_str(), 0);
     for (;;) {
