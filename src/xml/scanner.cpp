@@ -338,6 +338,27 @@ int scanSpace(Token& token, Node& node) {
     return scanText(token, node, n + 1);
 }
 
+// The end of the usual attribute from n, a white space unit: more white space, a name, "=" and
+// a quoted value. -1 when the units from n have another shape (or the text ends). After it,
+// the last two characters outside quotes are "=" and the closing quote, whatever came before.
+inline int spaceNameValue(const char16_t* s, int n) {
+    int p = n + 1;
+    while (isSpace(s[p]))
+        ++p;
+    const int name = p;
+    while (!(charClass(s[p]) & CC_TAG_SPECIAL))
+        ++p;
+    if (p == name || s[p] != '=')
+        return -1;
+    const char16_t quote = s[p + 1];
+    if (quote != '"' && quote != '\'')
+        return -1;
+    int close = p + 2;  // values are short: a plain loop beats a vector scan here
+    while (s[close] != quote && s[close])
+        ++close;
+    return s[close] ? close + 1 : -1;
+}
+
 // The attributes of a start tag from n, the name's end, up to the ">" outside quotes: a quote
 // opens a value only just after "=" (past white space); c1 and c2, the last two characters
 // outside quotes, tell "/>" from a "/" that ends a value. Returns the position of the ">" or
@@ -370,6 +391,16 @@ int scanAttributes(const char16_t* s, int n, char16_t& c1, char16_t& c2) {
         }
         if (c == '>' || c == 0)
             return n;
+        if (k & CC_SPACE) {
+            const int after = spaceNameValue(s, n);
+            if (after >= 0) {
+                c2 = '=';
+                c1 = s[after - 1];
+                afterEq = false;
+                n = after;
+                continue;
+            }
+        }
         if (c == '=' && c1 != '=') {
             afterEq = true;
         } else if (afterEq && !(k & CC_SPACE)) {
