@@ -1,10 +1,10 @@
 // The node scanner: reads the one node that starts at token.next and says what it is.
 //
 // The fast form (parseNodeImpl<true>, the parser's) looks at the first few characters and hands
-// the node to the function of its construct: scanStartTag (the name, then the attributes up to
-// the ">" outside quotes), scanEndTag, scanComment, scanCdata, scanProcessingInstruction,
-// scanDeclaration ("<!ELEMENT", "<!ATTLIST", "<!ENTITY", "<!NOTATION" outside a DOCTYPE),
-// scanSpace and scanText. Each skips whole runs of characters that cannot change its state.
+// the node to the function of its construct: scanStartTag (the name, then scanAttributes up to
+// the ">" outside quotes), scanEndTag, scanToDoubled (comments and CDATA sections),
+// scanProcessingInstruction, scanDeclaration ("<!ELEMENT", "<!ATTLIST", "<!ENTITY",
+// "<!NOTATION" outside a DOCTYPE), scanSpace and scanText. Each skips whole runs of characters that cannot change its state.
 // A DOCTYPE (which nests the other constructs), a damaged opening and a start tag whose name
 // holds "=" go to the NodeMachine, which takes one character at a time; the one-character form
 // (parseNodeImpl<false>) runs the NodeMachine on every node. Both forms give the same result on
