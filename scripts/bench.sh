@@ -37,6 +37,8 @@ run signal_bench --benchmark_filter='Emit|Connect|Clock' --benchmark_min_time=0.
 run signal_bench --benchmark_filter=Lateness
 run xml_bench --memory=fresh --benchmark_repetitions=5 "${aggregates[@]}"
 run xml_bench --memory=reused --benchmark_repetitions=5 "${aggregates[@]}"
+[ -s build/xml_corpus/files.txt ] || bench/xml_corpus.sh build/xml_corpus
+run xml_corpus_bench --corpus=build/xml_corpus --benchmark_repetitions=5 "${aggregates[@]}"
 run xml_edit_bench --benchmark_repetitions=5 "${aggregates[@]}"
 run text_bench --benchmark_repetitions=5 "${aggregates[@]}"
 machine end >>"$out/machine.txt"

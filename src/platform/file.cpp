@@ -219,8 +219,11 @@ FileResult FileContents::load(const char16_t* path, long long maxBytes) {
         return result;
     }
     const std::size_t size = static_cast<std::size_t>(st.size);
-    // A mapping spares copying the bytes; a file system that cannot map gets one read.
-    if (const void* view = sys().mapView(f, size)) {
+    // A mapping spares copying the bytes of a large file; a small one is read, since setting
+    // up and tearing down a mapping costs more than copying a few pages. A file system that
+    // cannot map gets one read too.
+    constexpr std::size_t kReadBelow = 64 * 1024;
+    if (const void* view = size < kReadBelow ? nullptr : sys().mapView(f, size)) {
         m_data = static_cast<const char*>(view);
         m_size = st.size;
         m_mapped = true;

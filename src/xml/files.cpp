@@ -20,6 +20,29 @@ long long maxDocumentBytes(const std::u16string& text) {
     return static_cast<long long>(units < INT_MAX ? units : INT_MAX);
 }
 
+// "<bytes> bytes to <units> wide chars", the report of every load, put together without the
+// formatting engine: most loaded files are small, and this text is part of each one's cost.
+std::u16string loadReport(int bytes, int units) {
+    std::u16string out;
+    out.reserve(40);
+    const auto put = [&out](int v) {
+        char16_t digits[12];
+        int n = 0;
+        unsigned u = static_cast<unsigned>(v < 0 ? 0 : v);
+        do {
+            digits[n++] = static_cast<char16_t>(u'0' + u % 10);
+            u /= 10;
+        } while (u);
+        while (n)
+            out += digits[--n];
+    };
+    put(bytes);
+    out += u" bytes to ";
+    put(units);
+    out += u" wide chars";
+    return out;
+}
+
 }  // namespace
 
 std::u16string CMarkup::x_GetLastError() {
@@ -61,12 +84,19 @@ bool CMarkup::ReadTextFile(MCD_CSTR fileName, std::u16string& docString,
     try {
         docString.clear();
         if (size > 0) {
-            units = UTF8To16(nullptr, file.data(), size);
-            if (units > 0) {
-                // The string's own terminator slot takes the zero a converted zero byte stores.
-                docString.resize(static_cast<std::size_t>(units));
-                UTF8To16(&docString[0], file.data(), size);
-            }
+            // One pass: a byte makes at most one unit, so the text is converted into a string of
+            // `size` zeros (the string's own terminator slot takes the zero a converted zero byte
+            // stores), and the units are those up to the last that is not zero: the conversion
+            // writes no zero but the one that ends it.
+            docString.resize(static_cast<std::size_t>(size));
+            UTF8To16(&docString[0], file.data(), size);
+            units = size;
+            while (units > 0 && !docString[static_cast<std::size_t>(units) - 1])
+                --units;
+            docString.resize(static_cast<std::size_t>(units));
+            // Text of many multi-byte characters gives back the room it did not take.
+            if (docString.capacity() - docString.size() > docString.size() / 8)
+                docString.shrink_to_fit();
         }
     } catch (const std::bad_alloc&) {
         docString.clear();
@@ -75,7 +105,7 @@ bool CMarkup::ReadTextFile(MCD_CSTR fileName, std::u16string& docString,
         return false;
     }
     if (resultOut)
-        *resultOut = nxFormatString(u"%s%d bytes to %d wide chars", u"", size, units);
+        *resultOut = loadReport(size, units);
     if (docFlagsInOut)
         *docFlagsInOut = flags;
     return true;

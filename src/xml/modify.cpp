@@ -619,12 +619,12 @@ void CMarkup::x_RemoveNode(int parentIndex, int& index, int& type, int& offset, 
     bool any = false;
     while (token.next < nodeStart) {
         int t = x_ParseNode(token, node);
-        if (t == -2)
+        if (t == SCAN_END_OF_TEXT)
             break;
         // An end tag or a failed stretch is reported with the types FindNode gives them.
-        if (t == 0)
+        if (t == SCAN_END_TAG)
             t = NODE_LONE_END_TAG;
-        else if (t == -1)
+        else if (t == SCAN_ERROR)
             t = NODE_ERROR;
         any = true;
         type = t;
@@ -660,12 +660,12 @@ void CMarkup::x_RemoveNode(int parentIndex, int& index, int& type, int& offset, 
         bool lone = false;
         while (token.next < to) {
             const int t = x_ParseNode(token, node);
-            if (t == -2)
+            if (t == SCAN_END_OF_TEXT)
                 break;
             if (t == NODE_ELEMENT && child) {
                 token.next = ELEM(child).StartAfter();
                 child = ELEM(child).next;
-            } else if ((t == 0 && node.start < to) || t == -1) {
+            } else if ((t == SCAN_END_TAG && node.start < to) || t == SCAN_ERROR) {
                 lone = true;
                 break;
             }

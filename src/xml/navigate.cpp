@@ -85,13 +85,13 @@ int CMarkup::FindNode(int typeMask) {
     NodePos node;
     for (;;) {
         int type = x_ParseNode(token, node);
-        if (type == -2)
+        if (type == SCAN_END_OF_TEXT)
             return 0;
-        if (type == 0) {
+        if (type == SCAN_END_TAG) {
             if (node.start == parentEnd)
                 return 0;
             type = NODE_LONE_END_TAG;
-        } else if (type == -1) {
+        } else if (type == SCAN_ERROR) {
             type = NODE_ERROR;
         } else if (type == NODE_ELEMENT) {
             const int elem = before ? ELEM(before).next : ELEM(parentPos).child;
@@ -226,7 +226,7 @@ std::u16string CMarkup::x_GetData(int index) const {
     NodePos node;
     while (token.next < from + len) {
         const int type = x_ParseNode(token, node);
-        if (type == -2)
+        if (type == SCAN_END_OF_TEXT)
             break;
         if (type == NODE_TEXT)
             out += UnescapeText(s + node.start, node.length);

@@ -13,6 +13,10 @@ int parseNodeImpl(CMarkup::TokenPos& token, CMarkup::NodePos& node);
 extern template int parseNodeImpl<true>(CMarkup::TokenPos&, CMarkup::NodePos&);
 extern template int parseNodeImpl<false>(CMarkup::TokenPos&, CMarkup::NodePos&);
 
+// The fast form as the parser runs it: the same nodes, but a start tag's name is left in the
+// token's left..right (as an end tag's is) instead of being copied to node.meta.
+int scanNodeNameInToken(CMarkup::TokenPos& token, CMarkup::NodePos& node);
+
 }  // namespace nxxml
 
 #endif

@@ -1,60 +1,19 @@
-// The tolerant parser of CMarkup: the node scanner (one node at a time over UTF-16 text), the
-// element builder that links records and repairs damaged structure, the whole-document driver,
-// and the token functions shared with the cursor and edit operations.
-//
-// The node scanner is a character state machine. Its hot states (character data, white space,
-// the inside of start tags, comments and CDATA sections) skip whole runs of characters that
-// cannot change the state; the runs are chosen so that the result is exactly that of taking
-// the characters one at a time (the test suite compares both ways on random input).
+// The tolerant parser of CMarkup: the element builder that links records and repairs damaged
+// structure, the whole-document driver, and the token functions shared with the cursor and
+// edit operations. The node scanner it runs is in scanner.cpp, the character table in
+// char_table.h.
 #include "xml/xml_internal.h"
 #include "xml/parse_node.h"
 #include "format/format.h"
+#include "platform/file.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace nxxml {
-
-namespace {
-
-constexpr CharTable makeCharTable() {
-    CharTable t{};
-    struct Set {
-        const char* chars;
-        std::uint16_t bit;
-    };
-    const Set sets[] = {
-        {" \t\n\r", CC_SPACE},
-        {" \t\n\r/>", CC_NAME_END},
-        {" \t\n\r<>=\\/?!", CC_TOKEN_END},
-        {"= \t\n\r>/?", CC_ATTR_END},
-        {" \t\n\r>", CC_VALUE_END},
-        {" =/[]", CC_NAME_CONT},
-        {"_:", CC_NAME_START},
-        {" \t\n\r>=\"'/", CC_TAG_SPECIAL},
-        {"<&>\"'", CC_ESCAPE},
-    };
-    for (const Set& s : sets)
-        for (const char* p = s.chars; *p; ++p)
-            t.v[static_cast<unsigned char>(*p)] |= s.bit;
-    for (int c = 'A'; c <= 'Z'; ++c)
-        t.v[c] |= CC_NAME_START;
-    for (int c = 'a'; c < 128; ++c)
-        t.v[c] |= CC_NAME_START;
-    // The terminating zero stops every run.
-    t.v[0] |= CC_TAG_SPECIAL | CC_ESCAPE;
-    return t;
-}
-
-}  // namespace
-
-const CharTable kCharClass = makeCharTable();
 
 bool unitsEqual(const char16_t* a, const char16_t* b, int n, bool ignoreCase) {
     for (int i = 0; i < n; ++i) {
@@ -74,410 +33,72 @@ bool unitsEqual(const char16_t* a, const char16_t* b, int n, bool ignoreCase) {
     return true;
 }
 
-// ---- the node scanner ----------------------------------------------------------------------
-
-namespace {
-
-enum LtState { LT_NONE, LT_OPEN, LT_BANG, LT_DASH, LT_BRACKET };
-
-#if defined(__SSE2__)
-// The first position from n that holds a, b or the terminating zero, eight units at a time.
-// The aligned loads never cross a page, but may read past the terminator inside its own
-// 16-byte block, which the address sanitizer would report.
-__attribute__((no_sanitize_address)) inline int scanTo(const char16_t* s, int n, char16_t a,
-                                                       char16_t b) {
-    while (reinterpret_cast<std::uintptr_t>(s + n) & 15) {
-        const char16_t c = s[n];
-        if (c == a || c == b || c == 0)
-            return n;
-        ++n;
-    }
-    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
-    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
-    const __m128i zero = _mm_setzero_si128();
-    for (;; n += 8) {
-        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(s + n));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)),
-                                         _mm_cmpeq_epi16(v, zero));
-        const int mask = _mm_movemask_epi8(hit);
-        if (mask)
-            return n + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
-    }
-}
-#else
-inline int scanTo(const char16_t* s, int n, char16_t a, char16_t b) {
-    for (;; ++n) {
-        const char16_t c = s[n];
-        if (c == a || c == b || c == 0)
-            return n;
-    }
-}
-#endif
-
-}  // namespace
-
-template <bool Fast>
-int parseNodeImpl(CMarkup::TokenPos& token, CMarkup::NodePos& node) {
-    const char16_t* s = token.text;
-    int n = token.next;
-    node.start = n;
-    node.nodeFlags = 0;
-    if (!s[n]) {
-        node.nodeType = 0;
-        node.length = 0;
-        return -2;
-    }
-    int type = -1;
-    const char16_t* term = nullptr;
-    int termLen = 0;
-    int nameStart = -1;
-    char16_t c1 = 0;  // previous character seen outside quotes
-    char16_t c2 = 0;  // the one before it
-    int lt = LT_NONE;
-    bool inSpace = false;
-    bool inDoctype = false;
-    bool afterEq = false;
-    char16_t quote = 0;
-    int end;  // first unit after the node
-
-    auto fail = [&](const char16_t* word) {
-        term = u">";
-        termLen = 1;
-        type = -1;
-        lt = LT_NONE;
-        node.meta = nxFormatString(u"Incorrect %s at offset %d", word, node.start);
-    };
-
-    if (Fast) {
-        // The usual openings, decided at once: "<name", "</" and a character of text. The
-        // general loop takes the same steps for them, one character at a time.
-        const char16_t first = s[n];
-        if (first == '<') {
-            const char16_t second = s[n + 1];
-            if (charClass(second) & CC_NAME_START) {
-                type = CMarkup::NODE_ELEMENT;
-                term = u">";
-                termLen = 1;
-                nameStart = n + 1;
-                n += 2;
-            } else if (second == '/') {
-                type = 0;
-                term = u">";
-                termLen = 1;
-                nameStart = n + 2;
-                n += 2;
-            }
-        } else if (!(charClass(first) & CC_SPACE)) {
-            type = CMarkup::NODE_TEXT;
-            term = u"<";
-            termLen = 1;
-            n += 1;
-        } else if (first) {
-            type = CMarkup::NODE_WHITESPACE;
-            inSpace = true;
-            n += 1;
-        }
-    }
-    for (;; ++n) {
-        if (Fast) {
-            if (termLen) {
-                if (type == CMarkup::NODE_TEXT) {
-                    n = scanTo(s, n, '<', '>');
-                } else if (type == CMarkup::NODE_ELEMENT && nameStart < 0) {
-                    // The attributes of a start tag, up to its ">" outside quotes (or the end
-                    // of the text), with the same quote and previous-character bookkeeping as
-                    // the general loop below.
-                    for (;;) {
-                        if (quote) {
-                            n = scanTo(s, n, quote, quote);
-                            if (!s[n])
-                                break;
-                            quote = 0;
-                            c2 = c1;
-                            c1 = s[n++];
-                            continue;
-                        }
-                        const char16_t c = s[n];
-                        const unsigned k = charClass(c);
-                        if (!(k & CC_TAG_SPECIAL)) {
-                            int r = n + 1;
-                            while (!(charClass(s[r]) & CC_TAG_SPECIAL))
-                                ++r;
-                            afterEq = false;
-                            c2 = r - n >= 2 ? s[r - 2] : c1;
-                            c1 = s[r - 1];
-                            n = r;
-                            continue;
-                        }
-                        if (c == '>' || c == 0)
-                            break;
-                        if (c == '=' && c1 != '=') {
-                            afterEq = true;
-                        } else if (afterEq && !(k & CC_SPACE)) {
-                            if (c == '"' || c == '\'')
-                                quote = c;
-                            afterEq = false;
-                        }
-                        if (!quote) {
-                            c2 = c1;
-                            c1 = c;
-                        }
-                        ++n;
-                    }
-                } else if (type == CMarkup::NODE_ELEMENT) {
-                    if (quote) {
-                        if (nameStart < 0)
-                            while (s[n] && s[n] != quote)
-                                ++n;
-                    } else {
-                        // Plain characters only record themselves as the previous two and
-                        // end a pending "just after =".
-                        int r = n;
-                        while (!(charClass(s[r]) & CC_TAG_SPECIAL))
-                            ++r;
-                        if (r > n) {
-                            afterEq = false;
-                            if (r - n >= 2) {
-                                c2 = s[r - 2];
-                            } else {
-                                c2 = c1;
-                            }
-                            c1 = s[r - 1];
-                            n = r;
-                        }
-                    }
-                } else if (nameStart >= 0 && (type == 0 || type == CMarkup::NODE_PROCESSING_INSTRUCTION)) {
-                    // The name of an end tag or PI: nothing but a name end changes the state.
-                    while (s[n] && !(charClass(s[n]) & CC_NAME_END))
-                        ++n;
-                } else if (type >= 0 && type != CMarkup::NODE_DOCUMENT_TYPE && nameStart < 0) {
-                    // End tags after their name, comments, CDATA sections and PIs wait for ">".
-                    n = scanTo(s, n, '>', '>');
-                }
-            } else if (inSpace) {
-                while (isSpace(s[n]))
-                    ++n;
-            }
-        }
-        const char16_t ch = s[n];
-        if (!ch) {
-            if (inSpace || type == CMarkup::NODE_TEXT) {
-                end = n;
-                break;
-            }
-            const char16_t* what = u"tag";
-            if (inDoctype || type == CMarkup::NODE_DOCUMENT_TYPE)
-                what = u"Doctype";
-            else if (type == CMarkup::NODE_ELEMENT)
-                what = u"Element tag";
-            else if (type == 0)
-                what = u"Element end tag";
-            else if (type == CMarkup::NODE_CDATA_SECTION)
-                what = u"CDATA Section";
-            else if (type == CMarkup::NODE_PROCESSING_INSTRUCTION)
-                what = u"Processing instruction";
-            else if (type == CMarkup::NODE_COMMENT)
-                what = u"Comment";
-            node.meta = nxFormatString(u"%s at offset %d unterminated", what, node.start);
-            type = -1;
-            end = n;
-            break;
-        }
-        const unsigned cls = charClass(ch);
-        if (nameStart >= 0 && (cls & CC_NAME_END)) {
-            if (type == CMarkup::NODE_ELEMENT || type == CMarkup::NODE_PROCESSING_INSTRUCTION) {
-                node.meta.assign(s + nameStart, static_cast<std::size_t>(n - nameStart));
-            } else {
-                token.left = nameStart;
-                token.right = n - 1;
-            }
-            nameStart = -1;
-            c1 = c2 = 0;
-        }
-        if (!termLen) {
-            switch (lt) {
-            case LT_OPEN:
-                lt = LT_NONE;
-                if (cls & CC_NAME_START) {
-                    type = CMarkup::NODE_ELEMENT;
-                    term = u">";
-                    termLen = 1;
-                    nameStart = n;
-                } else if (ch == '/') {
-                    type = 0;
-                    term = u">";
-                    termLen = 1;
-                    nameStart = n + 1;
-                } else if (ch == '!') {
-                    lt = LT_BANG;
-                } else if (ch == '?') {
-                    type = CMarkup::NODE_PROCESSING_INSTRUCTION;
-                    term = u"?>";
-                    termLen = 2;
-                    nameStart = n + 1;
-                } else {
-                    fail(u"tag name character");
-                }
-                continue;
-            case LT_BANG:
-                lt = LT_NONE;
-                if (ch == '-') {
-                    lt = LT_DASH;
-                } else if (!inDoctype && ch == '[') {
-                    lt = LT_BRACKET;
-                } else if (!inDoctype && ch == 'D') {
-                    inDoctype = true;
-                } else if (ch == 'E' || ch == 'A' || ch == 'N') {
-                    type = CMarkup::NODE_DOCUMENT_TYPE;
-                    term = u">";
-                    termLen = 1;
-                } else {
-                    fail(u"! tag");
-                }
-                continue;
-            case LT_DASH:
-                lt = LT_NONE;
-                if (ch == '-') {
-                    type = CMarkup::NODE_COMMENT;
-                    term = u"-->";
-                    termLen = 3;
-                } else {
-                    fail(u"comment tag");
-                }
-                continue;
-            case LT_BRACKET:
-                lt = LT_NONE;
-                if (ch == 'C') {
-                    type = CMarkup::NODE_CDATA_SECTION;
-                    term = u"]]>";
-                    termLen = 3;
-                } else {
-                    fail(u"tag");
-                }
-                continue;
-            default:
-                break;
-            }
-            if (inSpace) {
-                if (ch == '<') {
-                    end = n;
-                    break;
-                }
-                if (!(cls & CC_SPACE)) {
-                    inSpace = false;
-                    type = CMarkup::NODE_TEXT;
-                    term = u"<";
-                    termLen = 1;
-                }
-            } else if (inDoctype) {
-                if (ch == '<') {
-                    lt = LT_OPEN;
-                } else if (ch == '>') {
-                    type = CMarkup::NODE_DOCUMENT_TYPE;
-                    end = n + 1;
-                    break;
-                }
-            } else if (ch == '<') {
-                lt = LT_OPEN;
-            } else if (cls & CC_SPACE) {
-                inSpace = true;
-                type = CMarkup::NODE_WHITESPACE;
-            } else {
-                type = CMarkup::NODE_TEXT;
-                term = u"<";
-                termLen = 1;
-            }
-            continue;
-        }
-        // A terminator is pending.
-        if (ch == '>' && !quote) {
-            bool found;
-            if (termLen == 1) {
-                found = true;
-                if (type == CMarkup::NODE_ELEMENT && c1 == '/' &&
-                    (c2 == 0 || c2 == '\'' || c2 == '"' || isSpace(c2)))
-                    node.nodeFlags |= CMarkup::NODE_EMPTY_ELEMENT;
-            } else {
-                found = std::memcmp(s + n + 1 - termLen, term, sizeof(char16_t) * termLen) == 0;
-            }
-            if (found) {
-                if (!inDoctype) {
-                    end = n + 1;
-                    break;
-                }
-                termLen = 0;
-            }
-        } else if (ch == '<' && (type == CMarkup::NODE_TEXT || type == -1)) {
-            end = n;
-            break;
-        } else if (type == CMarkup::NODE_ELEMENT || type == -1) {
-            if (quote) {
-                if (ch == quote)
-                    quote = 0;
-            } else if (ch == '=' && c1 != '=') {
-                afterEq = true;
-            } else if (afterEq && !(cls & CC_SPACE)) {
-                if (ch == '"' || ch == '\'')
-                    quote = ch;
-                afterEq = false;
-            }
-            if (!quote) {
-                c2 = c1;
-                c1 = ch;
-            }
-        } else if (type == CMarkup::NODE_DOCUMENT_TYPE) {
-            if ((ch == '"' || ch == '\'') && (!quote || quote == ch))
-                quote = quote ? 0 : ch;
-        }
-    }
-    token.next = end;
-    node.length = end - node.start;
-    node.nodeType = type;
-    return type;
-}
-
-template int parseNodeImpl<true>(CMarkup::TokenPos&, CMarkup::NodePos&);
-template int parseNodeImpl<false>(CMarkup::TokenPos&, CMarkup::NodePos&);
-
 }  // namespace nxxml
 
 using namespace nxxml;
 
-int CMarkup::x_ParseNode(TokenPos& token, NodePos& node) {
-    return parseNodeImpl<true>(token, node);
-}
-
 // ---- the element builder -------------------------------------------------------------------
 
-namespace {
+namespace nxxml {
 
-// The open elements of one x_ParseElem run: entry d - 1 holds the start tag (name and offset)
-// of the element open at depth d, entry `depth` receives the node being scanned.
-struct NodeStack {
-    NodeStack() : entries(new CMarkup::NodePos[6]), capacity(6) {}
-    ~NodeStack() { delete[] entries; }
+// The open elements of one parse run: entry d - 1 holds the start tag of the element open at
+// depth d, its name given by where it lies in the text.
+struct OpenElem {
+    int start;      // offset of the start tag's "<"
+    int nameStart;  // offset of its name
+    int nameLen;
+};
+
+class NodeStack {
+public:
+    NodeStack() = default;
+    ~NodeStack() {
+        if (entries != inline_)
+            delete[] entries;
+    }
     NodeStack(const NodeStack&) = delete;
     NodeStack& operator=(const NodeStack&) = delete;
+    // Room for entries 0..top.
     void ensure(int top) {
         if (top < capacity)
             return;
-        const int grown = 2 * capacity + 6;
-        CMarkup::NodePos* bigger = new CMarkup::NodePos[grown];
-        for (int i = 0; i < capacity; ++i) {
-            bigger[i].nodeType = entries[i].nodeType;
-            bigger[i].start = entries[i].start;
-            bigger[i].length = entries[i].length;
-            bigger[i].nodeFlags = entries[i].nodeFlags;
-            bigger[i].meta.swap(entries[i].meta);
-        }
-        delete[] entries;
+        const int grown = 2 * capacity;
+        OpenElem* bigger = new OpenElem[static_cast<std::size_t>(grown)];
+        std::memcpy(bigger, entries, sizeof(OpenElem) * static_cast<std::size_t>(capacity));
+        if (entries != inline_)
+            delete[] entries;
         entries = bigger;
         capacity = grown;
     }
-    CMarkup::NodePos* entries;
-    int capacity;
+
+private:
+    // Most documents nest no deeper than this: their stack takes no allocation.
+    static constexpr int kInline = 32;
+    OpenElem inline_[kInline];
+
+public:
+    OpenElem* entries = inline_;
+    int capacity = kInline;
 };
 
+// Does the end-tag token match the name of len units at name? As TokenPos::MatchName on that
+// name as a string: equal, or a prefix of it that one of " =/[]" follows.
+bool matchOpenName(const CMarkup::TokenPos& token, const char16_t* name, int len) {
+    const int tokenLen = token.right < token.left ? 0 : token.right - token.left + 1;
+    if (tokenLen > len)
+        return false;
+    const char16_t* t = token.text + token.left;
+    int i = 0;  // names are short: a plain loop beats a call
+    while (i < tokenLen && t[i] == name[i])
+        ++i;
+    if (i < tokenLen && !((token.tokenFlags & CMarkup::DOC_IGNORE_CASE) &&
+                          unitsEqual(t + i, name + i, tokenLen - i, true)))
+        return false;
+    if (tokenLen == len)
+        return true;
+    const char16_t after = name[tokenLen];
+    return after < 128 && (kCharClass.v[after] & CC_NAME_CONT);
+}
 
 // Finds the open element that an end tag closes. The innermost open element is tried first,
 // which is all a well-formed text ever needs. Open elements passed over by a search that found
@@ -491,13 +112,14 @@ struct NodeStack {
 // the element open at that depth starts where the entry says.
 class OpenNameIndex {
 public:
-    OpenNameIndex(const NodeStack& stack, bool ignoreCase) : stack_(stack), fold_(ignoreCase) {}
+    OpenNameIndex(const NodeStack& stack, const char16_t* text, bool ignoreCase)
+        : stack_(stack), text_(text), fold_(ignoreCase) {}
 
     // The depth (1 = outermost open element) of the innermost open element whose name the
     // end-tag token matches, or 0 when none does.
     int find(const CMarkup::TokenPos& token, int depth) {
         for (int d = depth; d > indexed_; --d)
-            if (token.MatchName(name(d)))
+            if (matches(token, d))
                 return d;
         if (indexed_ > 0) {
             if (const int d = lookup(token))
@@ -526,16 +148,20 @@ private:
             c = static_cast<char16_t>(c + 32);
         return (h ^ c) * 1099511628211ULL;
     }
-    const char16_t* name(int d) const { return stack_.entries[d - 1].meta.c_str(); }
+    bool matches(const CMarkup::TokenPos& token, int d) const {
+        const OpenElem& open = stack_.entries[d - 1];
+        return matchOpenName(token, text_ + open.nameStart, open.nameLen);
+    }
     bool current(const Entry& e) const {
         return e.depth <= indexed_ && stack_.entries[e.depth - 1].start == e.start;
     }
 
     void add(int d) {
-        const CMarkup::NodePos& open = stack_.entries[d - 1];
+        const OpenElem& open = stack_.entries[d - 1];
         const Entry entry{d, open.start};
         std::uint64_t h = kSeed;
-        for (const char16_t c : open.meta) {
+        for (int i = 0; i < open.nameLen; ++i) {
+            const char16_t c = text_[open.nameStart + i];
             if (c < 128 && (kCharClass.v[c] & CC_NAME_CONT))
                 table_[h].push_back(entry);
             h = step(h, c);
@@ -561,213 +187,294 @@ private:
                     list.pop_back();
                 continue;
             }
-            if (token.MatchName(name(e.depth)))
+            if (matches(token, e.depth))
                 return e.depth;
         }
         return 0;
     }
 
     const NodeStack& stack_;
+    const char16_t* text_;
     const bool fold_;
     int indexed_ = 0;  // open elements at depths 1..indexed_ are in the table
     std::unordered_map<std::uint64_t, std::vector<Entry>> table_;
 };
 
-}  // namespace
+}  // namespace nxxml
+
+// Builds the records of the elements that one run of the scanner finds under parentIndex: each
+// start tag's record is linked as the last child of the element open at the time, an end tag
+// closes the open element it names (innermost first), and what does not nest is repaired.
+class CMarkup::ElemBuilder {
+public:
+    ElemBuilder(CMarkup& doc, int parentIndex, TokenPos& token)
+        : doc_(doc),
+          token_(token),
+          openNames_(stack_, token.text, (token.tokenFlags & DOC_IGNORE_CASE) != 0),
+          parentIndex_(parentIndex),
+          open_(parentIndex),
+          rootLevel_(doc.ELEM(parentIndex).Level()) {}
+    int run();
+
+private:
+    ElemPos& elem(int i) const { return doc_.ELEM(i); }
+    bool openName(int d, const TokenPos& endTag) const {
+        const OpenElem& open = stack_.entries[d - 1];
+        return matchOpenName(endTag, endTag.text + open.nameStart, open.nameLen);
+    }
+    int refuse(const std::u16string& message);
+    bool startTag(const NodePos& node);
+    void endTag(const NodePos& node);
+    void unendBelow(int keepDepth, const TokenPos* endTag, int endTagStart);
+    void reportUnended(const TokenPos* endTag, int endTagStart);
+    int setLevels();
+
+    CMarkup& doc_;
+    TokenPos& token_;
+    NodeStack stack_;
+    NodePos node_;  // the node being read
+    OpenNameIndex openNames_;
+    std::vector<int> chain_;
+    const int parentIndex_;
+    int depth_ = 0;
+    int open_;  // the element open at depth_ (parentIndex_ at depth 0)
+    const int rootLevel_;
+    int first_ = 0;  // the first record made, 0 while none
+    // Set when levels are no longer depth-exact: children moved up by a repair, or nesting
+    // beyond the 16-bit level. The levels are then set again from the tree in one pass.
+    bool relevel_ = false;
+};
 
 int CMarkup::x_ParseElem(int parentIndex, TokenPos& token) {
     token.next = 0;
     resultText.clear();
-    NodeStack stack;
-    OpenNameIndex openNames(stack, (token.tokenFlags & DOC_IGNORE_CASE) != 0);
-    int depth = 0;
-    int open = parentIndex;
-    const int rootLevel = ELEM(parentIndex).Level();
-    int first = 0;
-    // Set when levels are no longer depth-exact: children moved up by a repair, or nesting
-    // beyond the 16-bit level. The levels are then set again from the tree in one pass.
-    bool relevel = false;
+    return ElemBuilder(*this, parentIndex, token).run();
+}
 
-    // Gives up the whole run: the records made so far are released and nothing is linked under
-    // parentIndex, so no record ever holds a value cut to its field.
-    auto refuse = [&](const std::u16string& message) {
-        for (int i = first; first && i < freePos; ++i)
-            x_ReleasePos(i);
-        ElemPos& p = ELEM(parentIndex);
-        p.child = 0;
-        p.flags = (p.flags & ~ELEM_HAS_LONE_END) | ELEM_ILL_FORMED;
-        resultText = message;
-        return -1;
-    };
-
-    // Closes every element open below depth keepDepth without an end tag. Taken innermost
-    // first, each one's children move up to follow it under its parent; done in one pass, every
-    // element open at depth keepDepth + 1 .. depth and every child of one of them ends up a
-    // child of the element open at keepDepth, in document order, each element visited once.
-    std::vector<int> chain;
-    auto unendBelow = [&](int keepDepth, const TokenPos* endTag, int endTagStart) {
-        if (depth <= keepDepth)
-            return;
-        ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
-        if (resultText.empty()) {
-            // The innermost element is reported.
-            const std::u16string& name = stack.entries[depth - 1].meta;
-            if (endTag) {
-                const std::u16string endName = x_GetToken(*endTag);
-                resultText = nxFormatString(
-                    u"End tag '%s' at offset %d does not match start tag '%s' at offset %d",
-                    endName.c_str(), endTagStart + 1, name.c_str(), ELEM(open).start);
-            } else {
-                resultText = nxFormatString(u"Element '%s' at offset %d not ended", name.c_str(),
-                                            ELEM(open).start);
-            }
-        }
-        const int count = depth - keepDepth;
-        chain.assign(static_cast<std::size_t>(count), 0);
-        int index = open;
-        for (int i = count - 1; i >= 0; --i) {
-            chain[static_cast<std::size_t>(i)] = index;
-            index = ELEM(index).parent;
-        }
-        const int parent = index;  // the element open at keepDepth (or parentIndex)
-        const int level = ELEM(chain[0]).Level();
-        bool lone = false;
-        int last = chain[static_cast<std::size_t>(count - 1)];
-        for (int i = 0; i < count; ++i) {
-            const int e = chain[static_cast<std::size_t>(i)];
-            ElemPos& rec = ELEM(e);
-            rec.SetEndTagLen(0);
-            rec.flags |= ELEM_UNENDED;
-            rec.length = rec.StartTagLen();
-            rec.parent = parent;
-            rec.SetLevel(level);
-            if (rec.flags & ELEM_HAS_LONE_END) {
-                rec.flags &= ~ELEM_HAS_LONE_END;
-                lone = true;
-            }
-            const int firstChild = rec.child;
-            rec.child = 0;
-            rec.next = firstChild;  // an open element is its parent's last child
-            if (!firstChild)
-                continue;
-            const int next = i + 1 < count ? chain[static_cast<std::size_t>(i + 1)] : 0;
-            if (!next)
-                last = ELEM(firstChild).prev;
-            ELEM(firstChild).flags &= ~ELEM_FIRST;
-            ELEM(firstChild).prev = e;
-            for (int c = firstChild; c && c != next; c = ELEM(c).next)
-                ELEM(c).parent = parent;
-            relevel = true;  // the moved children's subtrees are one or more levels too deep
-        }
-        ELEM(ELEM(parent).child).prev = last;
-        if (lone)
-            ELEM(parent).flags |= ELEM_HAS_LONE_END;
-        open = parent;
-        depth = keepDepth;
-    };
-
+int CMarkup::ElemBuilder::run() {
+    NodePos& node = node_;
     for (;;) {
-        NodePos& node = stack.entries[depth];
-        const int type = x_ParseNode(token, node);
+        const int type = scanNodeNameInToken(token_, node);
         if (type == NODE_ELEMENT) {
-            if (node.length > kMaxStartTagLen)
-                return refuse(nxFormatString(u"Element tag at offset %d longer than %d units",
-                                             node.start, kMaxStartTagLen));
-            if (freePos >= kMaxRecords)
-                return refuse(nxFormatString(u"Element tag at offset %d exceeds %d elements",
-                                             node.start, kMaxRecords));
-            const int index = x_GetFreePos();
-            if (!first)
-                first = index;
-            ElemPos& e = ELEM(index);
-            ElemPos& p = ELEM(open);
-            if (p.child) {
-                ElemPos& firstChild = ELEM(p.child);
-                const int last = firstChild.prev;
-                ELEM(last).next = index;
-                e.prev = last;
-                firstChild.prev = index;
-                e.flags = 0;
-            } else {
-                p.child = index;
-                e.prev = index;
-                e.flags = ELEM_FIRST;
-            }
-            e.parent = open;
-            e.child = 0;
-            e.next = 0;
-            // Deeper than the field holds: a later repair may still bring it up, the final
-            // pass decides.
-            if (rootLevel + depth > kMaxLevel)
-                relevel = true;
-            e.SetLevel(rootLevel + depth);
-            e.start = node.start;
-            e.SetStartTagLen(node.length);
-            e.SetEndTagLen(0);
-            e.length = node.length;
-            if (!(node.nodeFlags & NODE_EMPTY_ELEMENT)) {
-                ++depth;
-                open = index;
-                stack.ensure(depth);
-            }
-        } else if (type == 0) {
-            // An end tag: find the open element it closes, innermost first (tried here, the
-            // usual case, before the search). An end tag too long for the record's 10-bit
-            // end-tag length closes nothing.
-            int d = 0;
-            if (node.length <= kMaxEndTagLen)
-                d = depth && token.MatchName(stack.entries[depth - 1].meta.c_str())
-                        ? depth
-                        : openNames.find(token, depth);
-            if (d == 0) {
-                ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
-                ELEM(open).flags |= ELEM_HAS_LONE_END;
-                if (resultText.empty()) {
-                    const std::u16string endName = x_GetToken(token);
-                    resultText = nxFormatString(u"No start tag for end tag '%s' at offset %d",
-                                                endName.c_str(), node.start);
-                }
-            } else {
-                int match = open;
-                for (int k = depth; k > d; --k)
-                    match = ELEM(match).parent;
-                const int endStart = node.start;
-                const int endLen = node.length;
-                unendBelow(d, &token, endStart);
-                ElemPos& m = ELEM(match);
-                m.length = endStart - m.start + endLen;
-                m.SetEndTagLen(endLen);
-                open = m.parent;
-                --depth;
-                openNames.closedBelow(depth);
-            }
-        } else if (type == -1) {
-            ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
-            ELEM(open).flags |= ELEM_HAS_LONE_END;
-            if (resultText.empty())
-                resultText = node.meta;
-        } else if (type == -2) {
+            if (!startTag(node))
+                return -1;
+        } else if (type == SCAN_END_TAG) {
+            endTag(node);
+        } else if (type == SCAN_ERROR) {
+            elem(parentIndex_).flags |= ELEM_ILL_FORMED;
+            elem(open_).flags |= ELEM_HAS_LONE_END;
+            if (doc_.resultText.empty())
+                doc_.resultText = node.meta;
+        } else if (type == SCAN_END_OF_TEXT) {
             unendBelow(0, nullptr, 0);
             break;
         }
     }
+    return relevel_ ? setLevels() : first_;
+}
 
-    // Every parent was made before its children (a repair only ever moves an element up to an
-    // ancestor), so one pass in index order sets each level from its parent's.
-    if (relevel) {
-        for (int i = first; first && i < freePos; ++i) {
-            ElemPos& e = ELEM(i);
-            const int level = e.parent == parentIndex ? rootLevel : ELEM(e.parent).Level() + 1;
-            if (level > kMaxLevel)
-                return refuse(nxFormatString(u"Element at offset %d nested more than %d elements deep",
-                                             e.start, kMaxLevel + 1));
-            e.SetLevel(level);
-        }
+// Gives up the whole run: the records made so far are released and nothing is linked under
+// parentIndex, so no record ever holds a value cut to its field.
+int CMarkup::ElemBuilder::refuse(const std::u16string& message) {
+    for (int i = first_; first_ && i < doc_.freePos; ++i)
+        doc_.x_ReleasePos(i);
+    ElemPos& p = elem(parentIndex_);
+    p.child = 0;
+    p.flags = (p.flags & ~ELEM_HAS_LONE_END) | ELEM_ILL_FORMED;
+    doc_.resultText = message;
+    return -1;
+}
+
+// A start tag: its record becomes the last child of the open element, and the element open
+// unless the tag ended with "/>". False when the run is refused.
+bool CMarkup::ElemBuilder::startTag(const NodePos& node) {
+    if (node.length > kMaxStartTagLen)
+        return refuse(nxFormatString(u"Element tag at offset %d longer than %d units", node.start,
+                                     kMaxStartTagLen)) > 0;
+    if (doc_.freePos >= kMaxRecords)
+        return refuse(nxFormatString(u"Element tag at offset %d exceeds %d elements", node.start,
+                                     kMaxRecords)) > 0;
+    const int index = doc_.x_GetFreePos();
+    if (!first_)
+        first_ = index;
+    ElemPos& e = elem(index);
+    ElemPos& p = elem(open_);
+    if (p.child) {
+        ElemPos& firstChild = elem(p.child);
+        const int last = firstChild.prev;
+        elem(last).next = index;
+        e.prev = last;
+        firstChild.prev = index;
+        e.flags = 0;
+    } else {
+        p.child = index;
+        e.prev = index;
+        e.flags = ELEM_FIRST;
     }
-    return first;
+    e.parent = open_;
+    e.child = 0;
+    e.next = 0;
+    // Deeper than the field holds: a later repair may still bring it up, the final pass decides.
+    if (rootLevel_ + depth_ > kMaxLevel)
+        relevel_ = true;
+    e.SetLevel(rootLevel_ + depth_);
+    e.start = node.start;
+    e.SetStartTagLen(node.length);
+    e.SetEndTagLen(0);
+    e.length = node.length;
+    if (!(node.nodeFlags & NODE_EMPTY_ELEMENT)) {
+        stack_.ensure(depth_);
+        stack_.entries[depth_] = OpenElem{node.start, token_.left, token_.right - token_.left + 1};
+        ++depth_;
+        open_ = index;
+    }
+    return true;
+}
+
+// An end tag: finds the open element it closes, innermost first (tried here, the usual case,
+// before the search). An end tag too long for the record's 10-bit end-tag length closes nothing.
+void CMarkup::ElemBuilder::endTag(const NodePos& node) {
+    int d = 0;
+    if (node.length <= kMaxEndTagLen)
+        d = depth_ && openName(depth_, token_) ? depth_ : openNames_.find(token_, depth_);
+    if (d == 0) {
+        elem(parentIndex_).flags |= ELEM_ILL_FORMED;
+        elem(open_).flags |= ELEM_HAS_LONE_END;
+        if (doc_.resultText.empty()) {
+            const std::u16string endName = x_GetToken(token_);
+            doc_.resultText = nxFormatString(u"No start tag for end tag '%s' at offset %d",
+                                             endName.c_str(), node.start);
+        }
+        return;
+    }
+    int match = open_;
+    for (int k = depth_; k > d; --k)
+        match = elem(match).parent;
+    const int endStart = node.start;
+    const int endLen = node.length;
+    unendBelow(d, &token_, endStart);
+    ElemPos& m = elem(match);
+    m.length = endStart - m.start + endLen;
+    m.SetEndTagLen(endLen);
+    open_ = m.parent;
+    --depth_;
+    openNames_.closedBelow(depth_);
+}
+
+// The first repair of a run is reported, naming the innermost element left without an end.
+void CMarkup::ElemBuilder::reportUnended(const TokenPos* endTag, int endTagStart) {
+    if (!doc_.resultText.empty())
+        return;
+    const OpenElem& open = stack_.entries[depth_ - 1];
+    const std::u16string name(token_.text + open.nameStart, static_cast<std::size_t>(open.nameLen));
+    if (endTag) {
+        const std::u16string endName = x_GetToken(*endTag);
+        doc_.resultText = nxFormatString(
+            u"End tag '%s' at offset %d does not match start tag '%s' at offset %d",
+            endName.c_str(), endTagStart + 1, name.c_str(), elem(open_).start);
+    } else {
+        doc_.resultText = nxFormatString(u"Element '%s' at offset %d not ended", name.c_str(),
+                                         elem(open_).start);
+    }
+}
+
+// Closes every element open below depth keepDepth without an end tag. Taken innermost first,
+// each one's children move up to follow it under its parent; done in one pass, every element
+// open at depth keepDepth + 1 .. depth and every child of one of them ends up a child of the
+// element open at keepDepth, in document order, each element visited once.
+void CMarkup::ElemBuilder::unendBelow(int keepDepth, const TokenPos* endTag, int endTagStart) {
+    if (depth_ <= keepDepth)
+        return;
+    elem(parentIndex_).flags |= ELEM_ILL_FORMED;
+    reportUnended(endTag, endTagStart);
+    const int count = depth_ - keepDepth;
+    chain_.assign(static_cast<std::size_t>(count), 0);
+    int index = open_;
+    for (int i = count - 1; i >= 0; --i) {
+        chain_[static_cast<std::size_t>(i)] = index;
+        index = elem(index).parent;
+    }
+    const int parent = index;  // the element open at keepDepth (or parentIndex)
+    const int level = elem(chain_[0]).Level();
+    bool lone = false;
+    int last = chain_[static_cast<std::size_t>(count - 1)];
+    for (int i = 0; i < count; ++i) {
+        const int e = chain_[static_cast<std::size_t>(i)];
+        ElemPos& rec = elem(e);
+        rec.SetEndTagLen(0);
+        rec.flags |= ELEM_UNENDED;
+        rec.length = rec.StartTagLen();
+        rec.parent = parent;
+        rec.SetLevel(level);
+        if (rec.flags & ELEM_HAS_LONE_END) {
+            rec.flags &= ~ELEM_HAS_LONE_END;
+            lone = true;
+        }
+        const int firstChild = rec.child;
+        rec.child = 0;
+        rec.next = firstChild;  // an open element is its parent's last child
+        if (!firstChild)
+            continue;
+        const int next = i + 1 < count ? chain_[static_cast<std::size_t>(i + 1)] : 0;
+        if (!next)
+            last = elem(firstChild).prev;
+        elem(firstChild).flags &= ~ELEM_FIRST;
+        elem(firstChild).prev = e;
+        for (int c = firstChild; c && c != next; c = elem(c).next)
+            elem(c).parent = parent;
+        relevel_ = true;  // the moved children's subtrees are one or more levels too deep
+    }
+    elem(elem(parent).child).prev = last;
+    if (lone)
+        elem(parent).flags |= ELEM_HAS_LONE_END;
+    open_ = parent;
+    depth_ = keepDepth;
+}
+
+// Every parent was made before its children (a repair only ever moves an element up to an
+// ancestor), so one pass in index order sets each level from its parent's.
+int CMarkup::ElemBuilder::setLevels() {
+    for (int i = first_; first_ && i < doc_.freePos; ++i) {
+        ElemPos& e = elem(i);
+        const int level = e.parent == parentIndex_ ? rootLevel_ : elem(e.parent).Level() + 1;
+        if (level > kMaxLevel)
+            return refuse(nxFormatString(u"Element at offset %d nested more than %d elements deep",
+                                         e.start, kMaxLevel + 1));
+        e.SetLevel(level);
+    }
+    return first_;
 }
 
 // ---- the document --------------------------------------------------------------------------
+
+namespace {
+
+// The records are sized from the text's length before its elements are known, one per 64
+// units; a text with fewer elements gives the room past its last record back (a shrinking
+// reallocation of the last segment), keeping an eighth of that segment's records for edits.
+// Without memory for that, the records stay as they were.
+void trimRecords(CMarkup::PosArray& pa, int used) {
+    using PA = CMarkup::PosArray;
+    if (pa.size <= 0 || used <= 0)
+        return;
+    const int lastSeg = (pa.size - 1) >> PA::PA_SEGBITS;
+    const int base = lastSeg * PA::PA_SEGSIZE;
+    if (used <= base)
+        return;
+    const int count = pa.size - base;
+    const int inLast = used - base;
+    const int keep = std::min(count, inLast + inLast / 8 + 8);
+    if (count - keep < count / 4)
+        return;
+    void* smaller = platform::resizeBuffer(pa.segs[lastSeg], sizeof(CMarkup::ElemPos) *
+                                                                  static_cast<std::size_t>(keep));
+    if (!smaller)
+        return;
+    pa.segs[lastSeg] = static_cast<CMarkup::ElemPos*>(smaller);
+    pa.size = base + keep;
+}
+
+}  // namespace
 
 bool CMarkup::x_ParseDoc() {
     std::u16string kept;
@@ -805,6 +512,7 @@ bool CMarkup::x_ParseDoc() {
                 resultText = u"Root element has sibling";
         }
     }
+    trimRecords(positions, freePos);
     x_SetPos(0, 0, 0);
     if (!kept.empty()) {
         if (resultText.empty())

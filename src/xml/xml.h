@@ -379,6 +379,7 @@ protected:
     void InitDocFlags() { docFlags = 0; }
 
     // ---- parser ----------------------------------------------------------------------------
+    class ElemBuilder;  // the records of one parse run (parser.cpp)
     bool x_ParseDoc();
     int x_ParseElem(int parentIndex, TokenPos& token);
     static int x_ParseNode(TokenPos& token, NodePos& node);

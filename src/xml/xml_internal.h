@@ -1,36 +1,20 @@
-// Character classes and small helpers shared by the XML sources (internal).
+// Character classes, scanner results and small helpers shared by the XML sources (internal).
 #ifndef NXUTIL_XML_INTERNAL_H
 #define NXUTIL_XML_INTERNAL_H
 
 #include "xml/xml.h"
+#include "xml/char_table.h"
 
 #include <cstdint>
 
 namespace nxxml {
 
-// Bits of the character-class table; every class lists exactly the characters it holds.
-enum CharClass : std::uint16_t {
-    CC_SPACE = 0x01,        // white space " \t\n\r": skipped between tokens, white-space nodes
-    CC_NAME_END = 0x02,     // " \t\n\r/>": ends a name inside the node scanner
-    CC_TOKEN_END = 0x04,    // " \t\n\r<>=\\/?!": ends a token in x_FindName
-    CC_ATTR_END = 0x08,     // "= \t\n\r>/?": ends an attribute name
-    CC_VALUE_END = 0x10,    // " \t\n\r>": ends an unquoted attribute value
-    CC_NAME_CONT = 0x20,    // " =/[]": may follow a matched name in an argument
-    CC_NAME_START = 0x40,   // A-Z, a (0x61) and above, "_", ":": may start an element name
-    CC_TAG_SPECIAL = 0x80,  // "\0 \t\n\r>=\"'/": interrupts a fast run inside a start tag
-    CC_ESCAPE = 0x100,      // "\0<&>\"'": interrupts a fast run of EscapeText
+// What the node scanner read besides a node of CMarkup::NodeType (its return value).
+enum ScanKind : int {
+    SCAN_END_TAG = 0,         // an end tag; the token's left..right hold its name
+    SCAN_ERROR = -1,          // a damaged or unterminated node; node.meta holds the message
+    SCAN_END_OF_TEXT = -2,    // nothing is left to read
 };
-
-struct CharTable {
-    std::uint16_t v[128];
-};
-extern const CharTable kCharClass;
-
-// Classes of a UTF-16 unit; every unit from 0x80 up can start and continue a name.
-inline unsigned charClass(char16_t c) {
-    return c < 128 ? kCharClass.v[c] : static_cast<unsigned>(CC_NAME_START);
-}
-inline bool isSpace(char16_t c) { return c < 128 && (kCharClass.v[c] & CC_SPACE); }
 
 // Offsets and lengths are 32-bit in the index; texts beyond that range are not supported.
 inline int toInt(std::size_t n) { return static_cast<int>(n); }
