@@ -11,7 +11,7 @@
 // any text; the fuzz target compares them.
 #include "xml/xml_internal.h"
 #include "xml/parse_node.h"
-#include "text/format.h"
+#include "format/format.h"
 
 #include <cstdint>
 #include <cstring>
