@@ -512,7 +512,12 @@ void mp_free(void* ptr) {
     }
     storeWord(h, static_cast<std::uint16_t>(header | kFreeFlag));
     const unsigned k = rec->klass;
-    const std::uint32_t link = encodeLink(s, static_cast<unsigned>(rec - s->chunks), h);
+    std::uint32_t link;
+    if constexpr (sizeof(void*) == 4)
+        link = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(h));
+    else  // the chunk's index is the header's, as recognition checked
+        link = (std::uint32_t(header >> kIndexShift) << 20) |
+               static_cast<std::uint32_t>(h - rec->base);
     // Push on the front of the thread's cache: the block links to the old head.
     ThreadCache& tc = t_cache;
     if (tc.generation == s->generation) {

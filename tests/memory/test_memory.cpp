@@ -206,6 +206,39 @@ TEST(Pool, SwitchedOffItBehavesAsTheRuntimeHeap) {
         mp_free(b);
 }
 
+TEST(Pool, BlocksCachedByAThreadThatEndedServeTheOthers) {
+    // Runs in the shared library, so the Windows leg checks the thread-exit clean-up of the DLL.
+    PoolReports reports;
+    const unsigned k = 10, request = 192;
+    NxPoolStats before;
+    mp_get_stats(&before);
+    std::vector<void*> taken;
+    std::thread worker([&] {
+        // Every free block the worker can reach, and then some from a new chunk.
+        for (unsigned i = 0; i < before.blocksFree[k] + 100; ++i)
+            taken.push_back(mp_alloc(request));
+        for (void* p : taken)
+            mp_free(p);
+    });
+    worker.join();
+    NxPoolStats after;
+    mp_get_stats(&after);
+    EXPECT_GT(after.chunks[k], before.chunks[k]);
+    EXPECT_EQ(after.blocksTotal[k], after.blocksFree[k]) << "every block is free again";
+    // All of the class's blocks can be handed out again without another chunk: none is stuck
+    // in the ended thread's cache.
+    taken.clear();
+    for (unsigned i = 0; i < after.blocksTotal[k]; ++i)
+        taken.push_back(mp_alloc(request));
+    NxPoolStats full;
+    mp_get_stats(&full);
+    EXPECT_EQ(after.chunks[k], full.chunks[k]);
+    EXPECT_EQ(0u, full.blocksFree[k]);
+    for (void* p : taken)
+        mp_free(p);
+    EXPECT_TRUE(reports.take().empty());
+}
+
 TEST(PoolStress, FourThreadsExchangeBlocksWhileOneSwitchesThePoolOffAndOn) {
     // Every thread allocates, grows and shrinks blocks, and hands some of them to the next
     // thread, which checks and releases them; thread 0 switches the pool off and on as it goes,
