@@ -28,12 +28,14 @@
 #include "memory/pool_report.h"
 #include "platform/diag.h"
 #include "platform/syscalls.h"
+#include "platform/thread_exit.h"
 #include "platform/vmem.h"
 
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 // The per-thread cache is read on every call; on ELF builds it is placed in the static TLS
 // block so that reaching it is one segment-relative load instead of a call into the loader.
@@ -123,6 +125,7 @@ struct PoolState {
     ChunkRecord chunks[kMaxChunks];
     alignas(64) SizeClass classes[kClassCount];
     ThreadCache* caches;           // every thread cache attached to this state
+    ThreadCache* spare;            // caches of ended threads, kept for new ones
 };
 
 std::atomic<bool> g_enabled{true};
@@ -267,16 +270,21 @@ struct ClassCache {
     std::atomic<std::uint32_t> count;   // written by the owner only; read by mp_get_stats
 };
 
-// Zero-initialised and trivially destructible: no guard on access, usable during thread exit.
+// One thread's cache, allocated on the thread's first pool call and kept for another thread
+// when it ends. Reached through a thread-local pointer that starts at a placeholder, so the
+// common call needs no null test: the placeholder's generation matches no state.
 struct ThreadCache {
-    std::uint32_t generation;           // the state this cache belongs to; 0 before first use
-    bool ended;                         // flushed at thread end: later calls bypass the cache
-    ThreadCache* prev;                  // the state's list of caches, under the lock
-    ThreadCache* next;
+    std::uint32_t generation;           // the state this cache belongs to; 0 when none
+    ThreadCache* prev;                  // the state's list of caches (or of spares), under
+    ThreadCache* next;                  // the lock
     ClassCache classes[kClassCount];
 };
 
-thread_local ThreadCache t_cache NX_POOL_TLS;
+ThreadCache g_noCacheYet;               // before the thread's first call
+ThreadCache g_threadEnded;              // after its thread-end clean-up: use the shared lists
+std::atomic<int> g_exitHook{-2};        // the thread-end clean-up's id; -2 before the first try
+
+thread_local ThreadCache* t_cache NX_POOL_TLS = &g_noCacheYet;
 
 // Gives a class's cached blocks back to the front of its shared list, keeping their order, so
 // that on one thread the cache and the shared list together stay one last-in-first-out stack.
@@ -312,55 +320,71 @@ void refillLocked(PoolState* s, ClassCache& c, unsigned k) {
     c.count.store(n, std::memory_order_relaxed);
 }
 
-void unlinkLocked(PoolState* s, ThreadCache& tc) {
-    if (tc.prev)
-        tc.prev->next = tc.next;
-    else
-        s->caches = tc.next;
-    if (tc.next)
-        tc.next->prev = tc.prev;
-    tc.prev = tc.next = nullptr;
+// The thread-end clean-up, on the ending thread: hands its cached blocks back to the shared
+// lists and keeps the cache for another thread. A cache of a state destroyed at process exit
+// (or replaced since) is simply released. Later pool calls of this thread, from other thread-end
+// code, go straight to the shared lists.
+void onThreadEnd(void* value) {
+    auto* tc = static_cast<ThreadCache*>(value);
+    PoolState* s = g_state.load(std::memory_order_acquire);
+    if (s && tc->generation == s->generation) {
+        NxCSLocker guard(s->lock);
+        for (unsigned k = 0; k < kClassCount; ++k)
+            drainLocked(s, tc->classes[k], k);
+        if (tc->prev)
+            tc->prev->next = tc->next;
+        else
+            s->caches = tc->next;
+        if (tc->next)
+            tc->next->prev = tc->prev;
+        tc->generation = 0;
+        tc->prev = nullptr;
+        tc->next = s->spare;
+        s->spare = tc;
+    } else {
+        delete tc;
+    }
+    t_cache = &g_threadEnded;
 }
 
-// Hands the calling thread's cached blocks back when the thread ends. A state destroyed at
-// process exit (or replaced since) is left alone: its blocks are gone with it.
-struct CacheReaper {
-    bool armed = false;
-    ~CacheReaper() {
-        ThreadCache& tc = t_cache;
-        PoolState* s = g_state.load(std::memory_order_acquire);
-        if (armed && s && tc.generation == s->generation) {
-            NxCSLocker guard(s->lock);
-            for (unsigned k = 0; k < kClassCount; ++k)
-                drainLocked(s, tc.classes[k], k);
-            unlinkLocked(s, tc);
-        }
-        tc.generation = 0;
-        tc.ended = true;
-    }
-};
-
-thread_local CacheReaper t_reaper;
-
-// The calling thread's cache, attached to `s` on first use, or null once the thread has ended
-// (its thread-exit clean-up ran; later calls, from other clean-ups, use the shared lists).
+// The calling thread's cache, attached to `s` on first use, or null when the thread cannot keep
+// one: its thread-end clean-up ran already, or the system refused to arrange one.
 ThreadCache* attachCache(PoolState* s) {
-    ThreadCache& tc = t_cache;
-    if (tc.generation == s->generation)
-        return &tc;
-    if (tc.ended)
+    ThreadCache* tc = t_cache;
+    if (tc->generation == s->generation)
+        return tc;
+    if (tc == &g_threadEnded)
         return nullptr;
-    t_reaper.armed = true;  // constructs it, which arranges its destructor at thread end
-    for (ClassCache& c : tc.classes)
-        c.count.store(0, std::memory_order_relaxed);
     NxCSLocker guard(s->lock);
-    tc.prev = nullptr;
-    tc.next = s->caches;
+    int hook = g_exitHook.load(std::memory_order_relaxed);
+    if (hook == -2) {
+        hook = platform::threadExitRegister(onThreadEnd);
+        g_exitHook.store(hook, std::memory_order_relaxed);
+    }
+    if (hook < 0)
+        return nullptr;
+    if (tc == &g_noCacheYet) {  // a spare, or a new one
+        if ((tc = s->spare) != nullptr)
+            s->spare = tc->next;
+        else if ((tc = new (std::nothrow) ThreadCache()) == nullptr)
+            return nullptr;
+        if (!platform::threadExitSet(hook, tc)) {
+            tc->next = s->spare;
+            s->spare = tc;
+            return nullptr;
+        }
+    }
+    // else: the thread's cache from a state that is gone; its blocks went with that state.
+    for (ClassCache& c : tc->classes)
+        c.count.store(0, std::memory_order_relaxed);
+    tc->prev = nullptr;
+    tc->next = s->caches;
     if (s->caches)
-        s->caches->prev = &tc;
-    s->caches = &tc;
-    tc.generation = s->generation;
-    return &tc;
+        s->caches->prev = tc;
+    s->caches = tc;
+    tc->generation = s->generation;
+    t_cache = tc;
+    return tc;
 }
 
 // ---- recognition ----------------------------------------------------------------------------
@@ -473,9 +497,9 @@ void* mp_alloc(unsigned int size) {
         return std::malloc(size);
 
     const unsigned k = classOf(size);
-    ThreadCache& tc = t_cache;
-    if (tc.generation == s->generation) {
-        ClassCache& c = tc.classes[k];
+    ThreadCache* tc = t_cache;
+    if (tc->generation == s->generation) {
+        ClassCache& c = tc->classes[k];
         if (const std::uint32_t n = c.count.load(std::memory_order_relaxed)) {
             unsigned char* h = decodeLink(s, c.head);
             c.head = loadLink(h);
@@ -519,9 +543,9 @@ void mp_free(void* ptr) {
         link = (std::uint32_t(header >> kIndexShift) << 20) |
                static_cast<std::uint32_t>(h - rec->base);
     // Push on the front of the thread's cache: the block links to the old head.
-    ThreadCache& tc = t_cache;
-    if (tc.generation == s->generation) {
-        ClassCache& c = tc.classes[k];
+    ThreadCache* tc = t_cache;
+    if (tc->generation == s->generation) {
+        ClassCache& c = tc->classes[k];
         const std::uint32_t n = c.count.load(std::memory_order_relaxed);
         if (n - 1 < kFigures.cacheLimit[k] - 1) {  // 0 < n < limit
             storeLink(h, c.head);
