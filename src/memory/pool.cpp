@@ -443,7 +443,8 @@ void* allocSlow(PoolState* s, unsigned k, unsigned size) {
             c.count.store(n - 1, std::memory_order_relaxed);
         }
     } else {
-        // A thread past its clean-up: one block straight off the shared list.
+        // A thread without a cache (past its thread-end clean-up, or none could be arranged):
+        // one block straight off the shared list.
         NxCSLocker guard(s->lock);
         SizeClass& sc = s->classes[k];
         if (!sc.freeHead && s->chunkCount.load(std::memory_order_relaxed) < kMaxChunks)
