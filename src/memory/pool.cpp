@@ -132,9 +132,12 @@ std::atomic<bool> g_enabled{true};
 std::atomic<PoolState*> g_state{nullptr};
 std::atomic<std::uint32_t> g_generations{0};
 
+void releaseCaches(PoolState* s);
+
 void destroyState() {
     PoolState* s = g_state.exchange(nullptr, std::memory_order_acq_rel);
     if (s) {
+        releaseCaches(s);
         delete s->lock;
         delete s;
     }
@@ -345,6 +348,24 @@ void onThreadEnd(void* value) {
         delete tc;
     }
     t_cache = &g_threadEnded;
+}
+
+// At process exit, with the state: the exiting thread's cache and the kept caches of ended
+// threads are released. Threads still running keep theirs; their next call finds the state
+// gone and starts over.
+void releaseCaches(PoolState* s) {
+    ThreadCache* own = t_cache;
+    if (own->generation == s->generation) {
+        const int hook = g_exitHook.load(std::memory_order_relaxed);
+        if (hook >= 0)
+            platform::threadExitSet(hook, nullptr);
+        t_cache = &g_noCacheYet;
+        delete own;
+    }
+    while (ThreadCache* tc = s->spare) {
+        s->spare = tc->next;
+        delete tc;
+    }
 }
 
 // The calling thread's cache, attached to `s` on first use, or null when the thread cannot keep
