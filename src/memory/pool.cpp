@@ -37,8 +37,9 @@
 #include <cstring>
 #include <new>
 
-// The per-thread cache is read on every call; on ELF builds it is placed in the static TLS
-// block so that reaching it is one segment-relative load instead of a call into the loader.
+// The pointer to the per-thread cache is read on every call; on ELF builds it is placed in the
+// static TLS block so that reaching it is one segment-relative load instead of a call into the
+// loader.
 #if defined(__GNUC__) && defined(__ELF__)
 #define NX_POOL_TLS __attribute__((tls_model("initial-exec")))
 #else
