@@ -45,6 +45,12 @@
 #else
 #define NX_POOL_TLS
 #endif
+// Rare paths stay out of line, so that the common call saves no registers it does not use.
+#if defined(__GNUC__)
+#define NX_POOL_COLD __attribute__((noinline, cold))
+#else
+#define NX_POOL_COLD
+#endif
 
 namespace {
 
@@ -127,6 +133,10 @@ struct PoolState {
     alignas(64) SizeClass classes[kClassCount];
     ThreadCache* caches;           // every thread cache attached to this state
     ThreadCache* spare;            // caches of ended threads, kept for new ones
+    // Chunks that follow each other in memory from the first one on (chunks are committed and
+    // never given back, so every byte in [spanLo, spanHi) is readable). Written under the lock.
+    alignas(64) std::atomic<std::uintptr_t> spanLo;
+    std::atomic<std::uintptr_t> spanHi;
 };
 
 std::atomic<bool> g_enabled{true};
@@ -220,7 +230,7 @@ void defaultReport(const char16_t* message) {
 // Takes the pool lock for the report (a no-op re-entry when the caller holds it already), as
 // the report of a misuse must stop the other threads' refills and releases until it has been
 // seen.
-void report(PoolState* s, const char16_t* pattern, const void* callerPointer) {
+NX_POOL_COLD void report(PoolState* s, const char16_t* pattern, const void* callerPointer) {
     NxCSLocker guard(s->lock);
     char16_t message[kPoolReportCapacity];
     formatPoolReport(message, pattern, callerPointer);
@@ -262,6 +272,12 @@ void addChunk(PoolState* s, unsigned k) {
     rec.owner = &sc;
     rec.klass = k;
     sc.lastChunkSize = bytes;
+    const auto lo = reinterpret_cast<std::uintptr_t>(base);
+    const std::uintptr_t hi = s->spanHi.load(std::memory_order_relaxed);
+    if (hi == 0)
+        s->spanLo.store(lo, std::memory_order_relaxed);
+    if (hi == 0 || hi == lo)
+        s->spanHi.store(lo + bytes, std::memory_order_release);
     // Publishes the record: readers that see the new count see all of it.
     s->chunkCount.fetch_add(1, std::memory_order_acq_rel);
 }
@@ -419,7 +435,10 @@ inline const ChunkRecord* chunkOf(const PoolState* s, const void* p) {
     if (!p || (addr & 3) != 0)
         return nullptr;
     const auto* bytes = static_cast<const unsigned char*>(p);
-    if (!platform::probeReadable(bytes - 4, 4))
+    // Inside the run of adjacent chunks the 4 bytes before p are readable without asking.
+    const std::uintptr_t hi = s->spanHi.load(std::memory_order_acquire);
+    if ((addr - 4 < s->spanLo.load(std::memory_order_relaxed) || addr > hi) &&
+        !platform::probeReadable(bytes - 4, 4))
         return nullptr;
     const unsigned index = loadWord(bytes - 2) >> kIndexShift;
     if (index >= s->chunkCount.load(std::memory_order_acquire))
@@ -451,7 +470,7 @@ inline void* handOut(PoolState* s, unsigned char* h, unsigned k) {
     return h + 2;
 }
 
-void* allocSlow(PoolState* s, unsigned k, unsigned size) {
+NX_POOL_COLD void* allocSlow(PoolState* s, unsigned k, unsigned size) {
     unsigned char* h = nullptr;
     if (ThreadCache* tc = attachCache(s)) {
         ClassCache& c = tc->classes[k];
@@ -477,7 +496,7 @@ void* allocSlow(PoolState* s, unsigned k, unsigned size) {
     return h ? handOut(s, h, k) : std::malloc(size);
 }
 
-void freeSlow(PoolState* s, unsigned k, unsigned char* h, std::uint32_t link) {
+NX_POOL_COLD void freeSlow(PoolState* s, unsigned k, unsigned char* h, std::uint32_t link) {
     if (ThreadCache* tc = attachCache(s)) {
         ClassCache& c = tc->classes[k];
         const std::uint32_t n = c.count.load(std::memory_order_relaxed);
