@@ -93,7 +93,8 @@ typedef void (*NxPoolReportFn)(const char16_t* message);
 NXUTIL_API NxPoolReportFn mp_set_report_handler(NxPoolReportFn fn);
 
 /// A snapshot of the pool for diagnostics (`nxtool memory`). Counts are taken under the pool
-/// lock; a class's blocks in use are its carved blocks minus those on its free list.
+/// lock; a class's blocks in use are its carved blocks minus its free ones (on its shared list
+/// or in a thread's cache; exact while no other thread uses the pool).
 struct NxPoolStats {
     enum { kClasses = 13 };
     unsigned int chunkCount;              ///< chunk records in use (at most 1024)
@@ -101,7 +102,7 @@ struct NxPoolStats {
     unsigned int chunks[kClasses];        ///< chunks owned by each class
     unsigned int chunkBytes[kClasses];    ///< bytes obtained for each class
     unsigned int blocksTotal[kClasses];   ///< blocks carved for each class
-    unsigned int blocksFree[kClasses];    ///< blocks on each class's free list
+    unsigned int blocksFree[kClasses];    ///< free blocks of each class, cached ones included
 };
 /// Fills `out` with the pool's current figures (all zero before the pool's first use).
 NXUTIL_API void mp_get_stats(NxPoolStats* out);

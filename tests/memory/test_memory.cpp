@@ -1,5 +1,6 @@
 // NxAtomicInt, the recursive lock across threads, and the pool: size classes, reuse, misuse
-// reports, realloc, switch, heap fallbacks, and four threads churning it (sanitizers in CI).
+// reports, realloc, switch, heap fallbacks, and four threads exchanging blocks while the pool is
+// switched off and on (sanitizers in CI).
 #include "memory/memory.h"
 #include "pool_reports.h"
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -204,24 +206,86 @@ TEST(Pool, SwitchedOffItBehavesAsTheRuntimeHeap) {
         mp_free(b);
 }
 
-TEST(PoolStress, FourThreadsKeepEveryBlockIntact) {
+TEST(Pool, BlocksCachedByAThreadThatEndedServeTheOthers) {
+    // Runs in the shared library, so the Windows leg checks the thread-exit clean-up of the DLL.
     PoolReports reports;
+    const unsigned k = 10, request = 192;
+    NxPoolStats before;
+    mp_get_stats(&before);
+    std::vector<void*> taken;
+    std::thread worker([&] {
+        // Every free block the worker can reach, and then some from a new chunk.
+        for (unsigned i = 0; i < before.blocksFree[k] + 100; ++i)
+            taken.push_back(mp_alloc(request));
+        for (void* p : taken)
+            mp_free(p);
+    });
+    worker.join();
+    NxPoolStats after;
+    mp_get_stats(&after);
+    EXPECT_GT(after.chunks[k], before.chunks[k]);
+    EXPECT_EQ(after.blocksTotal[k], after.blocksFree[k]) << "every block is free again";
+    // All of the class's blocks can be handed out again without another chunk: none is stuck
+    // in the ended thread's cache.
+    taken.clear();
+    for (unsigned i = 0; i < after.blocksTotal[k]; ++i)
+        taken.push_back(mp_alloc(request));
+    NxPoolStats full;
+    mp_get_stats(&full);
+    EXPECT_EQ(after.chunks[k], full.chunks[k]);
+    EXPECT_EQ(0u, full.blocksFree[k]);
+    for (void* p : taken)
+        mp_free(p);
+    EXPECT_TRUE(reports.take().empty());
+}
+
+TEST(PoolStress, FourThreadsExchangeBlocksWhileOneSwitchesThePoolOffAndOn) {
+    // Every thread allocates, grows and shrinks blocks, and hands some of them to the next
+    // thread, which checks and releases them; thread 0 switches the pool off and on as it goes,
+    // so blocks from the pool and from the runtime heap are in flight together, and blocks
+    // cached by one thread are released by another.
+    PoolReports reports;
+    struct Live { unsigned char* p; unsigned size; unsigned char fill; };
+    struct Mailbox { std::mutex lock; std::vector<Live> blocks; };
+    Mailbox boxes[4];
     std::atomic<int> damaged{0};  // blocks whose bytes changed, and failed requests
-    std::atomic<unsigned> seed{1234};
+    std::atomic<int> next{0};
+    const auto intact = [](const Live& b, unsigned n = ~0u) {  // the first n bytes hold the fill
+        unsigned char* end = b.p + std::min(b.size, n);
+        return std::all_of(b.p, end, [&](unsigned char c) { return c == b.fill; });
+    };
+    const auto release = [&](const Live& b) {
+        damaged += !intact(b) || mp_size(b.p) < static_cast<int>(b.size);
+        mp_free(b.p);
+    };
     onFourThreads([&] {
-        struct Live { unsigned char* p; unsigned size; unsigned char fill; };
-        const auto intact = [](const Live& b, unsigned n = ~0u) {  // the first n bytes hold the fill
-            unsigned char* end = b.p + std::min(b.size, n);
-            return std::all_of(b.p, end, [&](unsigned char c) { return c == b.fill; });
-        };
-        std::mt19937 rng(seed++);
+        const int self = next++;
+        Mailbox& mine = boxes[self];
+        Mailbox& theirs = boxes[(self + 1) % 4];
+        std::mt19937 rng(1234 + self);
         std::vector<Live> live;
         for (int step = 0; step < 60000; ++step) {
+            if (self == 0 && step % 1000 == 999)
+                mp_enable(step % 2000 != 999);  // off for 1000 steps, then on again
+            if (step % 64 == 0) {  // what the previous thread sent
+                std::vector<Live> received;
+                {
+                    std::lock_guard<std::mutex> guard(mine.lock);
+                    received.swap(mine.blocks);
+                }
+                for (const Live& b : received)
+                    release(b);
+            }
             const unsigned action = rng() % 8;
-            if (live.size() >= 64 && action >= 5) {  // release one
+            if (live.size() >= 64 && action >= 5) {  // release one, or send it on
                 const std::size_t i = rng() % live.size();
-                damaged += !intact(live[i]) || mp_size(live[i].p) < static_cast<int>(live[i].size);
-                mp_free(live[i].p);
+                if (action == 7) {
+                    damaged += !intact(live[i]);
+                    std::lock_guard<std::mutex> guard(theirs.lock);
+                    theirs.blocks.push_back(live[i]);
+                } else {
+                    release(live[i]);
+                }
                 live[i] = live.back();
                 live.pop_back();
                 continue;
@@ -235,7 +299,11 @@ TEST(PoolStress, FourThreadsKeepEveryBlockIntact) {
                 const unsigned size = rng() % 321;
                 damaged += !intact(b);
                 auto* q = static_cast<unsigned char*>(fresh ? mp_alloc(size) : mp_realloc(b.p, size));
-                if (!q) { ++damaged; break; }
+                if (!q) {  // only the runtime heap's realloc to 0 bytes (pool off) may say so
+                    damaged += size != 0;
+                    b = Live{nullptr, 0, 0};
+                    break;
+                }
                 b.p = q;
                 damaged += !intact(b, size);  // the kept bytes moved along
                 b.size = size;
@@ -243,11 +311,13 @@ TEST(PoolStress, FourThreadsKeepEveryBlockIntact) {
                 std::memset(b.p, b.fill, b.size);
             }
         }
-        for (const Live& b : live) {
-            damaged += !intact(b);
-            mp_free(b.p);
-        }
+        for (const Live& b : live)
+            release(b);
     });
+    for (Mailbox& box : boxes)
+        for (const Live& b : box.blocks)
+            release(b);
+    mp_enable(true);
     EXPECT_EQ(0, damaged.load());
     EXPECT_TRUE(reports.take().empty());
 }

@@ -1,4 +1,5 @@
-// Chunk geometry, seen from a pool that nothing else in this process has used.
+// Chunk geometry and the accounting of free blocks across threads, seen from a pool that nothing
+// else in this process has used.
 #include "memory/memory.h"
 #include "platform/syscalls.h"
 #include "platform/vmem.h"
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -118,6 +121,44 @@ TEST(PoolLayout, AChunkTheSystemWillNotCommitComesFromAMappingAndNoChunkAtAllFro
                                           static_cast<unsigned char*>(moved) + request / 2);
     EXPECT_EQ(std::vector<unsigned char>(request / 2, 0x3C), kept);
     mp_free(moved);
+}
+
+TEST(PoolLayout, BlocksCachedByAThreadAreCountedFreeCaughtWhenReleasedAgainAndReusedAfterItEnds) {
+    PoolReports reports;
+    const unsigned k = 10, request = stats().blockSize[k];  // 192-byte blocks, no other user here
+    ASSERT_EQ(0u, stats().chunks[k]);
+    std::vector<void*> released;  // in the order the thread released them
+    std::promise<void> releasedAll, mayEnd;
+    std::thread worker([&] {
+        for (int i = 0; i < 100; ++i)
+            released.push_back(mp_alloc(request));
+        for (void* p : released)
+            mp_free(p);  // more than a thread keeps: some go back to the shared list at once
+        releasedAll.set_value();
+        mayEnd.get_future().wait();
+    });
+    releasedAll.get_future().wait();
+    // The worker's cache holds some of them; every one counts as free, and a second release
+    // from another thread is caught by the flag in its header.
+    EXPECT_EQ(stats().blocksTotal[k], stats().blocksFree[k]);
+    for (void* p : {released.front(), released.back()}) {
+        mp_free(p);
+        EXPECT_EQ(PoolReports::one("mp_free - repeat free block ", p, "!"), reports.take());
+    }
+    // Switched off, the ending thread still hands its blocks back to the pool.
+    mp_enable(false);
+    mayEnd.set_value();
+    worker.join();
+    mp_enable(true);
+    EXPECT_EQ(stats().blocksTotal[k], stats().blocksFree[k]);
+    EXPECT_EQ(1u, stats().chunks[k]);
+    // They went back in front of the shared list in their order: the last released comes first.
+    for (std::size_t i = released.size(); i-- > 0;)
+        ASSERT_EQ(released[i], mp_alloc(request)) << "block " << i;
+    EXPECT_EQ(1u, stats().chunks[k]);
+    for (void* p : released)
+        mp_free(p);
+    EXPECT_TRUE(reports.take().empty());
 }
 
 TEST(PoolLayout, ReallocOfAFreeBlockIsReportedAndHandsItBackInUse) {
