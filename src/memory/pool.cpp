@@ -146,6 +146,8 @@ struct PoolState {
 std::atomic<bool> g_enabled{true};
 std::atomic<PoolState*> g_state{nullptr};
 std::atomic<std::uint32_t> g_generations{0};
+// The thread-end clean-up's id (platform/thread_exit.h); -2 before the first try.
+std::atomic<int> g_exitHook{-2};
 
 void releaseCaches(PoolState* s);
 
@@ -156,6 +158,11 @@ void destroyState() {
         delete s->lock;
         delete s;
     }
+    // This runs at exit and when a host unloads the library: threads that end later must not
+    // call into code that may be gone. Their caches stay allocated, a few KiB each.
+    const int hook = g_exitHook.exchange(-2, std::memory_order_relaxed);
+    if (hook >= 0)
+        platform::threadExitUnregister(hook);
 }
 
 // Created on first use; two threads racing here both build a state and the loser discards its
@@ -310,7 +317,6 @@ struct ThreadCache {
 
 ThreadCache g_noCacheYet;               // before the thread's first call
 ThreadCache g_threadEnded;              // after its thread-end clean-up: use the shared lists
-std::atomic<int> g_exitHook{-2};        // the thread-end clean-up's id; -2 before the first try
 
 thread_local ThreadCache* t_cache NX_POOL_TLS = &g_noCacheYet;
 
@@ -409,18 +415,22 @@ ThreadCache* attachCache(PoolState* s) {
     }
     if (hook < 0)
         return nullptr;
-    if (tc == &g_noCacheYet) {  // a spare, or a new one
+    const bool fresh = tc == &g_noCacheYet;
+    if (fresh) {  // a spare, or a new one
         if ((tc = s->spare) != nullptr)
             s->spare = tc->next;
         else if ((tc = new (std::nothrow) ThreadCache()) == nullptr)
             return nullptr;
-        if (!platform::threadExitSet(hook, tc)) {
+    }
+    // Else the thread's cache from a state that is gone (its blocks went with that state); the
+    // clean-up it was registered with may have gone too, so it is registered again.
+    if (!platform::threadExitSet(hook, tc)) {
+        if (fresh) {
             tc->next = s->spare;
             s->spare = tc;
-            return nullptr;
         }
+        return nullptr;
     }
-    // else: the thread's cache from a state that is gone; its blocks went with that state.
     for (ClassCache& c : tc->classes)
         c.count.store(0, std::memory_order_relaxed);
     tc->prev = nullptr;

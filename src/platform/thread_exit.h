@@ -11,9 +11,12 @@ using ThreadExitFn = void (*)(void* value);
 
 /// Registers `fn` once for the process and returns its id, or -1 when the system refuses (or
 /// the few ids are used up). POSIX: a thread-specific key with a destructor; Win32: a
-/// fiber-local slot with a callback. The library must stay loaded while threads that set a
-/// value can still end.
+/// fiber-local slot with a callback. Unregister it before the library is unloaded.
 int threadExitRegister(ThreadExitFn fn);
+
+/// Withdraws the clean-up `id`: threads that end later run nothing for it, and the id may be
+/// given out again. -1 is ignored.
+void threadExitUnregister(int id);
 
 /// Sets the calling thread's value for `id` (null: nothing runs for this thread). False when
 /// the system refuses.

@@ -16,4 +16,9 @@ bool threadExitSet(int id, void* value) {
     return id >= 0 && pthread_setspecific(static_cast<pthread_key_t>(id), value) == 0;
 }
 
+void threadExitUnregister(int id) {
+    if (id >= 0)
+        pthread_key_delete(static_cast<pthread_key_t>(id));
+}
+
 }  // namespace platform

@@ -11,8 +11,9 @@ namespace platform {
 namespace {
 
 constexpr int kSlots = 4;
+// A registration: its function (null: free) and its fiber-local slot.
 std::atomic<ThreadExitFn> g_fns[kSlots];
-std::atomic<int> g_used{0};
+std::atomic<DWORD> g_slots[kSlots];
 
 template <int N>
 VOID WINAPI trampoline(PVOID value) {
@@ -27,18 +28,38 @@ constexpr PFLS_CALLBACK_FUNCTION kTrampolines[kSlots] = {trampoline<0>, trampoli
 }  // namespace
 
 int threadExitRegister(ThreadExitFn fn) {
-    const int n = g_used.fetch_add(1, std::memory_order_acq_rel);
-    if (n >= kSlots)
-        return -1;
-    g_fns[n].store(fn, std::memory_order_release);
-    const DWORD slot = FlsAlloc(kTrampolines[n]);
-    if (slot == FLS_OUT_OF_INDEXES)
-        return -1;
-    return static_cast<int>(slot);
+    for (int n = 0; n < kSlots; ++n) {
+        ThreadExitFn none = nullptr;
+        if (!g_fns[n].compare_exchange_strong(none, fn, std::memory_order_acq_rel))
+            continue;
+        const DWORD slot = FlsAlloc(kTrampolines[n]);
+        if (slot == FLS_OUT_OF_INDEXES) {
+            g_fns[n].store(nullptr, std::memory_order_release);
+            return -1;
+        }
+        g_slots[n].store(slot, std::memory_order_release);
+        return static_cast<int>(slot);
+    }
+    return -1;
 }
 
 bool threadExitSet(int id, void* value) {
     return id >= 0 && FlsSetValue(static_cast<DWORD>(id), value) != FALSE;
+}
+
+void threadExitUnregister(int id) {
+    if (id < 0)
+        return;
+    for (int n = 0; n < kSlots; ++n) {
+        if (g_slots[n].load(std::memory_order_acquire) != static_cast<DWORD>(id) ||
+            !g_fns[n].load(std::memory_order_acquire))
+            continue;
+        // The trampoline goes quiet first: freeing the slot may call it for threads that hold
+        // a value.
+        g_fns[n].store(nullptr, std::memory_order_release);
+        FlsFree(static_cast<DWORD>(id));
+        return;
+    }
 }
 
 }  // namespace platform
