@@ -173,7 +173,6 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
         bool accepted;
     } cases[] = {
         {"open to all", "Local\\", open, false, false},
-        {"open to all, no prefix", "", open, false, false},
         {"group may read", "", mine | fs::perms::group_read, false, false},
         {"others may write, global", "Global\\", mine | fs::perms::others_write, false, false},
         {"own and private", "Local\\", mine, false, true},
