@@ -173,7 +173,6 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
         bool accepted;
     } cases[] = {
         {"open to all", "Local\\", open, false, false},
-        {"open to all, no prefix", "", open, false, false},
         {"group may read", "", mine | fs::perms::group_read, false, false},
         {"others may write, global", "Global\\", mine | fs::perms::others_write, false, false},
         {"own and private", "Local\\", mine, false, true},
@@ -216,11 +215,8 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
 #endif
 
 TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
-    EXPECT_EQ(nullptr, platform::shmOpen(u16(uniqueName("none"))));
     EXPECT_EQ(nullptr, platform::shmCreate(u16(uniqueName("zero")), 0));
     EXPECT_EQ(nullptr, platform::shmMap(nullptr, 8));
-    platform::shmUnmap(nullptr);
-    platform::shmClose(nullptr);
 #ifndef _WIN32
     for (const char16_t* bare : {u"Local\\", u"Global\\"}) {
         EXPECT_EQ(nullptr, platform::shmCreate(bare, 8));
@@ -286,7 +282,7 @@ TEST(ShmPlatform, FailingSystemCallsGiveNullAndLeaveNoNameOrDescriptorBehind) {
             }
         }
         EXPECT_EQ(c.succeeds, object != nullptr || view != nullptr);
-        platform::shmUnmap(view);
+        platform::shmUnmap(view);  // null after a failure: ignored
         platform::shmClose(object);
         if (c.action == Map) {  // the hold is intact: the next view works
             view = platform::shmMap(holder, 64);

@@ -56,15 +56,6 @@ bool has(const fs::path& p, const std::string& what) {
     return nxtest::readFileBytes(p).find(what) != std::string::npos;
 }
 
-// Scripts a list of faults (maybe none) for its lifetime.
-struct Faults {
-    explicit Faults(const std::vector<FaultScript>& scripts) {
-        for (const FaultScript& f : scripts)
-            platform::scriptFault(f);
-    }
-    ~Faults() { platform::clearFaults(); }
-};
-
 long long line(TRK::TRKLogFile& log, const std::u16string& text) {
     return log.writeLine(text.data(), text.size());
 }
@@ -77,7 +68,6 @@ TEST(LogFaults, FailedOpeningsAndWritesLoseOnlyTheirOwnStep) {
         bool lineWritten;   // whether the line written under the fault arrives
     } cases[] = {
         {"open refused", {SysOp::Open, Fault::AccessDenied}, false, false},
-        {"open interrupted", {SysOp::Open, Fault::Interrupted}, true, true},
         {"status fails", {SysOp::Status, Fault::IoError}, false, false},
         {"not a regular file", {SysOp::Status, Fault::NotRegular}, false, false},
         {"disk full", {SysOp::Write, Fault::NoSpace}, true, false},
@@ -134,7 +124,7 @@ TEST(LogFaults, RotationKeepsTheLogWhenNoBackupCanBeMade) {
         fs::resize_file(log, kBig);
         TRK::TRKLogFile file;
         {
-            Faults faults(c.faults);
+            platform::ScopedFault faults(c.faults.data(), c.faults.data() + c.faults.size());
             EXPECT_EQ(c.opens, file.open(log.u16string().c_str())) << c.name;
         }
         EXPECT_EQ(c.rotated, fs::exists(bk)) << c.name;
@@ -182,7 +172,7 @@ TEST(LogFaults, FollowingARotatedLogKeepsTheOldFileWhenTheNewOneCannotBeUsed) {
         {
             // The faults last while the next line is written, so the writer's own check of the
             // path meets them too.
-            Faults faults(c.faults);
+            platform::ScopedFault faults(c.faults.data(), c.faults.data() + c.faults.size());
             EXPECT_EQ(c.follows, file.followPath()) << c.name;
             EXPECT_GT(line(file, u"second"), 0) << c.name;
         }

@@ -1,5 +1,6 @@
 // The file logger: line format, levels, encoding, cuts, opening failures (folders, FIFOs and
-// devices included), rotation at opening (also where no backup can be made), following a log
+// devices included), rotation at opening (where no backup can be made: the fault tables of
+// test_log_internals.cpp), following a log
 // that another logger rotated, the process-wide instance (seen from child processes) and many
 // threads writing at once.
 #include "log/log.h"
@@ -7,11 +8,6 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <chrono>
@@ -126,7 +122,7 @@ TEST(Logger, RefusesWhatIsNotARegularFile) {
 #ifndef _WIN32
     // Nobody reads the FIFO: writing lines into it would block the logging thread for good.
     const fs::path fifo = dir.path() / "fifo.log";
-    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    ASSERT_TRUE(nxtest::makeFifo(fifo.string()));
     special.push_back(fifo);
     for (const char* device : {"/dev/full", "/dev/null"})
         if (fs::exists(device))
@@ -180,30 +176,6 @@ TEST(LogRotation, OnlyAFileAboveTheLimitMovesAsideThroughTwoGenerations) {
     logOnce(u"third");  // a small log is left alone even with backups around
     EXPECT_EQ(2u, lines(log).size());
     EXPECT_EQ("GEN2", head(bk));
-}
-
-TEST(LogRotation, ALogThatCannotBeBackedUpIsKeptAndAppendedTo) {
-#ifdef _WIN32
-    GTEST_SKIP() << "folder permissions are POSIX mode bits here";
-#else
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "running as root, which writes into read-only folders anyway";
-    nxtest::TempDir dir("log-readonly");
-    const fs::path folder = dir.path() / "ro", log = folder / "app.log";
-    fs::create_directory(folder);
-    std::ofstream(log, std::ios::binary) << "KEEP";
-    fs::resize_file(log, kLimit + 1);
-    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);  // r-x: no new names
-    {
-        TRK::TRKLogger logger;
-        EXPECT_TRUE(logger.InitLog(log.u16string()));
-        logger.LogInfo(u"still here");
-    }
-    fs::permissions(folder, fs::perms::owner_all);
-    EXPECT_FALSE(fs::exists(folder / "app.log.bk"));
-    EXPECT_EQ("KEEP", nxtest::readFileBytes(log).substr(0, 4)) << "the old lines survive";
-    EXPECT_EQ(":info still here\r\n", lines(log, true).back());
-#endif
 }
 
 // A logger that stays open while other loggers (other processes, in real life) rotate the same

@@ -1,6 +1,7 @@
 // Platform services that the subsystems' suites reach only partly: file opening modes and
 // their sharing, moves, deletes, mappings, free space, profile defaults, local time, tick
-// count, the special folders from the XDG settings, reports, and the processor facts.
+// count, the special folders from the XDG settings and reports. (The processor facts are read
+// over scripted /proc and /sys trees in the sysinfo suite.)
 #include "platform/platform.h"
 #include "platform/syscalls.h"
 
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -255,32 +255,6 @@ TEST(Diagnostics, ReportsGoToStandardErrorAsUtf8AndTrapOnlyUnderADebugger) {
     EXPECT_EQ(debuggerAttached(), tracer[1] != "0");
     if (tracer[1] == "0")
         debugBreak();  // nobody is debugging: returns without a trap
-}
-
-TEST(ProcessorFacts, NameAndSpeedComeFromCpuinfo) {
-    // The first value of a key, without the blanks around it.
-    const std::string info = nxtest::readFileBytes("/proc/cpuinfo");
-    const auto first = [&info](const std::string& key) {
-        std::smatch m;
-        const std::regex line(key + "[ \\t]*:[ \\t]*([^\\n]*[^ \\t\\n])");
-        return std::regex_search(info, m, line) ? m[1].str() : std::string();
-    };
-    std::string name;
-    if (!first("model name").empty()) {
-        ASSERT_TRUE(cpuName(name));
-        EXPECT_EQ(name, first("model name").substr(0, 255));
-    }
-    std::uint32_t speed = 0;
-    if (!first("cpu MHz").empty()) {
-        ASSERT_TRUE(cpuSpeedMHz(speed));
-        EXPECT_EQ(speed, static_cast<std::uint32_t>(std::atof(first("cpu MHz").c_str()) + 0.5));
-    }
-    std::uint32_t type = 0;
-    std::vector<unsigned char> data;
-    if (displayAdapterValue(type, data)) {
-        EXPECT_EQ(type, 1u);
-        EXPECT_FALSE(data.empty());
-    }
 }
 #endif
 

@@ -40,37 +40,20 @@ std::wstring widen(const std::string& s) {
 
 // Sets the variables for this process so the child inherits them; returns the old values.
 std::vector<std::pair<std::string, std::string>> exportEnv(
-    const std::vector<std::pair<std::string, std::string>>& env) {
-    std::vector<std::pair<std::string, std::string>> all = env;
-    all.emplace_back("NXTEST_CHILD", "1");
+    std::vector<std::pair<std::string, std::string>> env) {
+    env.emplace_back("NXTEST_CHILD", "1");
     std::vector<std::pair<std::string, std::string>> old;
-    for (const auto& kv : all) {
+    for (const auto& kv : env) {
         old.emplace_back(kv.first, getEnv(kv.first.c_str()));
-#ifdef _WIN32
-        SetEnvironmentVariableW(widen(kv.first).c_str(), widen(kv.second).c_str());
-        _putenv_s(kv.first.c_str(), kv.second.c_str());
-#else
-        setenv(kv.first.c_str(), kv.second.c_str(), 1);
-#endif
+        setEnv(kv.first, kv.second);
     }
     return old;
 }
 
 void restoreEnv(const std::vector<std::pair<std::string, std::string>>& old) {
-    for (const auto& kv : old) {
-#ifdef _WIN32
-        SetEnvironmentVariableW(widen(kv.first).c_str(),
-                                kv.second.empty() ? nullptr : widen(kv.second).c_str());
-        _putenv_s(kv.first.c_str(), kv.second.c_str());
-#else
-        if (kv.second.empty())
-            unsetenv(kv.first.c_str());
-        else
-            setenv(kv.first.c_str(), kv.second.c_str(), 1);
-#endif
-    }
+    for (const auto& kv : old)
+        setEnv(kv.first, kv.second);
 }
-
 
 #ifdef _WIN32
 // One argument quoted the way the runtime's command-line parser splits it again.
@@ -102,9 +85,9 @@ struct Redirects {
 
 // Starts argv[0] with argv (looked up in PATH when `searchPath`); returns the child (a process
 // id, or a process handle on Windows) or 0. The one place that starts a process.
-long long spawn(const std::vector<std::string>& argv, const Redirects& io, bool searchPath = false) {
+long long spawn(const std::vector<std::string>& argv, const Redirects& io,
+                [[maybe_unused]] bool searchPath = false) {
 #ifdef _WIN32
-    (void)searchPath;
     if (io.input || io.output || io.error)
         return 0;  // no test redirects a Windows child's streams
     const std::wstring exe = widen(argv[0]);
@@ -211,15 +194,12 @@ int runSelf(const std::string& filter,
     return waitChild(startSelf(filter, env));
 }
 
-ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& errorFile, int timeoutSeconds) {
+ProgramResult runProgram([[maybe_unused]] const std::string& program,
+                         [[maybe_unused]] const std::vector<std::string>& args,
+                         [[maybe_unused]] const std::string& errorFile,
+                         [[maybe_unused]] int timeoutSeconds) {
     ProgramResult result;
-#ifdef _WIN32
-    (void)program;
-    (void)args;
-    (void)errorFile;
-    (void)timeoutSeconds;
-#else
+#ifndef _WIN32
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
     const pid_t pid = static_cast<pid_t>(spawn(argv, {"/dev/null", "/dev/null", errorFile.c_str()}));
@@ -253,11 +233,10 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
     return result;
 }
 
-void killChild(long long child, bool letItClean) {
+void killChild(long long child, [[maybe_unused]] bool letItClean) {
     if (child == 0)
         return;
 #ifdef _WIN32
-    (void)letItClean;
     TerminateProcess(reinterpret_cast<HANDLE>(child), 1);
 #else
     kill(static_cast<pid_t>(child), letItClean ? SIGTERM : SIGKILL);
@@ -273,9 +252,8 @@ unsigned long childProcessId(long long child) {
 #endif
 }
 
-long long startXvfb(std::string* display) {
+long long startXvfb([[maybe_unused]] std::string* display) {
 #ifdef _WIN32
-    (void)display;
     return 0;
 #else
     // Xvfb picks a free display number itself and writes it to the descriptor given with
@@ -357,7 +335,15 @@ std::size_t mappedFileRegions() {
 }
 
 void setEnv(const std::string& name, const std::string& value) {
-    restoreEnv({{name, value}});
+#ifdef _WIN32
+    SetEnvironmentVariableW(widen(name).c_str(), value.empty() ? nullptr : widen(value).c_str());
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    if (value.empty())
+        unsetenv(name.c_str());
+    else
+        setenv(name.c_str(), value.c_str(), 1);
+#endif
 }
 
 bool isChildProcess() { return getEnv("NXTEST_CHILD") == "1"; }
@@ -367,9 +353,8 @@ std::string getEnv(const char* name) {
     return v ? v : "";
 }
 
-bool makeFifo(const std::string& path) {
+bool makeFifo([[maybe_unused]] const std::string& path) {
 #ifdef _WIN32
-    (void)path;
     return false;
 #else
     return ::mkfifo(path.c_str(), 0600) == 0;
@@ -384,19 +369,16 @@ bool runningAsRoot() {
 #endif
 }
 
-bool changeOwner(const std::string& path, unsigned uid) {
+bool changeOwner([[maybe_unused]] const std::string& path, [[maybe_unused]] unsigned uid) {
 #ifdef _WIN32
-    (void)path;
-    (void)uid;
     return false;
 #else
     return ::chown(path.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(-1)) == 0;
 #endif
 }
 
-unsigned setUmask(unsigned mask) {
+unsigned setUmask([[maybe_unused]] unsigned mask) {
 #ifdef _WIN32
-    (void)mask;
     return 0;
 #else
     return static_cast<unsigned>(::umask(static_cast<mode_t>(mask)));

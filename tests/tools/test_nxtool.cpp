@@ -1,5 +1,5 @@
-// nxtool's commands on inputs and outputs that cannot work: a missing file, a folder, a FIFO
-// (which must not block the command), a full device, a settings file that is no regular file.
+// nxtool's commands on inputs and outputs that cannot work: a FIFO (which must not block the
+// command), a full device, a settings file that is no regular file.
 // Each must end with an exit code (not a signal), one line on standard error and the input
 // left as it was.
 #include "support/child_process.h"
@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -18,14 +19,12 @@ namespace fs = std::filesystem;
 
 const bool kPosix = fs::path::preferred_separator == '/';
 
-// The words of standard error, split into lines.
+// Standard error's lines.
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        out.push_back(text.substr(start, end == std::string::npos ? end : end - start));
-        start = end == std::string::npos ? text.size() : end + 1;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        out.push_back(text.substr(start, end - start));
     }
     return out;
 }
@@ -40,64 +39,51 @@ TEST(NxtoolFailures, EveryFileCommandFailsWithOneLineAndAnExitCode) {
     }
     nxtest::TempDir dir("nxtool-failures");
     const fs::path d = dir.path();
-    fs::create_directory(d / "folder");
     ASSERT_TRUE(nxtest::makeFifo((d / "fifo").string()));
     const std::string xml = "<a><b>x</b></a>", text = "hello";
     writeFile(d / "good.xml", xml);
     writeFile(d / "good.txt", text);
     writeFile(d / "frame.yuyv", std::string(4 * 4 * 2, '\x10'));
-    // The settings file of one root is a folder, of the other a FIFO.
+    // The settings file is a FIFO.
     const fs::path client = fs::path("talven") / "qx" / "business" / "lumacast";
-    fs::create_directories(d / "cfg-folder" / client / "user.ini");
-    fs::create_directories(d / "cfg-fifo" / client);
-    ASSERT_TRUE(nxtest::makeFifo((d / "cfg-fifo" / client / "user.ini").string()));
+    fs::create_directories(d / "cfg" / client);
+    ASSERT_TRUE(nxtest::makeFifo((d / "cfg" / client / "user.ini").string()));
 
+    // One row per way a command reaches a file: every input goes through one reader and every
+    // output through one writer per command, so each gets one row (a FIFO, which must not block
+    // it, or the full device); what tells a missing file, a folder and a FIFO apart is the
+    // library's, and the library's suites hold those cases.
     const struct {
         const char* name;
         std::vector<std::string> args;  // "@" starts a path inside the test folder
         int exitCode;
-        const char* configRoot = "cfg-folder";
     } rows[] = {
-        {"xml: missing input", {"xml", "@missing.xml"}, 1},
-        {"xml: folder as input", {"xml", "@folder"}, 1},
         {"xml: FIFO as input", {"xml", "@fifo"}, 1},
         {"xml get: FIFO as input", {"xml", "get", "@fifo", "/a"}, 1},
         {"xml set: full device as output",
          {"xml", "set", "@good.xml", "/a/b", "--data", "v", "-o", "/dev/full"}, 1},
         {"xml add: FIFO as output", {"xml", "add", "@good.xml", "/a", "c", "-o", "@fifo"}, 1},
-        {"text check: missing input", {"text", "check", "@missing.txt"}, 1},
-        {"text check: folder as input", {"text", "check", "@folder"}, 1},
         {"text check: FIFO as input", {"text", "check", "@fifo"}, 1},
         {"text utf16: full device as output", {"text", "utf16", "@good.txt", "/dev/full"}, 1},
         {"text utf16: FIFO as output", {"text", "utf16", "@good.txt", "@fifo"}, 1},
         // Five bytes are two UTF-16 units and a half: refused, not cut.
         {"text utf8: odd byte count", {"text", "utf8", "@good.txt", "@out.txt"}, 1},
-        {"text convert: FIFO as input",
-         {"text", "convert", "--from", "utf8", "--to", "utf16", "@fifo"}, 1},
-        {"text convert: full device as output",
-         {"text", "convert", "--from", "utf8", "--to", "1252", "@good.txt", "/dev/full"}, 1},
         {"text: no subcommand", {"text"}, 2},
-        {"convert: missing input", {"convert", "@missing.bmp", "@out.bmp"}, 1},
-        {"convert: folder as input", {"convert", "@folder", "@out.bmp"}, 1},
         {"convert: FIFO as input", {"convert", "@fifo", "@out.bmp"}, 1},
         {"convert: full device as output",
          {"convert", "--yuyv", "4", "4", "@frame.yuyv", "/dev/full"}, 1},
-        {"convert: folder as output", {"convert", "--yuyv", "4", "4", "@frame.yuyv", "@folder"}, 1},
-        {"log: folder as output", {"log", "@folder"}, 1},
         {"log: FIFO as output", {"log", "@fifo"}, 1},
-        {"log: full device as output", {"log", "/dev/full"}, 1},
-        {"config set: settings file is a folder", {"config", "set", "s", "k", "v"}, 1},
-        {"config set: settings file is a FIFO", {"config", "set", "s", "k", "v"}, 1, "cfg-fifo"},
-        {"config get: settings file is a FIFO", {"config", "get", "s", "k"}, 1, "cfg-fifo"},
+        {"config set: settings file is a FIFO", {"config", "set", "s", "k", "v"}, 1},
+        {"config get: settings file is a FIFO", {"config", "get", "s", "k"}, 1},
     };
     const std::string savedConfig = nxtest::getEnv("XDG_CONFIG_HOME");
+    nxtest::setEnv("XDG_CONFIG_HOME", (d / "cfg").string());
     const std::string errors = (d / "stderr.txt").string();
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         std::vector<std::string> args;
         for (const std::string& a : r.args)
             args.push_back(a[0] == '@' ? (d / a.substr(1)).string() : a);
-        nxtest::setEnv("XDG_CONFIG_HOME", (d / r.configRoot).string());
         const nxtest::ProgramResult result = nxtest::runProgram(NXTOOL_PATH, args, errors, 60);
         ASSERT_TRUE(result.started);
         EXPECT_FALSE(result.timedOut) << "blocked";
@@ -116,7 +102,6 @@ TEST(NxtoolFailures, EveryFileCommandFailsWithOneLineAndAnExitCode) {
     EXPECT_EQ(text, nxtest::readFileBytes(d / "good.txt"));
     EXPECT_FALSE(fs::exists(d / "out.txt"));
     EXPECT_FALSE(fs::exists(d / "out.bmp"));
-    EXPECT_TRUE(fs::is_empty(d / "folder"));
     EXPECT_TRUE(fs::is_fifo(d / "fifo"));
 }
 
