@@ -227,6 +227,7 @@ Result utf8To16(const char* in, std::size_t n, char16_t* out, std::size_t capaci
         // One character under the policy.
         unsigned cp = 0;
         std::size_t length = 0;
+        bool replacing = false;
         if (markup) {
             int c = markupCharacter(s + i, n - i, &length);
             if (c == 0) {
@@ -236,7 +237,7 @@ Result utf8To16(const char* in, std::size_t n, char16_t* out, std::size_t capaci
             }
             if (c < 0) {
                 cp = '?';
-                r.replaced = true;
+                replacing = true;
             } else {
                 cp = static_cast<unsigned>(c);
             }
@@ -249,7 +250,7 @@ Result utf8To16(const char* in, std::size_t n, char16_t* out, std::size_t capaci
                 }
                 length = illFormedLength(s + i, n - i);
                 cp = 0xFFFD;
-                r.replaced = true;
+                replacing = true;
             }
         }
         const std::size_t need = cp > 0xFFFF ? 2 : 1;
@@ -266,6 +267,7 @@ Result utf8To16(const char* in, std::size_t n, char16_t* out, std::size_t capaci
                 out[o] = static_cast<char16_t>(cp);
             }
         }
+        r.replaced = r.replaced || replacing;
         o += need;
         i += length;
         if (i == n)
