@@ -1,7 +1,7 @@
 // NxTextCodec: conversion between bytes in the codec's code page and UTF-16 through the
-// platform's code-page functions, in one call into a buffer sized from the input's bound (a
+// platform's code-page functions, in one call into the result sized from the input's bound (a
 // byte never decodes to more than one unit; a unit never encodes to more than three UTF-8
-// bytes): a local buffer for short texts, else a heap block, shrunk to the result.
+// bytes), then shrunk to the result; short encodings go through a local buffer.
 #include "text/text.h"
 
 #include "platform/codepage.h"
@@ -35,19 +35,14 @@ NxString NxTextCodec::toUnicode(const char* in, int length, int*) const {
     unsigned int cp = codepage();
     if (cp == 0xFFFFFFFFu || length == 0)
         return NxString();
+    if (length > 0)
+        return NxString(NxString::decodeStrict_helper(cp, in, length));
+    // A zero-terminated input (its terminator counts): a local buffer, else one sized by a
+    // measuring call.
     char16_t local[kLocalUnits];
     char16_t* buf = local;
     int capacity = kLocalUnits;
     HeapBlock heap;
-    if (length > kLocalUnits) {
-        // A byte never decodes to more than one unit: a block of `length` units always holds
-        // the result, so no measuring call is needed.
-        heap.p = nxMalloc(static_cast<unsigned int>(length) * 2u);
-        if (!heap.p)
-            return NxString::fromWCharArray(local, 0);
-        buf = static_cast<char16_t*>(heap.p);
-        capacity = length;
-    }
     int units = platform::multiByteToWideChar(cp, platform::kMbErrInvalidChars, in, length, buf,
                                               capacity);
     while (units == 0) {
