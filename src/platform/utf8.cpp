@@ -399,6 +399,39 @@ int wideToUtf8(bool strict, const char16_t* in, std::size_t n, char* out, int ou
     return lengthResult(r.written, call);
 }
 
+namespace {
+
+#if defined(NX_UTF_X86)
+// Eight units at a time from aligned blocks: an aligned block never crosses into another page,
+// so reading past the terminator is safe, though not to the address sanitizer, which would
+// report the bytes beyond the string.
+__attribute__((target("sse2"), no_sanitize_address)) std::size_t length16Sse2(const char16_t* s) {
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(s);
+    std::uintptr_t block = at & ~static_cast<std::uintptr_t>(15);
+    const __m128i zero = _mm_setzero_si128();
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+    mask &= ~0u << (at - block);   // the bytes before the string
+    while (mask == 0) {
+        block += 16;
+        mask = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+    }
+    return (block + static_cast<std::uintptr_t>(__builtin_ctz(mask)) - at) / 2;
+}
+#endif
+
+}  // namespace
+
+std::size_t length16(const char16_t* s) {
+#if defined(NX_UTF_X86)
+    // Blocks of units only line up with an even address.
+    if (level() >= 1 && (reinterpret_cast<std::uintptr_t>(s) & 1) == 0)
+        return length16Sse2(s);
+#endif
+    return std::char_traits<char16_t>::length(s);
+}
+
 int simdLevel() { return level(); }
 
 void forceSimdLevel(int lvl) { g_forced.store(lvl, std::memory_order_relaxed); }

@@ -70,6 +70,9 @@ int utf8ToWide(bool strict, const char* in, std::size_t n, char16_t* out, int ou
 int wideToUtf8(bool strict, const char16_t* in, std::size_t n, char* out, int outCapacity,
                const char* lone, std::size_t loneLength, bool* usedLone);
 
+/// The units of a zero-terminated text before its zero.
+std::size_t length16(const char16_t* s);
+
 /// The vectorised paths, for tests: 0 portable, 1 SSSE3, 2 AVX2. `force` picks one the
 /// processor supports (a higher one falls back), -1 returns to the automatic choice; returns
 /// the one in use.

@@ -5,8 +5,6 @@
 
 #include "platform/utf8.h"
 
-#include <string>
-
 
 int CMarkup::DecodeCharUTF8(const char*& utf8) {
     const unsigned lead = static_cast<unsigned char>(*utf8++);
@@ -113,7 +111,7 @@ int CMarkup::UTF16To8(char* utf8, const char16_t* utf16, int byteCount) {
             utf8[0] = 0;
         return 0;
     }
-    const std::size_t n = std::char_traits<char16_t>::length(utf16);
+    const std::size_t n = platform::utf::length16(utf16);
     const std::size_t room = utf8 && byteCount > 0 ? static_cast<std::size_t>(byteCount) : 0;
     // Stops before the first character that does not fit.
     const platform::utf::Result r =

@@ -448,4 +448,12 @@ TEST(Utf8Core, PoliciesDecideOnlyWhatBecomesOfAFault) {
         EXPECT_EQ(r.read, prefix16.size() - 1) << at;
     }
     utf::forceSimdLevel(-1);
+    // Zero-terminated lengths at every offset within a block and across block boundaries.
+    std::u16string buffer(96, u'x');
+    for (std::size_t start = 0; start < 16; ++start)
+        for (std::size_t length = 0; length < 48; ++length) {
+            buffer.assign(96, u'x');
+            buffer[start + length] = 0;
+            EXPECT_EQ(utf::length16(buffer.data() + start), length) << start;
+        }
 }
