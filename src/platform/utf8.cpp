@@ -248,7 +248,7 @@ Result utf8To16(const char* in, std::size_t n, char16_t* out, std::size_t capaci
                     r.ok = false;
                     break;
                 }
-                length = illFormedLength(s + i, n - i);
+                length = policy == Policy::Replace ? illFormedLength(s + i, n - i) : 1;
                 cp = 0xFFFD;
                 replacing = true;
             }

@@ -10,6 +10,8 @@
 //   Strict   stop there and report its position (the code-page functions' error 1113);
 //   Replace  U+FFFD for each maximal ill-formed subpart; a lone surrogate becomes the caller's
 //            replacement bytes (EF BF BD unless given);
+//   ReplaceEachByte  U+FFFD for each byte of an invalid sequence (the formatter's narrow
+//            arguments); a lone surrogate as under Replace;
 //   Markup   the document statics' lenient decoding: a lead byte takes the next bytes that have
 //            their top bit set whatever their range, a character it cannot decode becomes '?',
 //            a zero byte (or an overlong zero) ends the text; a surrogate takes the next unit
@@ -34,7 +36,7 @@ void appendUtf8(std::string& out, const char16_t* text, std::size_t units);
 
 namespace utf {
 
-enum class Policy : unsigned char { Strict, Replace, Markup };
+enum class Policy : unsigned char { Strict, Replace, ReplaceEachByte, Markup };
 
 /// What a conversion did.
 struct Result {

@@ -3,7 +3,7 @@
 // one-code-point-at-a-time converter gives: the same units or bytes, the same position of a
 // strict fault, the same stop before a character that does not fit a bounded buffer, and no
 // write beyond the output when the buffer is only as long as the output.
-// Byte 0: bits 0-1 pick the policy, bit 2 the direction, bits 3-7 a capacity cut.
+// Byte 0: bits 0-1 pick the policy (strict, replacing subparts, replacing bytes, document), bit 2 the direction, bits 3-7 a capacity cut.
 #include "fuzz_util.h"
 #include "platform/utf8.h"
 #include "xml/xml.h"
@@ -80,7 +80,7 @@ Step<char16_t> decodeStep(const unsigned char* s, std::size_t n, Policy policy) 
         return st;
     }
     st.fault = true;
-    st.length = k;   // the maximal ill-formed subpart
+    st.length = policy == Policy::ReplaceEachByte ? 1 : k;   // else the maximal ill-formed subpart
     st.out += u'\xFFFD';
     return st;
 }
@@ -163,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1)
         return 0;
     const unsigned control = data[0];
-    const Policy policy = (control & 3) == 0 ? Policy::Strict : (control & 3) == 1 ? Policy::Replace : Policy::Markup;
+    const Policy policies[] = {Policy::Strict, Policy::Replace, Policy::ReplaceEachByte, Policy::Markup};
+    const Policy policy = policies[control & 3];
     const bool toUtf16 = (control & 4) == 0;
     const std::size_t cut = control >> 3;   // capacity = whole output minus cut
     ++data;
