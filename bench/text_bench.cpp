@@ -4,9 +4,11 @@
 // Chinese text into preallocated buffers, all of them validating (strict) unless the name says
 // otherwise; throughput is counted in bytes of UTF-8 text for both directions. The library's
 // converter is the platform layer's (compiled into this program, as it is internal); the
-// NxString rows add the containers' allocation and copying on top.
+// public interfaces follow: NxTextCodec (strict) and NxString (replacing) with their
+// allocation, and the document statics (lenient) into preallocated buffers like ICU's.
 #include "platform/codepage.h"
 #include "text/text.h"
+#include "xml/xml.h"
 
 #include <benchmark/benchmark.h>
 
@@ -103,6 +105,26 @@ void Utf8To16_NxStringFromUtf8(benchmark::State& state) {
     label(state, in);
 }
 
+void Utf8To16_NxTextCodec(benchmark::State& state) {
+    const std::string& in = textFor(state);
+    const NxTextCodec codec(NxTextCodec::Utf8);
+    for (auto _ : state) {
+        NxString s = codec.toUnicode(in.data(), static_cast<int>(in.size()));
+        benchmark::DoNotOptimize(s.constString());
+    }
+    label(state, in);
+}
+
+void Utf8To16_CMarkup(benchmark::State& state) {
+    const std::string& in = textFor(state);
+    std::vector<char16_t> out(in.size() + 1);
+    for (auto _ : state) {
+        int n = CMarkup::UTF8To16(out.data(), in.data(), static_cast<int>(in.size()));
+        benchmark::DoNotOptimize(n);
+    }
+    label(state, in);
+}
+
 void Utf8To16_Icu(benchmark::State& state) {
     const std::string& in = textFor(state);
     std::vector<UChar> out(in.size());
@@ -167,6 +189,28 @@ void Utf16To8_NxStringToUtf8(benchmark::State& state) {
     for (auto _ : state) {
         NxByteArray b = in.toUtf8();
         benchmark::DoNotOptimize(b.constData());
+    }
+    label(state, utf8);
+}
+
+void Utf16To8_NxTextCodec(benchmark::State& state) {
+    const std::string& utf8 = textFor(state);
+    const std::u16string in = toUtf16(utf8);
+    const NxTextCodec codec(NxTextCodec::Utf8);
+    for (auto _ : state) {
+        NxByteArray b = codec.fromUnicode(in.data(), static_cast<int>(in.size()));
+        benchmark::DoNotOptimize(b.constData());
+    }
+    label(state, utf8);
+}
+
+void Utf16To8_CMarkup(benchmark::State& state) {
+    const std::string& utf8 = textFor(state);
+    const std::u16string in = toUtf16(utf8);
+    std::vector<char> out(in.size() * 3 + 1);
+    for (auto _ : state) {
+        int n = CMarkup::UTF16To8(out.data(), in.c_str(), static_cast<int>(out.size()));
+        benchmark::DoNotOptimize(n);
     }
     label(state, utf8);
 }
@@ -336,11 +380,15 @@ BENCHMARK(Utf8To16_Utfcpp)->Arg(0)->Arg(1);
 BENCHMARK(Utf8To16_Iconv)->Arg(0)->Arg(1);
 BENCHMARK(Utf8To16_NxLenient)->Arg(0)->Arg(1);
 BENCHMARK(Utf8To16_NxStringFromUtf8)->Arg(0)->Arg(1);
+BENCHMARK(Utf8To16_NxTextCodec)->Arg(0)->Arg(1);
+BENCHMARK(Utf8To16_CMarkup)->Arg(0)->Arg(1);
 BENCHMARK(Utf16To8_Nx)->Arg(0)->Arg(1);
 BENCHMARK(Utf16To8_Icu)->Arg(0)->Arg(1);
 BENCHMARK(Utf16To8_Utfcpp)->Arg(0)->Arg(1);
 BENCHMARK(Utf16To8_Iconv)->Arg(0)->Arg(1);
 BENCHMARK(Utf16To8_NxStringToUtf8)->Arg(0)->Arg(1);
+BENCHMARK(Utf16To8_NxTextCodec)->Arg(0)->Arg(1);
+BENCHMARK(Utf16To8_CMarkup)->Arg(0)->Arg(1);
 BENCHMARK(Copy1MiB_NxString);
 BENCHMARK(Copy1MiB_U16string);
 BENCHMARK(Append1M_NxStringUnit)->Unit(benchmark::kMillisecond);

@@ -8,6 +8,8 @@
 // the main loop; public entry points.
 #include "format/format.h"
 
+#include "platform/utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -318,63 +320,12 @@ void formatFloat(Sink& out, const Directive& fmt, char conv, double value) {
 // ---------------------------------------------------------------------------------------------
 // Text
 
-// Decodes one UTF-8 sequence at s (n bytes left, n > 0); an invalid or truncated sequence
-// yields U+FFFD for its first byte.
-std::size_t decodeUtf8(const unsigned char* s, std::size_t n, char32_t* cp) {
-    unsigned char b = s[0];
-    if (b < 0x80) {
-        *cp = b;
-        return 1;
-    }
-    std::size_t need;
-    char32_t v;
-    char32_t min;
-    if (b >= 0xC2 && b <= 0xDF) {
-        need = 1; v = b & 0x1F; min = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        need = 2; v = b & 0x0F; min = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        need = 3; v = b & 0x07; min = 0x10000;
-    } else {
-        *cp = 0xFFFD;
-        return 1;
-    }
-    if (n <= need) {
-        *cp = 0xFFFD;
-        return 1;
-    }
-    for (std::size_t i = 1; i <= need; ++i) {
-        if ((s[i] & 0xC0) != 0x80) {
-            *cp = 0xFFFD;
-            return 1;
-        }
-        v = (v << 6) | (s[i] & 0x3F);
-    }
-    if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) {
-        *cp = 0xFFFD;
-        return 1;
-    }
-    *cp = v;
-    return need + 1;
-}
-
 // A narrow string is UTF-8 text (the library's narrow encoding on every platform).
 std::u16string widenUtf8(const char* s, std::size_t n) {
-    std::u16string w;
-    w.reserve(n);
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-    std::size_t i = 0;
-    while (i < n) {
-        char32_t cp;
-        i += decodeUtf8(p + i, n - i, &cp);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            w.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            w.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            w.push_back(static_cast<char16_t>(cp));
-        }
-    }
+    // Each byte of an invalid or truncated sequence becomes U+FFFD.
+    std::u16string w(n, u'\0');
+    if (n > 0)
+        w.resize(platform::utf::utf8To16(s, n, &w[0], n, platform::utf::Policy::ReplaceEachByte).written);
     return w;
 }
 

@@ -4,6 +4,7 @@
 #include "platform/error.h"
 #include "platform/process.h"
 #include "platform/time.h"
+#include "platform/utf8.h"
 #include "format/format.h"
 
 #include <climits>
@@ -47,38 +48,7 @@ void appendUnsigned(std::string& out, unsigned long v) {
 }  // namespace
 
 void appendUtf8(std::string& out, const char16_t* text, std::size_t units) {
-    const std::size_t start = out.size();
-    out.resize(start + units * 3);
-    char* o = &out[start];
-    const char16_t* s = text;
-    const char16_t* end = text + units;
-    while (s < end) {
-        char32_t c = *s++;
-        if (c < 0x80) {
-            *o++ = static_cast<char>(c);
-            continue;
-        }
-        if (c < 0x800) {
-            *o++ = static_cast<char>(0xC0 | (c >> 6));
-            *o++ = static_cast<char>(0x80 | (c & 0x3F));
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            if (c <= 0xDBFF && s < end && *s >= 0xDC00 && *s <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (*s++ - 0xDC00);
-                *o++ = static_cast<char>(0xF0 | (c >> 18));
-                *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-                *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                *o++ = static_cast<char>(0x80 | (c & 0x3F));
-                continue;
-            }
-            c = 0xFFFD;  // a lone surrogate, as the Windows converter replaces it
-        }
-        *o++ = static_cast<char>(0xE0 | (c >> 12));
-        *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *o++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    out.resize(static_cast<std::size_t>(o - out.data()));
+    platform::appendUtf8(out, text, units);
 }
 
 std::u16string logDirectoryPart(const std::u16string& path) {

@@ -1,19 +1,87 @@
-// UTF-8 and UTF-16 for the platform layer's own texts: paths handed to the system, names,
-// settings files, report lines. The UTF-8 code page's conversion without flags, so damaged
-// input is replaced (a lone surrogate by U+FFFD), never refused.
+// UTF-8 and UTF-16: the library's one converter between them, used by the code-page functions
+// (65001), the strings, the document statics, the logger and the platform layer's own texts.
+//
+// A conversion runs in one pass into a buffer sized from the input's bound (a byte never
+// decodes to more than one unit, a unit never encodes to more than three bytes). Valid runs go
+// through vectorised code chosen at run time (AVX2, else SSSE3, else a portable word-at-a-time
+// loop); from the first sequence that is not a valid character on, one character at a time
+// follows the policy, then the fast path resumes at the next character boundary. The policy
+// only decides what happens to a sequence that is not a valid character:
+//   Strict   stop there and report its position (the code-page functions' error 1113);
+//   Replace  U+FFFD for each maximal ill-formed subpart; a lone surrogate becomes the caller's
+//            replacement bytes (EF BF BD unless given);
+//   ReplaceEachByte  U+FFFD for each byte of an invalid sequence (the formatter's narrow
+//            arguments); a lone surrogate as under Replace;
+//   Markup   the document statics' lenient decoding: a lead byte takes the next bytes that have
+//            their top bit set whatever their range, a character it cannot decode becomes '?',
+//            a zero byte (or an overlong zero) ends the text; a surrogate takes the next unit
+//            as its partner whatever it is, except at the end, where it becomes '?'.
 #ifndef NXUTIL_PLATFORM_UTF8_H
 #define NXUTIL_PLATFORM_UTF8_H
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
 
-/// The UTF-8 bytes of `text`.
+/// The UTF-8 bytes of `text` (a lone surrogate becomes U+FFFD).
 std::string toUtf8(const std::u16string& text);
 /// The same for a zero-terminated text; null gives an empty string.
 std::string toUtf8(const char16_t* text);
-/// The UTF-16 text of the UTF-8 bytes `text`.
+/// The UTF-16 text of the UTF-8 bytes `text` (U+FFFD for each maximal ill-formed subpart).
 std::u16string fromUtf8(const std::string& text);
+/// Appends the UTF-8 bytes of `units` units of `text` to `out` (a lone surrogate becomes
+/// U+FFFD).
+void appendUtf8(std::string& out, const char16_t* text, std::size_t units);
+
+namespace utf {
+
+enum class Policy : unsigned char { Strict, Replace, ReplaceEachByte, Markup };
+
+/// What a conversion did.
+struct Result {
+    std::size_t read = 0;      ///< input consumed (Strict failure: the fault's position)
+    std::size_t written = 0;   ///< output produced (or counted)
+    bool ok = true;            ///< false: Strict met an invalid sequence at `read`
+    bool full = false;         ///< stopped at `read` because the next character did not fit
+    bool terminated = false;   ///< Markup met a zero character; `read` includes it
+    bool replaced = false;     ///< something was replaced
+};
+
+/// A capacity for an output buffer known only to hold the whole output: nothing is written
+/// beyond what the conversion produces (elsewhere the vector stores may fill the room).
+constexpr std::size_t kExactOutput = ~static_cast<std::size_t>(0);
+
+/// Decodes `n` bytes of UTF-8 into `out`, which has room for `capacity` units (null `out`:
+/// count only). With capacity >= n the output always fits.
+Result utf8To16(const char* in, std::size_t n, char16_t* out, std::size_t capacity, Policy policy);
+
+/// Encodes `n` units of UTF-16 into `out`, which has room for `capacity` bytes (null `out`:
+/// count only). With capacity >= 3 * n the output always fits. Under Replace a lone
+/// surrogate becomes the `loneLength` (1 to 3) bytes at `lone`.
+Result utf16To8(const char16_t* in, std::size_t n, char* out, std::size_t capacity, Policy policy,
+                const char* lone = "\xEF\xBF\xBD", std::size_t loneLength = 3);
+
+/// Code page 65001 for both backends' multiByteToWideChar (arguments already checked, n > 0):
+/// the units written, the units needed when `outCapacity` is 0, or 0 with the error recorded
+/// (1113 strict fault anywhere in the input, else 122 when the output does not fit, 534 beyond
+/// an int).
+int utf8ToWide(bool strict, const char* in, std::size_t n, char16_t* out, int outCapacity);
+/// The same for wideCharToMultiByte; a lone surrogate becomes the `loneLength` bytes at `lone`
+/// (then *usedLone is set) unless strict.
+int wideToUtf8(bool strict, const char16_t* in, std::size_t n, char* out, int outCapacity,
+               const char* lone, std::size_t loneLength, bool* usedLone);
+
+/// The units of a zero-terminated text before its zero.
+std::size_t length16(const char16_t* s);
+
+/// The vectorised paths, for tests: 0 portable, 1 SSSE3, 2 AVX2. `force` picks one the
+/// processor supports (a higher one falls back), -1 returns to the automatic choice; returns
+/// the one in use.
+int simdLevel();
+void forceSimdLevel(int level);
+
+}  // namespace utf
 
 }  // namespace platform
 

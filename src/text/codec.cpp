@@ -1,6 +1,7 @@
 // NxTextCodec: conversion between bytes in the codec's code page and UTF-16 through the
-// platform's code-page functions, first into a local buffer and, only when that is too small,
-// into one sized by a measuring call.
+// platform's code-page functions, in one call into the result sized from the input's bound (a
+// byte never decodes to more than one unit; a unit never encodes to more than three UTF-8
+// bytes), then shrunk to the result; short encodings go through a local buffer.
 #include "text/text.h"
 
 #include "platform/codepage.h"
@@ -34,17 +35,15 @@ NxString NxTextCodec::toUnicode(const char* in, int length, int*) const {
     unsigned int cp = codepage();
     if (cp == 0xFFFFFFFFu || length == 0)
         return NxString();
+    if (length > 0)
+        return NxString(NxString::decodeStrict_helper(cp, in, length));
+    // A zero-terminated input (its terminator counts): a local buffer, else one sized by a
+    // measuring call.
     char16_t local[kLocalUnits];
     char16_t* buf = local;
     int capacity = kLocalUnits;
     HeapBlock heap;
-    // Three bytes never decode to fewer than one unit, so a longer input cannot fit the local
-    // buffer: the attempt that would fail with "buffer too small" is skipped.
-    int units = 0;
-    if (length > 3 * kLocalUnits)
-        platform::setLastError(platform::kErrorInsufficientBuffer, "MultiByteToWideChar");
-    else
-        units = platform::multiByteToWideChar(cp, platform::kMbErrInvalidChars, in, length, buf,
+    int units = platform::multiByteToWideChar(cp, platform::kMbErrInvalidChars, in, length, buf,
                                               capacity);
     while (units == 0) {
         int error = platform::lastError().code;
@@ -83,25 +82,32 @@ NxByteArray NxTextCodec::fromUnicode(const char16_t* in, int length) const {
         return NxByteArray();
     // Every unit gives at least one byte: a longer input cannot fit the local buffer, so the
     // attempt that would fail with "buffer too small" is skipped.
-    if (length < 0 || length <= kLocalBytes) {
+    const bool utf8 = cp == platform::kCodePageUtf8;
+    if (length < 0 || (utf8 ? length <= kLocalBytes / 3 : length <= kLocalBytes)) {
         char local[kLocalBytes];
         int bytes = platform::wideCharToMultiByte(cp, 0, in, length, local, kLocalBytes, nullptr,
                                                   nullptr);
         if (bytes != 0 || platform::lastError().code != platform::kErrorInsufficientBuffer)
             return NxByteArray(local, bytes);
     }
-    int needed = platform::wideCharToMultiByte(cp, 0, in, length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
+    int bound = length;
+    if (length > 0 && utf8 && length <= INT_MAX / 3)
+        bound = 3 * length;   // UTF-8: at most three bytes per unit, so one call suffices
+    else
+        bound = platform::wideCharToMultiByte(cp, 0, in, length, nullptr, 0, nullptr, nullptr);
+    if (bound <= 0)
         return NxByteArray("");   // a failed conversion: empty, not null
-    // Encoded straight into the result's record (capacity and size `needed`, as a copy from a
-    // separate buffer would have).
+    // Encoded straight into the result's record, then shrunk to capacity and size of the
+    // result, as a copy from a separate buffer would have.
     NxByteArray result;
-    result.resize(needed);
-    int bytes = platform::wideCharToMultiByte(cp, 0, in, length, result.data(), needed, nullptr,
+    result.resize(bound);
+    int bytes = platform::wideCharToMultiByte(cp, 0, in, length, result.data(), bound, nullptr,
                                               nullptr);
     if (bytes <= 0)
         return NxByteArray("");
-    if (bytes < needed)
+    if (bytes < bound) {
         result.resize(bytes);
+        result.squeeze();
+    }
     return result;
 }

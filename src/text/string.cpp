@@ -9,6 +9,7 @@
 #include "text/text_internal.h"
 
 #include "platform/codepage.h"
+#include "platform/error.h"
 
 #include <climits>
 #include <cstddef>
@@ -147,6 +148,30 @@ Data* decodeRecord(unsigned int codePage, const char* s, int n) {
 }
 
 }  // namespace
+
+Data* NxString::decodeStrict_helper(unsigned int codePage, const char* s, int n) {
+    // A byte never decodes to more than one unit: a record of capacity n holds the result of
+    // one call. An invalid sequence keeps the longest prefix that decodes (the same result as
+    // dropping one byte at a time and retrying). The record is then shrunk to the result, as
+    // a copy would have been made.
+    Data* x = allocRecord(n);
+    int length = n;
+    int units = platform::multiByteToWideChar(codePage, platform::kMbErrInvalidChars, s, length,
+                                              x->data, n);
+    while (units == 0 && platform::lastError().code == platform::kErrorNoUnicodeTranslation) {
+        const int prefix = platform::multiByteValidPrefix(codePage, s, length);
+        length = prefix < length ? prefix : length - 1;
+        if (length <= 0)
+            break;
+        units = platform::multiByteToWideChar(codePage, platform::kMbErrInvalidChars, s, length,
+                                              x->data, n);
+    }
+    x->size = units;
+    x->data[units] = 0;
+    if (units != n)
+        Record::resize(x, units);
+    return x;
+}
 
 Data* NxString::fromUtf8_helper(const char* s, int n) {
     return decodeRecord(platform::kCodePageUtf8, s, n);

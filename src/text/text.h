@@ -394,6 +394,9 @@ private:
     static Data* shared_empty();
     static Data* fromAscii_helper(const char* s, int n);
     static Data* fromUtf8_helper(const char* s, int n);
+    // NxTextCodec's strict decoding (n > 0 bytes), straight into a record.
+    friend class NxTextCodec;
+    static Data* decodeStrict_helper(unsigned int codePage, const char* s, int n);
     static Data* fromUnicode_helper(const char16_t* s, int n);
     NxString& appendUnits(const char16_t* s, int n);
     NxString& appendGrowing(char16_t c);

@@ -59,7 +59,54 @@ unsigned long long toU64(double v) {
     return 1ull << 63;
 }
 
+#if defined(__SIZEOF_INT128__)
+// double(t) * 1e9 / 1e9 truncated, for 0 < t < 2^53, from integers: t is exact as a double;
+// the product p = t * 1e9 rounds to 53 bits with an error e (at most half its last place), so
+// the quotient is t - e / 1e9, less than one of t's last places 2^(b-53) away from t (b: t's
+// bits), and it rounds to t or to t's neighbour below or above. The neighbour below truncates
+// to t - 1; the one above is t + 1 only when t has 53 bits (else it truncates to t). The
+// quotient never lies exactly halfway: that needs e = 1953125 * 2^(b-45), with fewer factors
+// of two than any rounding error of p (a multiple of 2^9 over more than 9 rounded bits) has.
+inline unsigned long long nanoTicks(std::uint64_t t) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(t) * 1000000000u;
+    const std::uint64_t high = static_cast<std::uint64_t>(p >> 64);
+    const std::uint64_t low = static_cast<std::uint64_t>(p);
+    const int bits = high ? 128 - __builtin_clzll(high) : 64 - __builtin_clzll(low);
+    if (bits <= 53)
+        return t;   // the product is exact
+    const int s = bits - 53;   // at most 30: the product has at most b + 30 bits
+    const std::int64_t rest = static_cast<std::int64_t>(low & ((std::uint64_t{1} << s) - 1));
+    const std::int64_t half = std::int64_t{1} << (s - 1);
+    // Rounded to nearest, a tie to the even neighbour: e = p - rounded p.
+    std::int64_t e = rest;
+    if (rest > half || (rest == half && ((low >> s) & 1)))
+        e = rest - (std::int64_t{1} << s);
+    const int b = 64 - __builtin_clzll(t);   // at least 24 here, as the product has over 53 bits
+    // e / 1e9 against half of t's last place, both scaled by 2^(54-b) * 1e9 (|d| < 2^31).
+    const std::int64_t d = e * (std::int64_t{1} << (54 - b));
+    const std::int64_t k = 1000000000;
+    if (d > k)
+        return t - 1;
+    if (b == 53 && d < -k)
+        return t + 1;
+    return t;
+}
+#endif
+
 }  // namespace
+
+unsigned long long nanosecondsByDouble(std::int64_t ticks, std::int64_t frequency) {
+    return toU64(static_cast<double>(ticks) * 1000000000.0 / static_cast<double>(frequency));
+}
+
+unsigned long long nanosecondsOf(std::int64_t ticks, std::int64_t frequency) {
+#if defined(__SIZEOF_INT128__)
+    // A nanosecond counter: the integer path avoids the division's latency.
+    if (frequency == 1000000000 && ticks > 0 && ticks < (std::int64_t{1} << 53))
+        return nanoTicks(static_cast<std::uint64_t>(ticks));
+#endif
+    return nanosecondsByDouble(ticks, frequency);
+}
 
 }  // namespace nxtiming
 
@@ -70,8 +117,7 @@ void CPUClock::initClockFreq() {
 unsigned long long CPUClock::getQPCTimeNS() {
     const std::int64_t ticks =
         nxtiming::read(u"CPUClock::getQPCTimeNSGetQPCTimeNS: WTF, clock went backwards! %I64d < %I64d");
-    return nxtiming::toU64(static_cast<double>(ticks) * 1000000000.0 /
-                           static_cast<double>(nxtiming::frequency()));
+    return nxtiming::nanosecondsOf(ticks, nxtiming::frequency());
 }
 
 unsigned long long CPUClock::getQPCTime100NS() {

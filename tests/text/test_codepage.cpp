@@ -1,8 +1,10 @@
 // The platform's code-page conversion: UTF-8 with the Win32 results (replacement of ill-formed
 // input, strict mode, size queries, buffer errors), checked against a one-at-a-time reference
-// converter, and other code pages through the system converter.
+// converter at every vector level, the UTF-8 converter's policies, and other code pages
+// through the system converter.
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -138,47 +140,53 @@ std::u16string randomText(std::mt19937& rng, bool threeByteRuns) {
 }
 
 TEST(CodePage, DamagedTextConvertsLikeAOneAtATimeConverter) {
-    // A mixed text long enough for the vectorised runs, with every sequence length: a stray
-    // byte inserted at, and a cut made at, every position.
-    const std::string mixed = "plain ASCII long enough for blocks: 0123456789abcdef "
-                              "caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95 \xF0\x9F\x98\x80 end";
-    for (std::size_t pos = 0; pos <= mixed.size(); ++pos) {
-        const std::string bad = std::string(mixed).insert(pos, 1, '\xFF'), at = std::to_string(pos);
-        ASSERT_NO_FATAL_FAILURE(expectDecodesLikeTheReference(bad, "0xFF at " + at));
-        if (pos > 0) {
-            ASSERT_NO_FATAL_FAILURE(expectDecodesLikeTheReference(mixed.substr(0, pos), "cut at " + at));
-        }
-    }
-    // Random text round-trips strictly (the reference reads the encoder's output back); then
-    // every byte is damaged in turn, and every unit replaced by a surrogate or a two-byte
-    // character: lenient encoding equals strict encoding of the text with each lone surrogate
-    // replaced by U+FFFD.
-    std::mt19937 rng(5);
-    const unsigned char damage[] = {0xFF, 0x41, 0x80, 0xE0, 0xED, 0xC2, 0xA0, 0xF0};
-    auto isHigh = [](char16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
-    auto isLow = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
-    for (int round = 0; round < 120; ++round) {
-        const std::string where = "round " + std::to_string(round);
-        const std::u16string text = randomText(rng, round % 2 == 0);
-        const std::string utf8 = encode(text, kWcErrInvalidChars);
-        bool valid = false;
-        ASSERT_EQ(referenceDecode(utf8, &valid), text) << where;
-        ASSERT_TRUE(valid) << where;
-        ASSERT_EQ(decode(utf8, kMbErrInvalidChars), text) << where;
-        for (std::size_t pos = 0; pos < utf8.size(); ++pos) {
-            std::string bad = utf8;
-            bad[pos] = static_cast<char>(damage[(pos + static_cast<std::size_t>(round)) % 8]);
-            ASSERT_NO_FATAL_FAILURE(expectDecodesLikeTheReference(bad, where + " byte " + std::to_string(pos)));
-        }
-        for (std::size_t pos = 0; pos < text.size(); ++pos) {
-            std::u16string bad = text, fixed;
-            bad[pos] = static_cast<char16_t>(pos % 3 == 0 ? 0xD800 : pos % 3 == 1 ? 0xDFFF : 0x7FF);
-            for (std::size_t i = 0; i < bad.size(); ++i) {
-                const bool paired = isHigh(bad[i]) ? i + 1 < bad.size() && isLow(bad[i + 1])
-                                                   : !isLow(bad[i]) || (i > 0 && isHigh(bad[i - 1]));
-                fixed += paired ? bad[i] : u'\uFFFD';
+    // At every vector level the processor has (back to the automatic choice on any exit).
+    struct AutoLevel { ~AutoLevel() { utf::forceSimdLevel(-1); } } autoLevel;
+    for (int level = 0; level <= 2; ++level) {
+        utf::forceSimdLevel(level);
+        SCOPED_TRACE("vector level " + std::to_string(utf::simdLevel()));
+        // A mixed text long enough for the vectorised runs, with every sequence length: a stray
+        // byte inserted at, and a cut made at, every position.
+        const std::string mixed = "plain ASCII long enough for blocks: 0123456789abcdef "
+                                  "caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95 \xF0\x9F\x98\x80 end";
+        for (std::size_t pos = 0; pos <= mixed.size(); ++pos) {
+            const std::string bad = std::string(mixed).insert(pos, 1, '\xFF'), at = std::to_string(pos);
+            ASSERT_NO_FATAL_FAILURE(expectDecodesLikeTheReference(bad, "0xFF at " + at));
+            if (pos > 0) {
+                ASSERT_NO_FATAL_FAILURE(expectDecodesLikeTheReference(mixed.substr(0, pos), "cut at " + at));
             }
-            ASSERT_EQ(encode(bad), encode(fixed, kWcErrInvalidChars)) << where << " unit " << pos;
+        }
+        // Random text round-trips strictly (the reference reads the encoder's output back); then
+        // every byte is damaged in turn, and every unit replaced by a surrogate or a two-byte
+        // character: lenient encoding equals strict encoding of the text with each lone surrogate
+        // replaced by U+FFFD.
+        std::mt19937 rng(5);
+        const unsigned char damage[] = {0xFF, 0x41, 0x80, 0xE0, 0xED, 0xC2, 0xA0, 0xF0};
+        auto isHigh = [](char16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
+        auto isLow = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+        for (int round = 0; round < 120; ++round) {
+            const std::string where = "round " + std::to_string(round);
+            const std::u16string text = randomText(rng, round % 2 == 0);
+            const std::string utf8 = encode(text, kWcErrInvalidChars);
+            bool valid = false;
+            ASSERT_EQ(referenceDecode(utf8, &valid), text) << where;
+            ASSERT_TRUE(valid) << where;
+            ASSERT_EQ(decode(utf8, kMbErrInvalidChars), text) << where;
+            for (std::size_t pos = 0; pos < utf8.size(); ++pos) {
+                std::string bad = utf8;
+                bad[pos] = static_cast<char>(damage[(pos + static_cast<std::size_t>(round)) % 8]);
+                ASSERT_NO_FATAL_FAILURE(expectDecodesLikeTheReference(bad, where + " byte " + std::to_string(pos)));
+            }
+            for (std::size_t pos = 0; pos < text.size(); ++pos) {
+                std::u16string bad = text, fixed;
+                bad[pos] = static_cast<char16_t>(pos % 3 == 0 ? 0xD800 : pos % 3 == 1 ? 0xDFFF : 0x7FF);
+                for (std::size_t i = 0; i < bad.size(); ++i) {
+                    const bool paired = isHigh(bad[i]) ? i + 1 < bad.size() && isLow(bad[i + 1])
+                                                       : !isLow(bad[i]) || (i > 0 && isHigh(bad[i - 1]));
+                    fixed += paired ? bad[i] : u'\uFFFD';
+                }
+                ASSERT_EQ(encode(bad), encode(fixed, kWcErrInvalidChars)) << where << " unit " << pos;
+            }
         }
     }
 }
@@ -417,3 +425,97 @@ TEST(CodePage, DoubleBytePagesReplaceABadPairAndKeepWhatFollows) {
 }
 
 }  // namespace
+
+// The converter's three policies differ only at a fault. Each case runs behind a long valid
+// prefix (ASCII and CJK, so the vector paths hand over to the exact path) and at every vector
+// level the processor has; the bounded cases stop before the character that does not fit.
+TEST(Utf8Core, PoliciesDecideOnlyWhatBecomesOfAFault) {
+    using utf::Policy;
+    const std::string prefix = std::string(40, 'p') + "\xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95"
+                                                      "\xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95";
+    const std::u16string prefix16 = std::u16string(40, u'p') + u"\x4E2D\x6587\x6D4B\x8BD5\x4E2D\x6587\x6D4B\x8BD5";
+    struct Decode { const char* in; std::size_t size; Policy policy; std::u16string want; std::size_t read; bool ok, terminated; };
+    const Decode decodes[] = {
+        {"a\xE2\x82", 3, Policy::Strict, u"a", 1, false, false},
+        {"a\xE2\x82", 3, Policy::Replace, u"a\xFFFD", 3, true, false},
+        {"a\xE2\x82", 3, Policy::Markup, u"a?", 3, true, false},
+        {"a\xE2\x82", 3, Policy::ReplaceEachByte, u"a\xFFFD\xFFFD", 3, true, false},
+        {"\xF4\x90\x80\x80!", 5, Policy::Replace, u"\xFFFD\xFFFD\xFFFD\xFFFD!", 5, true, false},
+        {"\xF0\x9F\x98", 3, Policy::ReplaceEachByte, u"\xFFFD\xFFFD\xFFFD", 3, true, false},
+        {"\xF0\x9F\x98\x80x", 5, Policy::Strict, u"\xD83D\xDE00x", 5, true, false},
+        {"\xF0\x9F\x98\x80x", 5, Policy::Markup, u"\xD83D\xDE00x", 5, true, false},
+        {"\xC0\x80z", 3, Policy::Strict, u"", 0, false, false},
+        {"\xC0\x80z", 3, Policy::Replace, u"\xFFFD\xFFFDz", 3, true, false},
+        {"\xC0\x80z", 3, Policy::Markup, u"", 2, true, true},   // an overlong zero ends the text
+        {"ab\0cd", 5, Policy::Strict, std::u16string(u"ab\0cd", 5), 5, true, false},
+        {"ab\0cd", 5, Policy::Markup, u"ab", 3, true, true},
+        {"\xED\xA0\x80", 3, Policy::Replace, u"\xFFFD\xFFFD\xFFFD", 3, true, false},
+        {"\xED\xA0\x80", 3, Policy::Markup, u"\xD800", 3, true, false},
+        {"\xF8\x41", 2, Policy::Replace, u"\xFFFD" u"A", 2, true, false},
+        {"\xF8\x41", 2, Policy::Markup, u"?A", 2, true, false},
+        {"\xE4\xB8\xC0", 3, Policy::Strict, u"", 0, false, false},
+        {"\xE4\xB8\xC0", 3, Policy::Replace, u"\xFFFD\xFFFD", 3, true, false},
+        {"\xE4\xB8\xC0", 3, Policy::Markup, u"\x4E00", 3, true, false},   // any byte with its top bit set continues
+    };
+    struct Encode { std::u16string in; Policy policy; std::string want; std::size_t read; bool ok; };
+    const Encode encodes[] = {
+        {u"a\xD800", Policy::Strict, "a", 1, false},
+        {u"a\xD800", Policy::Replace, "a\xEF\xBF\xBD", 2, true},
+        {u"a\xD800", Policy::Markup, "a?", 2, true},
+        {u"\xD800" u"b", Policy::Replace, "\xEF\xBF\xBD" "b", 2, true},
+        {u"\xD800" u"b", Policy::Markup, "\xF0\x90\x81\xA2", 2, true},   // pairs with any unit
+        {u"\xDC00\xD800\xDC00", Policy::Replace, "\xEF\xBF\xBD\xF0\x90\x80\x80", 3, true},
+        {u"\xDC00\xD800\xDC00", Policy::Markup, "\xF0\x90\x80\x80?", 3, true},
+        {u"\xD83D\xDE00", Policy::Strict, "\xF0\x9F\x98\x80", 2, true},
+    };
+    const std::string prefix8 = prefix;
+    for (int level = 0; level <= 2; ++level) {
+        utf::forceSimdLevel(level);
+        const std::string at = "level " + std::to_string(utf::simdLevel());
+        for (const Decode& c : decodes) {
+            const std::string in = prefix + std::string(c.in, c.size);
+            const std::u16string want = prefix16 + c.want;
+            std::u16string out(in.size(), u'\0');
+            const utf::Result r = utf::utf8To16(in.data(), in.size(), &out[0], out.size(), c.policy);
+            out.resize(r.written);
+            const std::string what = at + ", input " + std::to_string(&c - decodes);
+            EXPECT_EQ(out, want) << what;
+            EXPECT_EQ(r.read, prefix.size() + c.read) << what;
+            EXPECT_EQ(r.ok, c.ok) << what;
+            EXPECT_EQ(r.terminated, c.terminated) << what;
+            EXPECT_EQ(utf::utf8To16(in.data(), in.size(), nullptr, 0, c.policy).written, want.size()) << what;
+        }
+        for (const Encode& c : encodes) {
+            const std::u16string in = prefix16 + c.in;
+            std::string out(3 * in.size(), '\0');
+            const utf::Result r = utf::utf16To8(in.data(), in.size(), &out[0], out.size(), c.policy);
+            out.resize(r.written);
+            const std::string what = at + ", text " + std::to_string(&c - encodes);
+            EXPECT_EQ(out, prefix8 + c.want) << what;
+            EXPECT_EQ(r.read, prefix16.size() + c.read) << what;
+            EXPECT_EQ(r.ok, c.ok) << what;
+        }
+        // Bounded: the four-byte character after the prefix needs two units, one is left.
+        const std::string in = prefix + "\xF0\x9F\x98\x80";
+        std::u16string out(prefix16.size() + 1, u'\0');
+        utf::Result r = utf::utf8To16(in.data(), in.size(), &out[0], out.size(), Policy::Strict);
+        EXPECT_TRUE(r.full && r.ok) << at;
+        EXPECT_EQ(r.read, prefix.size()) << at;
+        EXPECT_EQ(out.substr(0, r.written), prefix16) << at;
+        // ... and a three-byte character with two bytes of room.
+        std::string bytes(prefix.size() + 2, '\0');
+        r = utf::utf16To8(prefix16.data(), prefix16.size(), &bytes[0], prefix.size() - 1, Policy::Strict);
+        EXPECT_TRUE(r.full) << at;
+        EXPECT_EQ(r.written, prefix.size() - 3) << at;
+        EXPECT_EQ(r.read, prefix16.size() - 1) << at;
+    }
+    utf::forceSimdLevel(-1);
+    // Zero-terminated lengths at every offset within a block and across block boundaries.
+    std::u16string buffer(96, u'x');
+    for (std::size_t start = 0; start < 16; ++start)
+        for (std::size_t length = 0; length < 48; ++length) {
+            buffer.assign(96, u'x');
+            buffer[start + length] = 0;
+            EXPECT_EQ(utf::length16(buffer.data() + start), length) << start;
+        }
+}

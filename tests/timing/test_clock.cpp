@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <random>
 #include <regex>
 #include <thread>
 #include <utility>
@@ -86,6 +88,38 @@ TEST_F(Clock, ConvertsTicksForTheStoredFrequency) {
     // The frequency is read once: a later change is not seen without initClockFreq.
     g_fake.frequency = 1;
     EXPECT_EQ(333333333333333333u, CPUClock::getQPCTimeMS());
+}
+
+// A nanosecond counter's readings skip the division: the result must be the double formula's
+// on every value. All counters up to 2^20, windows of 8,192 around every power of two where
+// the product starts to round (2^24) up to 2^53 (where the integer path ends; ties are frequent
+// in the low windows), two million random counters spread evenly over the bit lengths, and
+// the boundaries of the path (0, negative, 2^53 and beyond, other frequencies).
+TEST(ClockFormula, NanosecondReadingsEqualTheDoubleFormulaOnEveryCounter) {
+    const std::int64_t ns = 1000000000;
+    std::uint64_t mismatches = 0, checked = 0;
+    std::int64_t first = -1;
+    auto check = [&](std::int64_t t, std::int64_t f) {
+        ++checked;
+        if (nxtiming::nanosecondsOf(t, f) != nxtiming::nanosecondsByDouble(t, f) && mismatches++ == 0)
+            first = t;
+    };
+    for (std::int64_t t = 0; t <= (1 << 20); ++t)
+        check(t, ns);
+    for (int k = 21; k <= 54; ++k)
+        for (std::int64_t t = (std::int64_t{1} << k) - 4096; t < (std::int64_t{1} << k) + 4096; ++t)
+            check(t, ns);
+    std::mt19937_64 rng(21);
+    for (int i = 0; i < 2000000; ++i) {
+        const int bits = 24 + i % 30;   // 24 .. 53
+        check(static_cast<std::int64_t>((rng() >> (64 - bits)) | (std::uint64_t{1} << (bits - 1))), ns);
+    }
+    const std::int64_t edges[] = {-1, -ns, INT64_MIN, INT64_MAX, std::int64_t{1} << 53,
+                                  (std::int64_t{1} << 53) + 1, (std::int64_t{1} << 62) + 12345};
+    for (std::int64_t t : edges)
+        for (std::int64_t f : {ns, std::int64_t{10000000}, std::int64_t{3}, std::int64_t{1}})
+            check(t, f);
+    EXPECT_EQ(mismatches, 0u) << "first at " << first << " of " << checked;
 }
 
 TEST_F(Clock, CounterRunningBackwardsLogsOnceWithBothReadings) {
