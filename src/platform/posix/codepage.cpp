@@ -201,55 +201,107 @@ struct Additions {
     bool bestFit = true;
 };
 
-IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, std::size_t outCap,
-                  std::size_t step, bool strict, const char* replacement, std::size_t replLen,
-                  const DoubleBytePage* dbcs = nullptr, Additions extra = {}) {
-    IconvRun r;
-    char scratch[1024];
-    char* inp = const_cast<char*>(in);
-    std::size_t inLeft = inBytes;
-    // One iconv call on the input at inp (null: flush) into out, or into scratch when counting;
-    // the output is added to r.produced.
-    auto convert = [&](char** src, std::size_t* srcLeft, int* err) {
-        char* dst = out ? out + r.produced : scratch;
-        std::size_t room = out ? outCap - r.produced : sizeof scratch;
-        std::size_t before = room;
-        std::size_t rc = iconv(cd, src, srcLeft, &dst, &room);
+// One conversion with runIconv's arguments; the steps below share its position and result.
+class IconvRunner {
+public:
+    IconvRunner(iconv_t cd, const char* in, std::size_t inBytes, char* out, std::size_t outCap,
+                std::size_t step, bool strict, const char* replacement, std::size_t replLen,
+                const DoubleBytePage* dbcs, Additions extra)
+        : m_cd(cd), m_inBytes(inBytes), m_out(out), m_outCap(outCap), m_step(step),
+          m_strict(strict), m_replacement(replacement), m_replLen(replLen), m_dbcs(dbcs),
+          m_extra(extra), m_inp(const_cast<char*>(in)), m_inLeft(inBytes) {}
+
+    // Converts the input, then flushes the shift state of a stateful page (UTF-7, ISO-2022).
+    IconvRun run() {
+        for (;;) {
+            char* const start = m_inp;
+            const std::size_t producedAtStart = m_r.produced;
+            int err = 0;
+            const bool flushing = m_inLeft == 0;
+            if (flushing ? convert(nullptr, nullptr, &err) : convert(&m_inp, &m_inLeft, &err)) {
+                if (flushing)
+                    break;
+                continue;
+            }
+            if (err == E2BIG) {
+                if (m_out)
+                    return stop(kErrorInsufficientBuffer);
+                continue;
+            }
+            if (err != EILSEQ && err != EINVAL)
+                return stop(kErrorNoUnicodeTranslation);
+            if (m_dbcs) {
+                if (!redoStretch(start, producedAtStart))
+                    return m_r;
+                continue;
+            }
+            if (err == EILSEQ && m_inLeft >= m_step) {
+                const int added = addition(m_step);
+                if (added < 0)
+                    return stop(kErrorInsufficientBuffer);
+                if (added > 0)
+                    continue;
+            }
+            if (m_strict)
+                return stop(kErrorNoUnicodeTranslation);
+            // Replace what iconv refused one input unit at a time (a surrogate pair the page
+            // lacks becomes two default characters, as on Windows); an incomplete tail whole.
+            if (!replace(err == EINVAL || m_inLeft < m_step ? m_inLeft : m_step))
+                return m_r;
+        }
+        return m_r;
+    }
+
+private:
+    // One iconv call on the input at *src (null: flush) into the output, or into scratch when
+    // counting; the output is added to the result.
+    bool convert(char** src, std::size_t* srcLeft, int* err) {
+        char* dst = m_out ? m_out + m_r.produced : m_scratch;
+        std::size_t room = m_out ? m_outCap - m_r.produced : sizeof m_scratch;
+        const std::size_t before = room;
+        const std::size_t rc = iconv(m_cd, src, srcLeft, &dst, &room);
         *err = errno;
-        r.produced += before - room;
+        m_r.produced += before - room;
         return rc != static_cast<std::size_t>(-1);
-    };
+    }
+
     // Replaces `skip` input bytes by the replacement; false (with the error set) when it does
     // not fit.
-    auto replace = [&](std::size_t skip) {
-        if (out && outCap - r.produced < replLen) {
-            r.error = kErrorInsufficientBuffer;
+    bool replace(std::size_t skip) {
+        if (m_out && m_outCap - m_r.produced < m_replLen) {
+            m_r.error = kErrorInsufficientBuffer;
             return false;
         }
-        if (out)
-            std::memcpy(out + r.produced, replacement, replLen);
-        r.produced += replLen;
-        r.usedDefault = true;
-        inp += skip;
-        inLeft -= skip;
+        if (m_out)
+            std::memcpy(m_out + m_r.produced, m_replacement, m_replLen);
+        m_r.produced += m_replLen;
+        m_r.usedDefault = true;
+        advance(skip);
         return true;
-    };
-    auto stop = [&](int error) {
-        r.error = error;
-        r.consumed = inBytes - inLeft;
-        return r;
-    };
-    // Converts the `length` input bytes at inp with the additions: 1 when done, 0 when the
-    // table has no entry, -1 (with the error set) when the result does not fit.
-    auto addition = [&](std::size_t length) {
-        if (!extra.table || length > inLeft)
+    }
+
+    IconvRun stop(int error) {
+        m_r.error = error;
+        m_r.consumed = m_inBytes - m_inLeft;
+        return m_r;
+    }
+
+    void advance(std::size_t bytes) {
+        m_inp += bytes;
+        m_inLeft -= bytes;
+    }
+
+    // Converts the `length` input bytes at the position with the additions: 1 when done, 0 when
+    // the table has no entry, -1 (with the error set) when the result does not fit.
+    int addition(std::size_t length) {
+        if (!m_extra.table || length > m_inLeft)
             return 0;
-        const u8* p = reinterpret_cast<const u8*>(inp);
+        const u8* p = reinterpret_cast<const u8*>(m_inp);
         u8 bytes[2];
         std::size_t produce = 0;
-        if (step == 1) {
-            unsigned key = length == 2 ? static_cast<unsigned>(p[0]) << 8 | p[1] : p[0];
-            char16_t unit = codePageDecode(*extra.table, key, strict);
+        if (m_step == 1) {
+            const unsigned key = length == 2 ? static_cast<unsigned>(p[0]) << 8 | p[1] : p[0];
+            const char16_t unit = codePageDecode(*m_extra.table, key, m_strict);
             if (unit == 0)
                 return 0;
             std::memcpy(bytes, &unit, 2);
@@ -257,94 +309,85 @@ IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, st
         } else {
             char16_t unit;
             std::memcpy(&unit, p, 2);
-            unsigned value = codePageEncode(*extra.table, unit, extra.bestFit);
+            const unsigned value = codePageEncode(*m_extra.table, unit, m_extra.bestFit);
             if (value == 0)
                 return 0;
             bytes[0] = static_cast<u8>(value > 0xFF ? value >> 8 : value);
             bytes[1] = static_cast<u8>(value);
             produce = value > 0xFF ? 2 : 1;
         }
-        if (out && outCap - r.produced < produce) {
-            r.error = kErrorInsufficientBuffer;
+        if (m_out && m_outCap - m_r.produced < produce) {
+            m_r.error = kErrorInsufficientBuffer;
             return -1;
         }
-        if (out)
-            std::memcpy(out + r.produced, bytes, produce);
-        r.produced += produce;
+        if (m_out)
+            std::memcpy(m_out + m_r.produced, bytes, produce);
+        m_r.produced += produce;
         // A look-alike that is the default character itself counts as using it (as on Windows).
-        if (step == 2 && produce == replLen && std::memcmp(bytes, replacement, replLen) == 0)
-            r.usedDefault = true;
-        inp += length;
-        inLeft -= length;
+        if (m_step == 2 && produce == m_replLen && std::memcmp(bytes, m_replacement, m_replLen) == 0)
+            m_r.usedDefault = true;
+        advance(length);
         return 1;
-    };
-    // Convert the input, then flush the shift state of a stateful page (UTF-7, ISO-2022).
-    for (;;) {
-        char* const start = inp;
-        const std::size_t producedAtStart = r.produced;
-        int err = 0;
-        bool flushing = inLeft == 0;
-        if (flushing ? convert(nullptr, nullptr, &err) : convert(&inp, &inLeft, &err)) {
-            if (flushing)
-                break;
-            continue;
-        }
-        if (err == E2BIG) {
-            if (out)
-                return stop(kErrorInsufficientBuffer);
-            continue;
-        }
-        if (err != EILSEQ && err != EINVAL)
-            return stop(kErrorNoUnicodeTranslation);
-        if (dbcs) {
-            // Redo the stretch from its start, one character at a time, until a character
-            // fails or the place where iconv stopped has been passed.
-            const std::size_t stoppedAt = static_cast<std::size_t>(inp - start);
-            inLeft += stoppedAt;
-            inp = start;
-            r.produced = producedAtStart;
-            while (inLeft > 0 && static_cast<std::size_t>(inp - start) <= stoppedAt) {
-                bool canBeValid = false;
-                std::size_t length = doubleByteLength(*dbcs, reinterpret_cast<const u8*>(inp), inLeft, &canBeValid);
-                char* src = inp;
-                std::size_t srcLeft = length;
-                if (canBeValid && convert(&src, &srcLeft, &err)) {
-                    inp += length;
-                    inLeft -= length;
-                    continue;
-                }
-                if (canBeValid && err == E2BIG && out)
-                    return stop(kErrorInsufficientBuffer);
-                if (canBeValid) {
-                    int added = addition(length);
-                    if (added < 0)
-                        return stop(kErrorInsufficientBuffer);
-                    if (added > 0)
-                        break;
-                }
-                if (strict)
-                    return stop(kErrorNoUnicodeTranslation);
-                if (!replace(length))
-                    return r;
-                break;
-            }
-            continue;
-        }
-        if (err == EILSEQ && inLeft >= step) {
-            int added = addition(step);
-            if (added < 0)
-                return stop(kErrorInsufficientBuffer);
-            if (added > 0)
-                continue;
-        }
-        if (strict)
-            return stop(kErrorNoUnicodeTranslation);
-        // Replace what iconv refused one input unit at a time (a surrogate pair the page lacks
-        // becomes two default characters, as on Windows); an incomplete tail as a whole.
-        if (!replace(err == EINVAL || inLeft < step ? inLeft : step))
-            return r;
     }
-    return r;
+
+    // A double-byte page's failed stretch: redone from its start one character at a time until
+    // a character fails (added from the tables, replaced, or the end in strict mode) or the
+    // place where iconv stopped has been passed. False when the conversion ends here (the
+    // result is set).
+    bool redoStretch(char* start, std::size_t producedAtStart) {
+        const std::size_t stoppedAt = static_cast<std::size_t>(m_inp - start);
+        m_inLeft += stoppedAt;
+        m_inp = start;
+        m_r.produced = producedAtStart;
+        while (m_inLeft > 0 && static_cast<std::size_t>(m_inp - start) <= stoppedAt) {
+            bool canBeValid = false;
+            const std::size_t length = doubleByteLength(
+                *m_dbcs, reinterpret_cast<const u8*>(m_inp), m_inLeft, &canBeValid);
+            char* src = m_inp;
+            std::size_t srcLeft = length;
+            int err = 0;
+            if (canBeValid && convert(&src, &srcLeft, &err)) {
+                advance(length);
+                continue;
+            }
+            if (canBeValid && err == E2BIG && m_out)
+                return stop(kErrorInsufficientBuffer), false;
+            if (canBeValid) {
+                const int added = addition(length);
+                if (added < 0)
+                    return stop(kErrorInsufficientBuffer), false;
+                if (added > 0)
+                    return true;
+            }
+            if (m_strict)
+                return stop(kErrorNoUnicodeTranslation), false;
+            return replace(length);
+        }
+        return true;
+    }
+
+    iconv_t m_cd;
+    std::size_t m_inBytes;
+    char* m_out;
+    std::size_t m_outCap;
+    std::size_t m_step;
+    bool m_strict;
+    const char* m_replacement;
+    std::size_t m_replLen;
+    const DoubleBytePage* m_dbcs;
+    Additions m_extra;
+    char* m_inp;
+    std::size_t m_inLeft;
+    IconvRun m_r;
+    char m_scratch[1024];
+};
+
+IconvRun runIconv(iconv_t cd, const char* in, std::size_t inBytes, char* out, std::size_t outCap,
+                  std::size_t step, bool strict, const char* replacement, std::size_t replLen,
+                  const DoubleBytePage* dbcs = nullptr, Additions extra = {}) {
+    return IconvRunner(cd, in, inBytes, out, outCap, step, strict, replacement, replLen, dbcs,
+                       extra)
+        .run();
 }
 
 int iconvToWide(unsigned int cp, bool strict, const char* in, std::size_t n, char16_t* out,
