@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstring>
 #include <cwctype>
+#include <exception>
 #include <new>
 
 #if defined(__SSE2__)
@@ -153,8 +154,14 @@ Data* NxString::decodeStrict_helper(unsigned int codePage, const char* s, int n)
     // A byte never decodes to more than one unit: a record of capacity n holds the result of
     // one call. An invalid sequence keeps the longest prefix that decodes (the same result as
     // dropping one byte at a time and retrying). The record is then shrunk to the result, as
-    // a copy would have been made.
-    Data* x = allocRecord(n);
+    // a copy would have been made. A record that cannot be had gives the empty result of a
+    // failed conversion, as the codec's contract says, rather than an exception.
+    Data* x;
+    try {
+        x = allocRecord(n);
+    } catch (const std::exception&) {
+        return share(shared_empty());
+    }
     int length = n;
     int units = platform::multiByteToWideChar(codePage, platform::kMbErrInvalidChars, s, length,
                                               x->data, n);
