@@ -34,7 +34,7 @@ TRKLogger::~TRKLogger() { _closeLog(); }
 bool TRKLogger::InitLog(const char16_t* path) {
     if (_logFile)
         return false;
-    _logFile = new TRKLogFile();
+    _logFile = new nxlog::LogFile();
     if (!_logFile->open(path ? path : u"")) {
         delete _logFile;
         _logFile = nullptr;
@@ -63,12 +63,12 @@ void TRKLogger::LogDebug(const char16_t*, ...) {}
 std::u16string TRKLogger::__GetLogLevel(int level) { return markerOf(level); }
 
 void TRKLogger::__Log(const char16_t* pattern, va_list args, int level) {
-    TRKLogFile* file = _logFile;
+    nxlog::LogFile* file = _logFile;
     if (!file)
         return;
     // The marker goes in front of the message in one buffer, so the line needs no copy.
     constexpr std::size_t kMarkerRoom = 16;
-    char16_t text[kMarkerRoom + kLogBufferUnits];
+    char16_t text[kMarkerRoom + nxlog::kLogBufferUnits];
     const char16_t* marker = markerOf(level);
     std::size_t markerUnits = 0;
     while (marker[markerUnits])
@@ -76,7 +76,7 @@ void TRKLogger::__Log(const char16_t* pattern, va_list args, int level) {
     char16_t* message = text + kMarkerRoom - markerUnits;
     std::memcpy(message, marker, markerUnits * sizeof(char16_t));
     const std::size_t units =
-        pattern ? nxVFormat(text + kMarkerRoom, kLogBufferUnits, pattern, args) : 0;
+        pattern ? nxVFormat(text + kMarkerRoom, nxlog::kLogBufferUnits, pattern, args) : 0;
     file->writeLine(message, markerUnits + units);
 }
 

@@ -16,9 +16,12 @@
 #include <cstdarg>
 #include <string>
 
+namespace nxlog {
+class LogFile;
+}
+
 namespace TRK {
 
-class TRKLogFile;
 struct TRKLoggerTestAccess;
 
 /// A file logger; TRKLogger::Instance() is the process-wide one that the library itself uses.
@@ -68,7 +71,7 @@ private:
     void __Log(const char16_t* pattern, va_list args, int level);
     void _closeLog();
 
-    TRKLogFile* _logFile;
+    nxlog::LogFile* _logFile;
     bool _installHook;
 };
 

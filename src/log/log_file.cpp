@@ -1,4 +1,4 @@
-// TRKLogFile: opening with folder creation and rotation, and the writing of one line.
+// LogFile: opening with folder creation and rotation, and the writing of one line.
 #include "log/log_file.h"
 
 #include "platform/error.h"
@@ -10,7 +10,7 @@
 #include <climits>
 #include <ctime>
 
-namespace TRK {
+namespace nxlog {
 
 namespace {
 
@@ -65,12 +65,12 @@ std::u16string logFileNamePart(const std::u16string& path) {
     return cut == std::u16string::npos ? path : path.substr(cut + 1);
 }
 
-TRKLogFile::TRKLogFile()
+LogFile::LogFile()
     : m_file(platform::kNoFile), m_checkedSecond(LLONG_MIN), m_stampSecond(LLONG_MIN) {}
 
-TRKLogFile::~TRKLogFile() = default;
+LogFile::~LogFile() = default;
 
-bool TRKLogFile::open(const char16_t* path) {
+bool LogFile::open(const char16_t* path) {
     NxCSLocker guard(&m_lock);
     if (m_file != platform::kNoFile)
         return true;
@@ -89,7 +89,7 @@ bool TRKLogFile::open(const char16_t* path) {
     return m_file != platform::kNoFile;
 }
 
-bool TRKLogFile::rotate(const std::u16string& path) {
+bool LogFile::rotate(const std::u16string& path) {
     platform::fileClose(m_file);
     m_file = platform::kNoFile;
 
@@ -118,7 +118,7 @@ bool TRKLogFile::rotate(const std::u16string& path) {
     return m_file != platform::kNoFile;
 }
 
-bool TRKLogFile::followPath() {
+bool LogFile::followPath() {
     NxCSLocker guard(&m_lock);
     if (m_file == platform::kNoFile || platform::sameFile(m_file, m_path.c_str()))
         return false;
@@ -131,7 +131,7 @@ bool TRKLogFile::followPath() {
     return true;
 }
 
-bool TRKLogFile::stampFor(long long seconds) {
+bool LogFile::stampFor(long long seconds) {
     std::tm tm;
     if (!platform::toLocalTime(seconds, &tm))
         return false;
@@ -143,7 +143,7 @@ bool TRKLogFile::stampFor(long long seconds) {
     return true;
 }
 
-long long TRKLogFile::writeLine(const char16_t* text, std::size_t units) {
+long long LogFile::writeLine(const char16_t* text, std::size_t units) {
     NxCSLocker guard(&m_lock);
     if (m_file == platform::kNoFile)
         return 0;
@@ -186,7 +186,7 @@ long long TRKLogFile::writeLine(const char16_t* text, std::size_t units) {
     return platform::fileWrite(m_file, m_line.data(), m_line.size());
 }
 
-int TRKLogFile::close() {
+int LogFile::close() {
     NxCSLocker guard(&m_lock);
     if (m_file == platform::kNoFile)
         return -1;
@@ -195,4 +195,4 @@ int TRKLogFile::close() {
     return 0;
 }
 
-}  // namespace TRK
+}  // namespace nxlog

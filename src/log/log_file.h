@@ -9,19 +9,19 @@
 #include <cstddef>
 #include <string>
 
-namespace TRK {
+namespace nxlog {
 
 /// Message and line buffers hold 4,092 units: at most 4,091 characters and a zero.
 constexpr std::size_t kLogBufferUnits = 4092;
 /// Above this size a log file is rotated when it is opened (exactly this size is kept).
 constexpr long long kLogRotateBytes = 20971520;
 
-class TRKLogFile {
+class LogFile {
 public:
-    TRKLogFile();
-    ~TRKLogFile();
-    TRKLogFile(const TRKLogFile&) = delete;
-    TRKLogFile& operator=(const TRKLogFile&) = delete;
+    LogFile();
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
 
     /// Opens (creating folders and rotating as needed); true when the file is open. Only a
     /// regular file is used: a folder, FIFO or device at the path fails the opening.
@@ -64,6 +64,6 @@ std::u16string logFileNamePart(const std::u16string& path);
 /// Appends the UTF-8 form of `units` UTF-16 units; a lone surrogate becomes U+FFFD.
 void appendUtf8(std::string& out, const char16_t* text, std::size_t units);
 
-}  // namespace TRK
+}  // namespace nxlog
 
 #endif

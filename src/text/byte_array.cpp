@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
-using text_internal::checkedLength;
-using text_internal::checkedSum;
-using text_internal::soleOwner;
+using nxtext::checkedLength;
+using nxtext::checkedSum;
+using nxtext::soleOwner;
 
 // Constant-initialised (NxAtomicInt's constructor is constexpr), so the records are in place
 // before any static initialiser of the library or of a host can build an array.
@@ -28,7 +28,7 @@ namespace {
 
 using Data = NxByteArray::Data;
 
-using Record = text_internal::Records<Data>;
+using Record = nxtext::Records<Data>;
 
 Data* allocRecord(int alloc) { return Record::allocate(alloc); }
 
@@ -54,7 +54,7 @@ std::string copyIfInside(const Data* x, const char* src, int len) {
 // Records
 
 int NxByteArray::grow(int n) {
-    long long cap = nx_text_detail::growCapacity(n, 1);
+    long long cap = nxtext::growCapacity(n, 1);
     return cap > INT_MAX ? INT_MAX : static_cast<int>(cap);
 }
 
@@ -471,7 +471,7 @@ NxByteArray NxByteArray::fromHex(const NxByteArray& hex) {
     char* out = begin + res.d->size;
     bool low = true;
     for (int i = hex.d->size - 1; i >= 0; --i) {
-        int v = text_internal::hexValue(hex.d->data[i]);
+        int v = nxtext::hexValue(hex.d->data[i]);
         if (v < 0)
             continue;
         if (low) {

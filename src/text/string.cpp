@@ -22,15 +22,15 @@
 #include <emmintrin.h>
 #endif
 
-using text_internal::checkedLength;
-using text_internal::checkedSum;
-using text_internal::soleOwner;
+using nxtext::checkedLength;
+using nxtext::checkedSum;
+using nxtext::soleOwner;
 
 namespace {
 
 using Data = NxString::Data;
 
-using Record = text_internal::Records<Data>;
+using Record = nxtext::Records<Data>;
 constexpr long long kMaxAlloc = Record::kMaxAlloc;
 
 Data* allocRecord(int alloc) { return Record::allocate(alloc); }
@@ -95,7 +95,7 @@ void NxString::freeData(Data*& x) {
 }
 
 int NxString::grow(int n) {
-    long long cap = nx_text_detail::growCapacity(n, 2);
+    long long cap = nxtext::growCapacity(n, 2);
     if (cap > kMaxAlloc)
         cap = n > kMaxAlloc ? n : kMaxAlloc;   // n itself is refused by Record::bytes
     return static_cast<int>(cap);

@@ -19,7 +19,7 @@
 class NxByteRef;
 class NxString;
 
-namespace nx_text_detail {
+namespace nxtext {
 // Helpers of the containers' inline fast paths; not part of the interface.
 
 /// Whether a record's count is 1, read with acquire ordering so that another thread's reads
@@ -68,7 +68,7 @@ inline long long blockElements(int alloc) {
     unsigned long long step = 1ULL << (e - 2);
     return static_cast<long long>((n + step - 1) & ~(step - 1));
 }
-}  // namespace nx_text_detail
+}  // namespace nxtext
 
 /// A reference-counted, zero-terminated byte sequence with copy-on-write.
 class NXUTIL_API NxByteArray {
@@ -317,10 +317,10 @@ public:
         // Inline while the unit fits the heap block of a record this string owns alone (the
         // capacity then follows the growth rule without a reallocation); else out of line.
         Data* x = d;
-        if (nx_text_detail::soleOwner(x->ref)) {
+        if (nxtext::soleOwner(x->ref)) {
             if (x->size >= x->alloc) {
-                long long g = nx_text_detail::growCapacity(x->size + 1LL, 2);
-                if (nx_text_detail::blockElements(x->alloc) < g + 1)
+                long long g = nxtext::growCapacity(x->size + 1LL, 2);
+                if (nxtext::blockElements(x->alloc) < g + 1)
                     return appendGrowing(c);
                 x->alloc = static_cast<int>(g);
             }
@@ -406,12 +406,12 @@ private:
     // this string owns its record alone and its heap block has room; false otherwise.
     bool appendInPlace(const char16_t* s, int n) {
         Data* x = d;
-        if (!nx_text_detail::soleOwner(x->ref))
+        if (!nxtext::soleOwner(x->ref))
             return false;
         long long total = static_cast<long long>(x->size) + n;
         if (total > x->alloc) {
-            long long g = nx_text_detail::growCapacity(total, 2);
-            if (nx_text_detail::blockElements(x->alloc) < g + 1)
+            long long g = nxtext::growCapacity(total, 2);
+            if (nxtext::blockElements(x->alloc) < g + 1)
                 return false;
             x->alloc = static_cast<int>(g);
         }

@@ -11,9 +11,9 @@
 #include <stdexcept>
 #include <type_traits>
 
-namespace text_internal {
+namespace nxtext {
 
-using nx_text_detail::soleOwner;
+using nxtext::soleOwner;
 
 /// a + b for two non-negative lengths; a sum beyond the 32-bit signed range is a length error.
 inline int checkedSum(int a, int b) {
@@ -58,7 +58,7 @@ struct Records {
         if (alloc > kMaxAlloc)
             throw std::length_error("nxutil: text length beyond the allocator's range");
         return static_cast<unsigned int>(
-            kHeader + sizeof(Unit) * static_cast<std::size_t>(nx_text_detail::blockElements(alloc)));
+            kHeader + sizeof(Unit) * static_cast<std::size_t>(nxtext::blockElements(alloc)));
     }
 
     /// A new, empty record of capacity `alloc` with one reference.
@@ -86,7 +86,7 @@ struct Records {
     /// is left to its other owners and `d` becomes a fresh copy of the kept elements.
     static void resize(Data*& d, int alloc) {
         if (soleOwner(d->ref)) {
-            if (nx_text_detail::blockElements(alloc) != nx_text_detail::blockElements(d->alloc)) {
+            if (nxtext::blockElements(alloc) != nxtext::blockElements(d->alloc)) {
                 void* p = nxRealloc(d, bytes(alloc));
                 if (!p)
                     throw std::bad_alloc();
@@ -110,6 +110,6 @@ struct Records {
     }
 };
 
-}  // namespace text_internal
+}  // namespace nxtext
 
 #endif

@@ -23,8 +23,8 @@ TEST(LogPaths, DirectoryPartPrefersTheLastBackslash) {
         {u"", u"", u""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(std::u16string(c.dir), TRK::logDirectoryPart(c.path)) << nxtest::narrow(c.path);
-        EXPECT_EQ(std::u16string(c.name), TRK::logFileNamePart(c.path)) << nxtest::narrow(c.path);
+        EXPECT_EQ(std::u16string(c.dir), nxlog::logDirectoryPart(c.path)) << nxtest::narrow(c.path);
+        EXPECT_EQ(std::u16string(c.name), nxlog::logFileNamePart(c.path)) << nxtest::narrow(c.path);
     }
 }
 
@@ -39,11 +39,11 @@ TEST(LogEncoding, Utf8ReplacesLoneSurrogatesAndKeepsPairs) {
     };
     for (const auto& c : cases) {
         std::string out = "pre";
-        TRK::appendUtf8(out, c.in.data(), c.in.size());
+        nxlog::appendUtf8(out, c.in.data(), c.in.size());
         EXPECT_EQ("pre" + c.out, out) << "row " << &c - cases;
     }
     std::string cut;  // a pair cut in the middle by the unit count
-    TRK::appendUtf8(cut, u"\U0001F600", 1);
+    nxlog::appendUtf8(cut, u"\U0001F600", 1);
     EXPECT_EQ("\xEF\xBF\xBD", cut);
 }
 
@@ -56,7 +56,7 @@ bool has(const fs::path& p, const std::string& what) {
     return nxtest::readFileBytes(p).find(what) != std::string::npos;
 }
 
-long long line(TRK::TRKLogFile& log, const std::u16string& text) {
+long long line(nxlog::LogFile& log, const std::u16string& text) {
     return log.writeLine(text.data(), text.size());
 }
 
@@ -78,7 +78,7 @@ TEST(LogFaults, FailedOpeningsAndWritesLoseOnlyTheirOwnStep) {
     for (const auto& c : cases) {
         nxtest::TempDir dir("log-faults");
         const std::u16string path = dir.file("app.log");
-        TRK::TRKLogFile log;
+        nxlog::LogFile log;
         const bool writing = c.fault.op == SysOp::Write;
         {
             platform::ScopedFault fault(c.fault);
@@ -100,7 +100,7 @@ TEST(LogFaults, FailedOpeningsAndWritesLoseOnlyTheirOwnStep) {
 }
 
 TEST(LogFaults, RotationKeepsTheLogWhenNoBackupCanBeMade) {
-    constexpr long long kBig = TRK::kLogRotateBytes + 1;
+    constexpr long long kBig = nxlog::kLogRotateBytes + 1;
     const struct {
         const char* name;
         std::vector<FaultScript> faults;
@@ -122,7 +122,7 @@ TEST(LogFaults, RotationKeepsTheLogWhenNoBackupCanBeMade) {
         const fs::path log = dir.path() / "app.log", bk = dir.path() / "app.log.bk";
         std::ofstream(log, std::ios::binary) << "OLD!";
         fs::resize_file(log, kBig);
-        TRK::TRKLogFile file;
+        nxlog::LogFile file;
         {
             platform::ScopedFault faults(c.faults.data(), c.faults.data() + c.faults.size());
             EXPECT_EQ(c.opens, file.open(log.u16string().c_str())) << c.name;
@@ -164,7 +164,7 @@ TEST(LogFaults, FollowingARotatedLogKeepsTheOldFileWhenTheNewOneCannotBeUsed) {
     for (const auto& c : cases) {
         nxtest::TempDir dir("log-follow-faults");
         const fs::path log = dir.path() / "app.log", aside = dir.path() / "aside.log";
-        TRK::TRKLogFile file;
+        nxlog::LogFile file;
         ASSERT_TRUE(file.open(log.u16string().c_str())) << c.name;
         EXPECT_GT(line(file, u"first"), 0);
         if (c.moveAway)

@@ -492,7 +492,7 @@ TEST(Profile, NewFoldersLogsSettingsAndDocumentsArePrivate) {
         const fs::path folder = dir.path() / "a" / "b";
         EXPECT_TRUE(platform::createDirectories(folder.u16string().c_str()));
         {
-            TRK::TRKLogFile log;
+            nxlog::LogFile log;
             EXPECT_TRUE(log.open((folder / "app.log").u16string().c_str()));
         }
         EXPECT_TRUE(write(folder / "user.ini", u"s", u"k", u"v"));
