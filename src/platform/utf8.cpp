@@ -172,6 +172,8 @@ std::size_t illFormedLength(const u8* s, std::size_t n) {
     return k;
 }
 
+}  // namespace
+
 // The document statics' decoding of one character at s (n > 0 bytes left, as if a zero byte
 // followed them): the lead byte's top bits give the count of following bytes, each of which
 // needs only its top bit set. Returns the code point (up to 0x1FFFFF), 0 for a zero character
@@ -204,8 +206,6 @@ int markupCharacter(const u8* s, std::size_t n, std::size_t* length) {
     }
     return cp;
 }
-
-}  // namespace
 
 Result utf8To16(const char* in, std::size_t n, char16_t* out, std::size_t capacity, Policy policy) {
     const u8* s = reinterpret_cast<const u8*>(in);

@@ -78,6 +78,11 @@ std::size_t length16(const char16_t* s);
 /// The vectorised paths, for tests: 0 portable, 1 SSSE3, 2 AVX2. `force` picks one the
 /// processor supports (a higher one falls back), -1 returns to the automatic choice; returns
 /// the one in use.
+/// One character of the document statics' lenient decoding at s (n > 0 bytes left, read as if
+/// a zero byte followed them): the code point (up to 0x1FFFFF), 0 for a zero byte, or -1 when
+/// it cannot be decoded; *length gets the bytes it takes (failed ones included).
+int markupCharacter(const unsigned char* s, std::size_t n, std::size_t* length);
+
 int simdLevel();
 void forceSimdLevel(int level);
 

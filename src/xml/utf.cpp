@@ -5,32 +5,15 @@
 
 #include "platform/utf8.h"
 
+#include <cstdint>
+
 
 int CMarkup::DecodeCharUTF8(const char*& utf8) {
-    const unsigned lead = static_cast<unsigned char>(*utf8++);
-    if (lead < 0x80)
-        return static_cast<int>(lead);
-    int count;
-    int cp;
-    if (!(lead & 0x20)) {
-        count = 1;
-        cp = lead & 0x1F;
-    } else if (!(lead & 0x10)) {
-        count = 2;
-        cp = lead & 0x0F;
-    } else if (!(lead & 0x08)) {
-        count = 3;
-        cp = lead & 0x07;
-    } else {
-        return -1;
-    }
-    while (count--) {
-        const unsigned b = static_cast<unsigned char>(*utf8);
-        if (!(b & 0x80))
-            return -1;
-        cp = (cp << 6) | static_cast<int>(b & 0x3F);
-        ++utf8;
-    }
+    // The text is zero-terminated: a zero byte ends any sequence before its end is reached.
+    std::size_t length = 0;
+    const int cp = platform::utf::markupCharacter(reinterpret_cast<const unsigned char*>(utf8),
+                                                  SIZE_MAX, &length);
+    utf8 += length;
     return cp;
 }
 
