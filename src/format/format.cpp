@@ -125,6 +125,15 @@ void emitPadded(Sink& out, const Directive& fmt, const char* prefix, std::size_t
 // Integers
 
 // Digits of `value` in `base` into the end of buf; returns the first digit.
+// Writes the sign of a signed conversion to `prefix`: '-' for a negative value, else '+' or ' '
+// as the flags ask. Returns its length, 0 or 1.
+std::size_t putSign(char* prefix, const Directive& fmt, bool negative) {
+    const char sign = negative ? '-' : fmt.plus ? '+' : fmt.space ? ' ' : 0;
+    if (sign)
+        prefix[0] = sign;
+    return sign ? 1 : 0;
+}
+
 char* renderUnsigned(char* end, std::uint64_t value, unsigned base, bool upper) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char* p = end;
@@ -162,12 +171,7 @@ void formatInteger(Sink& out, const Directive& fmt, char conv, std::uint64_t mag
     char prefix[3] = {};
     std::size_t prefixLen = 0;
     if (conv == 'd' || conv == 'i') {
-        if (negative)
-            prefix[prefixLen++] = '-';
-        else if (fmt.plus)
-            prefix[prefixLen++] = '+';
-        else if (fmt.space)
-            prefix[prefixLen++] = ' ';
+        prefixLen = putSign(prefix, fmt, negative);
     } else if ((conv == 'x' || conv == 'X') && fmt.alt && magnitude != 0) {
         prefix[prefixLen++] = '0';
         prefix[prefixLen++] = conv;
@@ -238,13 +242,7 @@ void formatFloat(Sink& out, const Directive& fmt, char conv, double value) {
     double magnitude = std::fabs(value);
 
     char prefix[1];
-    std::size_t prefixLen = 0;
-    if (negative)
-        prefix[prefixLen++] = '-';
-    else if (fmt.plus)
-        prefix[prefixLen++] = '+';
-    else if (fmt.space)
-        prefix[prefixLen++] = ' ';
+    const std::size_t prefixLen = putSign(prefix, fmt, negative);
 
     if (!std::isfinite(magnitude)) {
         const char* text = std::isnan(magnitude) ? (upper ? "NAN" : "nan")
