@@ -22,8 +22,6 @@ class LogFile;
 
 namespace TRK {
 
-struct TRKLoggerTestAccess;
-
 /// A file logger; TRKLogger::Instance() is the process-wide one that the library itself uses.
 ///
 /// Patterns are UTF-16 with the Windows wide-printf conventions on every platform: "%s" takes
@@ -63,8 +61,6 @@ public:
     bool isInstallHook() { return _installHook; }
 
 private:
-    friend struct TRKLoggerTestAccess;
-
     /// The marker of a level: 0 ":info ", 1 ":warning ", 2 ":error ", 3 ":fatal ",
     /// 4 ":debug ", anything else ":info ".
     std::u16string __GetLogLevel(int level);

@@ -2,11 +2,8 @@
 // compiled once per instruction-set level and chosen at run time), and the exact path that
 // applies the replacement policy one character at a time from the first fault on.
 #include "platform/utf8.h"
-#include "platform/codepage.h"
-#include "platform/error.h"
 
 #include <atomic>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -352,51 +349,6 @@ Result utf16To8(const char16_t* in, std::size_t n, char* out, std::size_t capaci
     r.read = i;
     r.written = o;
     return r;
-}
-
-namespace {
-
-int failWith(int code, const char* call) {
-    setLastError(code, call);
-    return 0;
-}
-
-int lengthResult(std::size_t produced, const char* call) {
-    if (produced > static_cast<std::size_t>(INT_MAX))
-        return failWith(kErrorArithmeticOverflow, call);
-    return static_cast<int>(produced);
-}
-
-}  // namespace
-
-int utf8ToWide(bool strict, const char* in, std::size_t n, char16_t* out, int outCapacity) {
-    const char* call = "MultiByteToWideChar";
-    const Policy policy = strict ? Policy::Strict : Policy::Replace;
-    Result r = utf8To16(in, n, outCapacity ? out : nullptr, static_cast<std::size_t>(outCapacity), policy);
-    if (r.full) {
-        // A fault further on takes precedence over the missing room.
-        Result rest = utf8To16(in + r.read, n - r.read, nullptr, 0, policy);
-        return failWith(rest.ok ? kErrorInsufficientBuffer : kErrorNoUnicodeTranslation, call);
-    }
-    if (!r.ok)
-        return failWith(kErrorNoUnicodeTranslation, call);
-    return lengthResult(r.written, call);
-}
-
-int wideToUtf8(bool strict, const char16_t* in, std::size_t n, char* out, int outCapacity,
-               const char* lone, std::size_t loneLength, bool* usedLone) {
-    const char* call = "WideCharToMultiByte";
-    const Policy policy = strict ? Policy::Strict : Policy::Replace;
-    Result r = utf16To8(in, n, outCapacity ? out : nullptr, static_cast<std::size_t>(outCapacity), policy,
-                        lone, loneLength);
-    if (r.full) {
-        Result rest = utf16To8(in + r.read, n - r.read, nullptr, 0, policy, lone, loneLength);
-        return failWith(rest.ok ? kErrorInsufficientBuffer : kErrorNoUnicodeTranslation, call);
-    }
-    if (!r.ok)
-        return failWith(kErrorNoUnicodeTranslation, call);
-    *usedLone = r.replaced;
-    return lengthResult(r.written, call);
 }
 
 namespace {

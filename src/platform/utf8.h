@@ -62,27 +62,17 @@ Result utf8To16(const char* in, std::size_t n, char16_t* out, std::size_t capaci
 Result utf16To8(const char16_t* in, std::size_t n, char* out, std::size_t capacity, Policy policy,
                 const char* lone = "\xEF\xBF\xBD", std::size_t loneLength = 3);
 
-/// Code page 65001 for both backends' multiByteToWideChar (arguments already checked, n > 0):
-/// the units written, the units needed when `outCapacity` is 0, or 0 with the error recorded
-/// (1113 strict fault anywhere in the input, else 122 when the output does not fit, 534 beyond
-/// an int).
-int utf8ToWide(bool strict, const char* in, std::size_t n, char16_t* out, int outCapacity);
-/// The same for wideCharToMultiByte; a lone surrogate becomes the `loneLength` bytes at `lone`
-/// (then *usedLone is set) unless strict.
-int wideToUtf8(bool strict, const char16_t* in, std::size_t n, char* out, int outCapacity,
-               const char* lone, std::size_t loneLength, bool* usedLone);
-
 /// The units of a zero-terminated text before its zero.
 std::size_t length16(const char16_t* s);
 
-/// The vectorised paths, for tests: 0 portable, 1 SSSE3, 2 AVX2. `force` picks one the
-/// processor supports (a higher one falls back), -1 returns to the automatic choice; returns
-/// the one in use.
 /// One character of the document statics' lenient decoding at s (n > 0 bytes left, read as if
 /// a zero byte followed them): the code point (up to 0x1FFFFF), 0 for a zero byte, or -1 when
 /// it cannot be decoded; *length gets the bytes it takes (failed ones included).
 int markupCharacter(const unsigned char* s, std::size_t n, std::size_t* length);
 
+/// The vectorised paths, for tests: 0 portable, 1 SSSE3, 2 AVX2. `force` picks one the
+/// processor supports (a higher one falls back), -1 returns to the automatic choice; returns
+/// the one in use.
 int simdLevel();
 void forceSimdLevel(int level);
 

@@ -1,5 +1,6 @@
 // Escaping and unescaping of character data and attribute values: the five predefined
 // entities and numeric character references.
+#include "platform/utf8.h"
 #include "xml/xml_internal.h"
 
 using namespace nxxml;
@@ -20,13 +21,6 @@ const Entity kEntities[5] = {
     {u'\'', u"&apos;", u"apos;", 5},
     {u'"', u"&quot;", u"quot;", 5},
 };
-
-std::size_t length16(const char16_t* s) {
-    const char16_t* p = s;
-    while (*p)
-        ++p;
-    return static_cast<std::size_t>(p - s);
-}
 
 bool isAsciiLetter(char16_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -81,7 +75,7 @@ std::u16string CMarkup::EscapeText(MCD_CSTR nodeText, int flags) {
     const char16_t* p = nodeText.pcsz;
     if (!p)
         return out;
-    const std::size_t len = length16(p);
+    const std::size_t len = platform::utf::length16(p);
     out.reserve(len + len / 10 + 7);
     const bool quotes = (flags & OPT_ESCAPE_QUOTES) != 0;
     const bool keepRefs = (flags & OPT_KEEP_REFS) != 0;
@@ -123,7 +117,7 @@ std::u16string CMarkup::UnescapeText(MCD_CSTR nodeText, int textLength) {
     if (!s)
         return out;
     if (textLength < 0)
-        textLength = toInt(length16(s));
+        textLength = toInt(platform::utf::length16(s));
     const std::size_t length = static_cast<std::size_t>(textLength > 0 ? textLength : 0);
     const char16_t* amp = std::char_traits<char16_t>::find(s, length, u'&');
     if (!amp)

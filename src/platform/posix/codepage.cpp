@@ -1,20 +1,20 @@
 // Code-page conversion for POSIX with the results of the Win32 functions.
 //
-// UTF-8 goes to the library's UTF-8 converter (platform/utf8.h), shared with the Windows
-// backend. The "ANSI", "OEM" and thread code pages are UTF-8 here. Every other page goes through
-// iconv with the descriptor cached per thread (an iconv_t is not safe to share); for the
-// double-byte pages, invalid input is delimited by the pages' lead and trail byte ranges, not
-// by where iconv stops.
+// UTF-8 goes to the code shared with the Windows backend (platform/codepage_utf8.h). The
+// "ANSI", "OEM" and thread code pages are UTF-8 here. Every other page goes through iconv with
+// the descriptor cached per thread (an iconv_t is not safe to share); for the double-byte
+// pages, invalid input is delimited by the pages' lead and trail byte ranges, not by where iconv
+// stops.
 //
 // Where iconv refuses a character, the generated tables of codepage_tables.h may still convert
 // it (user-defined areas, best-fit look-alikes) before it counts as invalid.
 //
 // Sections: iconv; the two entry points.
 #include "platform/codepage.h"
+#include "platform/codepage_utf8.h"
 #include "platform/error.h"
 #include "platform/posix/codepage_tables.h"
 #include "platform/posix/posix_support.h"
-#include "platform/utf8.h"
 
 #include <climits>
 #include <cstdint>
@@ -438,13 +438,11 @@ int iconvFromWide(unsigned int cp, bool bestFit, const char16_t* in, std::size_t
 // Entry points
 
 int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength) {
+    if (isUtf8Page(codePage))
+        return codepage::utf8ValidPrefix(in, inLength);
     if (!in || inLength <= 0)
         return 0;
     std::size_t n = static_cast<std::size_t>(inLength);
-    if (isUtf8Page(codePage)) {
-        utf::Result r = utf::utf8To16(in, n, nullptr, 0, utf::Policy::Strict);
-        return static_cast<int>(r.read);
-    }
     iconv_t cd = t_iconv.get(codePage, true);
     if (!cd)
         return 0;
@@ -456,12 +454,14 @@ int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength) {
 
 int multiByteToWideChar(unsigned int codePage, unsigned int flags, const char* in, int inLength,
                         char16_t* out, int outCapacity) {
+    if (codePage == kCodePageUtf8)
+        return codepage::utf8PageToWide(flags, in, inLength, out, outCapacity);
     const char* call = "MultiByteToWideChar";
-    if (!in || inLength == 0 || inLength < -1 || outCapacity < 0 || (!out && outCapacity > 0))
-        return fail(kErrorInvalidParameter, call);
-    std::size_t n = inLength == -1 ? std::strlen(in) + 1 : static_cast<std::size_t>(inLength);
+    if (!codepage::argumentsValid(in, inLength, out, outCapacity, call))
+        return 0;
+    std::size_t n = codepage::inputLength(in, inLength);
     bool strict = (flags & kMbErrInvalidChars) != 0;
-    if (codePage == kCodePageUtf8 || codePage == 54936) {
+    if (codePage == 54936) {
         if (flags & ~kMbErrInvalidChars)
             return fail(kErrorInvalidFlags, call);
     } else if (codePage == 65000 || codePage == 42 || (codePage >= 50220 && codePage <= 50229) ||
@@ -472,40 +472,27 @@ int multiByteToWideChar(unsigned int codePage, unsigned int flags, const char* i
         return fail(kErrorInvalidFlags, call);
     }
     if (isUtf8Page(codePage))
-        return utf::utf8ToWide(strict, in, n, out, outCapacity);
+        return codepage::utf8ToWide(strict, in, n, out, outCapacity);
     return iconvToWide(codePage, strict, in, n, out, outCapacity);
 }
 
 int wideCharToMultiByte(unsigned int codePage, unsigned int flags, const char16_t* in,
                         int inLength, char* out, int outCapacity, const char* defaultChar,
                         bool* usedDefault) {
+    if (codePage == kCodePageUtf8)
+        return codepage::utf8PageFromWide(flags, in, inLength, out, outCapacity, defaultChar,
+                                          usedDefault);
     const char* call = "WideCharToMultiByte";
-    if (!in || inLength == 0 || inLength < -1 || outCapacity < 0 || (!out && outCapacity > 0))
-        return fail(kErrorInvalidParameter, call);
-    std::size_t n;
-    if (inLength == -1) {
-        n = 0;
-        while (in[n])
-            ++n;
-        ++n;
-    } else {
-        n = static_cast<std::size_t>(inLength);
-    }
+    if (!codepage::argumentsValid(in, inLength, out, outCapacity, call))
+        return 0;
+    std::size_t n = codepage::inputLength(in, inLength);
     bool strict = (flags & kWcErrInvalidChars) != 0;
-    if (codePage == kCodePageUtf8) {
-        if (flags & ~kWcErrInvalidChars)
-            return fail(kErrorInvalidFlags, call);
-        if (defaultChar || usedDefault)
-            return fail(kErrorInvalidParameter, call);
-        bool lone = false;
-        return utf::wideToUtf8(strict, in, n, out, outCapacity, "\xEF\xBF\xBD", 3, &lone);
-    }
     if (isUtf8Page(codePage)) {
         // The ANSI page is UTF-8 here; its default character stands in for a lone surrogate.
         const char* repl = defaultChar && *defaultChar ? defaultChar : "?";
         std::size_t replLen = std::strlen(repl) > 2 ? 2 : std::strlen(repl);
         bool lone = false;
-        int r = utf::wideToUtf8(strict, in, n, out, outCapacity, repl, replLen, &lone);
+        int r = codepage::wideToUtf8(strict, in, n, out, outCapacity, repl, replLen, &lone);
         if (r > 0 && usedDefault)
             *usedDefault = lone;
         return r;

@@ -1,40 +1,18 @@
-// Code-page conversion on Windows: UTF-8 (65001) through the library's UTF-8 converter, shared
-// with the POSIX backend and with the same arguments checks, results and error numbers as the
-// system's functions; every other page through the real MultiByteToWideChar and
-// WideCharToMultiByte, their failures recorded with the error number from GetLastError.
+// Code-page conversion on Windows: UTF-8 (65001) through the code shared with the POSIX backend
+// (codepage_utf8.h), which has the system's argument checks, results and error numbers; every
+// other page through the real MultiByteToWideChar and WideCharToMultiByte, their failures
+// recorded with the error number from GetLastError.
 #include "platform/codepage.h"
+#include "platform/codepage_utf8.h"
 #include "platform/error.h"
-#include "platform/utf8.h"
 #include "platform/win32/win32_support.h"
-
-#include <cstring>
-
-namespace platform {
-
-namespace {
-
-int fail(int code, const char* call) {
-    setLastError(code, call);
-    return 0;
-}
-
-}  // namespace
-
-}  // namespace platform
 
 namespace platform {
 
 int multiByteToWideChar(unsigned int codePage, unsigned int flags, const char* in, int inLength,
                         char16_t* out, int outCapacity) {
-    if (codePage == kCodePageUtf8) {
-        const char* call = "MultiByteToWideChar";
-        if (!in || inLength == 0 || inLength < -1 || outCapacity < 0 || (!out && outCapacity > 0))
-            return fail(kErrorInvalidParameter, call);
-        if (flags & ~kMbErrInvalidChars)
-            return fail(kErrorInvalidFlags, call);
-        const std::size_t n = inLength == -1 ? std::strlen(in) + 1 : static_cast<std::size_t>(inLength);
-        return utf::utf8ToWide((flags & kMbErrInvalidChars) != 0, in, n, out, outCapacity);
-    }
+    if (codePage == kCodePageUtf8)
+        return codepage::utf8PageToWide(flags, in, inLength, out, outCapacity);
     int n = ::MultiByteToWideChar(codePage, flags, in, inLength, win32::wide(out), outCapacity);
     if (n == 0)
         setLastError(static_cast<int>(::GetLastError()), "MultiByteToWideChar");
@@ -42,12 +20,8 @@ int multiByteToWideChar(unsigned int codePage, unsigned int flags, const char* i
 }
 
 int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength) {
-    if (codePage == kCodePageUtf8) {
-        if (!in || inLength <= 0)
-            return 0;
-        return static_cast<int>(utf::utf8To16(in, static_cast<std::size_t>(inLength), nullptr, 0,
-                                              utf::Policy::Strict).read);
-    }
+    if (codePage == kCodePageUtf8)
+        return codepage::utf8ValidPrefix(in, inLength);
     // The API does not say where strict decoding failed. Prefixes up to the first bad
     // sequence decode when they end on a character boundary, and no longer prefix does; a
     // character has at most four bytes, so of four consecutive lengths below the failure one
@@ -79,26 +53,9 @@ int multiByteValidPrefix(unsigned int codePage, const char* in, int inLength) {
 int wideCharToMultiByte(unsigned int codePage, unsigned int flags, const char16_t* in,
                         int inLength, char* out, int outCapacity, const char* defaultChar,
                         bool* usedDefault) {
-    if (codePage == kCodePageUtf8) {
-        const char* call = "WideCharToMultiByte";
-        if (!in || inLength == 0 || inLength < -1 || outCapacity < 0 || (!out && outCapacity > 0))
-            return fail(kErrorInvalidParameter, call);
-        if (flags & ~kWcErrInvalidChars)
-            return fail(kErrorInvalidFlags, call);
-        if (defaultChar || usedDefault)
-            return fail(kErrorInvalidParameter, call);
-        std::size_t n = 0;
-        if (inLength == -1) {
-            while (in[n])
-                ++n;
-            ++n;
-        } else {
-            n = static_cast<std::size_t>(inLength);
-        }
-        bool lone = false;
-        return utf::wideToUtf8((flags & kWcErrInvalidChars) != 0, in, n, out, outCapacity,
-                               "\xEF\xBF\xBD", 3, &lone);
-    }
+    if (codePage == kCodePageUtf8)
+        return codepage::utf8PageFromWide(flags, in, inLength, out, outCapacity, defaultChar,
+                                          usedDefault);
     BOOL used = FALSE;
     int n = ::WideCharToMultiByte(codePage, flags, win32::wide(in), inLength, out, outCapacity,
                                   defaultChar, usedDefault ? &used : nullptr);
