@@ -313,31 +313,16 @@ Result utf16To8(const char16_t* in, std::size_t n, char* out, std::size_t capaci
                 replacementLength = loneLength;
             }
         }
-        std::size_t need = replacement ? replacementLength
-                                       : cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+        std::size_t need = replacement ? replacementLength : encodeCharacter(cp, nullptr);
         if (write) {
             if (capacity - o < need) {
                 r.full = true;
                 break;
             }
-            u8* p = o8 + o;
-            if (replacement) {
-                std::memcpy(p, replacement, replacementLength);
-            } else if (need == 1) {
-                p[0] = static_cast<u8>(cp);
-            } else if (need == 2) {
-                p[0] = static_cast<u8>(0xC0 | (cp >> 6));
-                p[1] = static_cast<u8>(0x80 | (cp & 0x3F));
-            } else if (need == 3) {
-                p[0] = static_cast<u8>(0xE0 | (cp >> 12));
-                p[1] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
-                p[2] = static_cast<u8>(0x80 | (cp & 0x3F));
-            } else {
-                p[0] = static_cast<u8>(0xF0 | ((cp >> 18) & 0x07));
-                p[1] = static_cast<u8>(0x80 | ((cp >> 12) & 0x3F));
-                p[2] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
-                p[3] = static_cast<u8>(0x80 | (cp & 0x3F));
-            }
+            if (replacement)
+                std::memcpy(o8 + o, replacement, replacementLength);
+            else
+                encodeCharacter(cp, reinterpret_cast<char*>(o8 + o));
         }
         if (replacement)
             r.replaced = true;

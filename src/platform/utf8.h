@@ -65,6 +65,22 @@ Result utf16To8(const char16_t* in, std::size_t n, char* out, std::size_t capaci
 /// The units of a zero-terminated text before its zero.
 std::size_t length16(const char16_t* s);
 
+/// Writes the UTF-8 bytes of one code point at `out` (null: counts only) and returns how many,
+/// 1 to 4. Nothing is checked: surrogates and values up to 0x1FFFFF encode as they are, which
+/// is what the document statics need to write back what they decoded.
+inline std::size_t encodeCharacter(unsigned codePoint, char* out) {
+    const unsigned v = codePoint;
+    const std::size_t need = v < 0x80 ? 1 : v < 0x800 ? 2 : v < 0x10000 ? 3 : 4;
+    if (!out)
+        return need;
+    static const unsigned char kLead[5] = {0, 0x00, 0xC0, 0xE0, 0xF0};
+    static const unsigned char kLeadMask[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    for (std::size_t k = need - 1; k > 0; --k)
+        out[k] = static_cast<char>(0x80 | ((v >> (6 * (need - 1 - k))) & 0x3F));
+    out[0] = static_cast<char>(kLead[need] | ((v >> (6 * (need - 1))) & kLeadMask[need]));
+    return need;
+}
+
 /// One character of the document statics' lenient decoding at s (n > 0 bytes left, read as if
 /// a zero byte followed them): the code point (up to 0x1FFFFF), 0 for a zero byte, or -1 when
 /// it cannot be decoded; *length gets the bytes it takes (failed ones included).

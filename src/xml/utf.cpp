@@ -7,7 +7,6 @@
 
 #include <cstdint>
 
-
 int CMarkup::DecodeCharUTF8(const char*& utf8) {
     // The text is zero-terminated: a zero byte ends any sequence before its end is reached.
     std::size_t length = 0;
@@ -18,33 +17,8 @@ int CMarkup::DecodeCharUTF8(const char*& utf8) {
 }
 
 void CMarkup::EncodeCharUTF8(int codePoint, char* utf8, int& length) {
-    const unsigned v = static_cast<unsigned>(codePoint);
-    if (v < 0x80) {
-        if (utf8)
-            utf8[length] = static_cast<char>(v);
-        length += 1;
-    } else if (v < 0x800) {
-        if (utf8) {
-            utf8[length] = static_cast<char>(0xC0 | ((v >> 6) & 0x1F));
-            utf8[length + 1] = static_cast<char>(0x80 | (v & 0x3F));
-        }
-        length += 2;
-    } else if (v < 0x10000) {
-        if (utf8) {
-            utf8[length] = static_cast<char>(0xE0 | ((v >> 12) & 0x0F));
-            utf8[length + 1] = static_cast<char>(0x80 | ((v >> 6) & 0x3F));
-            utf8[length + 2] = static_cast<char>(0x80 | (v & 0x3F));
-        }
-        length += 3;
-    } else {
-        if (utf8) {
-            utf8[length] = static_cast<char>(0xF0 | ((v >> 18) & 0x07));
-            utf8[length + 1] = static_cast<char>(0x80 | ((v >> 12) & 0x3F));
-            utf8[length + 2] = static_cast<char>(0x80 | ((v >> 6) & 0x3F));
-            utf8[length + 3] = static_cast<char>(0x80 | (v & 0x3F));
-        }
-        length += 4;
-    }
+    const unsigned cp = static_cast<unsigned>(codePoint);
+    length += static_cast<int>(platform::utf::encodeCharacter(cp, utf8 ? utf8 + length : nullptr));
 }
 
 int CMarkup::DecodeCharUTF16(const char16_t*& utf16) {
