@@ -305,19 +305,10 @@ NxByteArray NxByteArray::right(int len) const {
 NxByteArray NxByteArray::mid(int pos, int len) const {
     if (d == &shared_null || d == &shared_empty || pos >= d->size)
         return NxByteArray();
-    long long from = pos;
-    long long n = len < 0 ? static_cast<long long>(d->size) - pos : len;
-    if (from < 0) {
-        n += from;
-        from = 0;
-    }
-    if (from + n > d->size)
-        n = d->size - from;
-    if (n < 0)
-        return NxByteArray(share(&shared_empty));
-    if (from == 0 && n == d->size)
+    const nxtext::Span part = nxtext::midSpan(d->size, pos, len);
+    if (part.from == 0 && part.count == d->size)
         return *this;
-    return fromAscii(d->data + from, static_cast<int>(n));
+    return fromAscii(d->data + part.from, part.count);
 }
 
 // ---------------------------------------------------------------------------------------------

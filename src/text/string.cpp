@@ -643,19 +643,10 @@ NxString NxString::right(int n) const {
 NxString NxString::mid(int pos, int len) const {
     if (isNull() || pos >= d->size)
         return NxString();
-    long long from = pos;
-    long long n = len < 0 ? static_cast<long long>(d->size) - pos : len;
-    if (from < 0) {
-        n += from;
-        from = 0;
-    }
-    if (from + n > d->size)
-        n = d->size - from;
-    if (n < 0)
-        n = 0;   // a range ending before the start: empty
-    if (from == 0 && n == d->size)
+    const nxtext::Span part = nxtext::midSpan(d->size, pos, len);
+    if (part.from == 0 && part.count == d->size)
         return *this;
-    return NxString(fromUnicode_helper(d->data + from, static_cast<int>(n)));
+    return NxString(fromUnicode_helper(d->data + part.from, part.count));
 }
 
 // ---------------------------------------------------------------------------------------------

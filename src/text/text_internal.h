@@ -31,6 +31,25 @@ inline int checkedLength(Size n) {
     return static_cast<int>(n);
 }
 
+/// The elements that mid(pos, len) takes of `size` (pos < size): a negative `len` runs to the
+/// end; the part before the first element or beyond the last is cut, and a range that ends
+/// before the first element takes none.
+struct Span {
+    int from;
+    int count;
+};
+inline Span midSpan(int size, int pos, int len) {
+    long long from = pos;
+    long long n = len < 0 ? static_cast<long long>(size) - pos : len;
+    if (from < 0) {
+        n += from;
+        from = 0;
+    }
+    if (from + n > size)
+        n = size - from;
+    return {static_cast<int>(from), n < 0 ? 0 : static_cast<int>(n)};
+}
+
 /// The value of one hexadecimal digit ('0'-'9', 'a'-'f', 'A'-'F'), or -1.
 inline int hexValue(int c) {
     if (c >= '0' && c <= '9')
