@@ -17,6 +17,7 @@ nx_add_bench(text_bench
   SOURCES text_bench.cpp
           ${PROJECT_SOURCE_DIR}/src/platform/posix/codepage.cpp
           ${PROJECT_SOURCE_DIR}/src/platform/posix/codepage_tables.cpp
+          ${PROJECT_SOURCE_DIR}/src/platform/codepage_utf8.cpp
           ${PROJECT_SOURCE_DIR}/src/platform/utf8.cpp
           ${PROJECT_SOURCE_DIR}/src/platform/error.cpp
   LIBS PkgConfig::NX_ICU
