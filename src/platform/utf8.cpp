@@ -275,8 +275,36 @@ Result utf8To16(const char* in, std::size_t n, char16_t* out, std::size_t capaci
     return r;
 }
 
+namespace {
+
+// utf16To8 into a buffer known only to hold the output: the vector stores may reach beyond the
+// last byte produced, so the conversion goes through a buffer of its own in pieces. Each piece
+// ends on a character boundary.
+Result utf16To8Exact(const char16_t* in, std::size_t n, char* out, Policy policy,
+                     const char* lone, std::size_t loneLength) {
+    Result total;
+    char piece[1024];
+    for (;;) {
+        const Result r = utf16To8(in + total.read, n - total.read, piece, sizeof piece, policy,
+                                  lone, loneLength);
+        std::memcpy(out + total.written, piece, r.written);
+        total.read += r.read;
+        total.written += r.written;
+        total.replaced = total.replaced || r.replaced;
+        if (!r.full) {
+            total.ok = r.ok;
+            total.terminated = r.terminated;
+            return total;
+        }
+    }
+}
+
+}  // namespace
+
 Result utf16To8(const char16_t* in, std::size_t n, char* out, std::size_t capacity, Policy policy,
                 const char* lone, std::size_t loneLength) {
+    if (out && capacity == kExactOutput)
+        return utf16To8Exact(in, n, out, policy, lone, loneLength);
     u8* o8 = reinterpret_cast<u8*>(out);
     const bool write = out != nullptr;
     const int lvl = level();
