@@ -143,22 +143,16 @@ TEST_F(Clock, CounterRunningBackwardsLogsOnceWithBothReadings) {
     EXPECT_EQ("", logged());
 }
 
-TEST_F(Clock, OsSleepIsOneMillisecondShorterFromVersionCodeEight) {
+TEST_F(Clock, SleepsAreOneMillisecondShorterFromVersionCodeEightAndSleepToNsPollsTheRest) {
     for (int os : {8, 7}) {
         setOsVersion(os);
         for (unsigned ms : {0u, 1u, 20u})
             CPUClock::OSSleep(ms);
     }
     EXPECT_EQ((std::vector<unsigned>{0, 0, 19, 0, 1, 20}), g_fake.sleeps);
-}
-
-TEST_F(Clock, SleepToNsSleepsWholeMillisecondsThenPolls) {
-    const struct {
-        unsigned long long target;  // from a counter at 50 ms
-        int os;
-        bool slept;
-        std::vector<unsigned> sleeps;
-    } cases[] = {
+    // Targets from a counter at 50 ms.
+    const struct { unsigned long long target; int os; bool slept; std::vector<unsigned> sleeps; }
+        cases[] = {
         {50000000, 7, false, {}},  // reached: no sleep
         {51500000, 7, true, {1, 1}},  // one whole millisecond is not worth a coarse sleep
         {70500000, 7, true, {20, 1}},
