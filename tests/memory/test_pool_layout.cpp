@@ -120,7 +120,7 @@ TEST(PoolLayout, AChunkTheSystemWillNotCommitComesFromAMappingAndNoChunkAtAllFro
 
 TEST(PoolLayout, BlocksCachedByAThreadAreCountedFreeCaughtWhenReleasedAgainAndReusedAfterItEnds) {
     PoolReports reports;
-    const unsigned k = 10, request = poolStats().blockSize[k];  // 192-byte blocks, no other user here
+    const unsigned k = 10, request = poolStats().blockSize[k];  // 192 bytes, no other user here
     ASSERT_EQ(0u, poolStats().chunks[k]);
     std::vector<void*> released;  // in the order the thread released them
     std::promise<void> releasedAll, mayEnd;
