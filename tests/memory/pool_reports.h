@@ -1,5 +1,5 @@
-// Captures the pool's misuse reports for the duration of a test. The pool calls its handler
-// with its own lock held, so the captured list needs no lock of its own.
+// Helpers of the pool's suites: its statistics, and its misuse reports captured for the duration
+// of a test (the pool calls its handler under its own lock, so the list needs none).
 #ifndef NXUTIL_TESTS_POOL_REPORTS_H
 #define NXUTIL_TESTS_POOL_REPORTS_H
 
@@ -10,6 +10,12 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+inline NxPoolStats poolStats() {
+    NxPoolStats s;
+    mp_get_stats(&s);
+    return s;
+}
 
 class PoolReports {
 public:

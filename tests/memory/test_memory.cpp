@@ -1,6 +1,5 @@
-// NxAtomicInt, the recursive lock across threads, and the pool: size classes, reuse, misuse
-// reports, realloc, switch, heap fallbacks, and four threads exchanging blocks while the pool is
-// switched off and on (sanitizers in CI).
+// NxAtomicInt, the recursive lock, and the pool: size classes, reuse, misuse reports, realloc,
+// switch, heap fallbacks, and four threads exchanging blocks while the pool is switched off and on.
 #include "memory/memory.h"
 #include "pool_reports.h"
 
@@ -210,8 +209,7 @@ TEST(Pool, BlocksCachedByAThreadThatEndedServeTheOthers) {
     // Runs in the shared library, so the Windows leg checks the thread-exit clean-up of the DLL.
     PoolReports reports;
     const unsigned k = 10, request = 192;
-    NxPoolStats before;
-    mp_get_stats(&before);
+    const NxPoolStats before = poolStats();
     std::vector<void*> taken;
     std::thread worker([&] {
         // Every free block the worker can reach, and then some from a new chunk.
@@ -221,8 +219,7 @@ TEST(Pool, BlocksCachedByAThreadThatEndedServeTheOthers) {
             mp_free(p);
     });
     worker.join();
-    NxPoolStats after;
-    mp_get_stats(&after);
+    const NxPoolStats after = poolStats();
     EXPECT_GT(after.chunks[k], before.chunks[k]);
     EXPECT_EQ(after.blocksTotal[k], after.blocksFree[k]) << "every block is free again";
     // All of the class's blocks can be handed out again without another chunk: none is stuck
@@ -230,20 +227,17 @@ TEST(Pool, BlocksCachedByAThreadThatEndedServeTheOthers) {
     taken.clear();
     for (unsigned i = 0; i < after.blocksTotal[k]; ++i)
         taken.push_back(mp_alloc(request));
-    NxPoolStats full;
-    mp_get_stats(&full);
-    EXPECT_EQ(after.chunks[k], full.chunks[k]);
-    EXPECT_EQ(0u, full.blocksFree[k]);
+    EXPECT_EQ(after.chunks[k], poolStats().chunks[k]);
+    EXPECT_EQ(0u, poolStats().blocksFree[k]);
     for (void* p : taken)
         mp_free(p);
     EXPECT_TRUE(reports.take().empty());
 }
 
 TEST(PoolStress, FourThreadsExchangeBlocksWhileOneSwitchesThePoolOffAndOn) {
-    // Every thread allocates, grows and shrinks blocks, and hands some of them to the next
-    // thread, which checks and releases them; thread 0 switches the pool off and on as it goes,
-    // so blocks from the pool and from the runtime heap are in flight together, and blocks
-    // cached by one thread are released by another.
+    // Each thread allocates, grows and shrinks blocks and hands some to the next, which checks
+    // and releases them; thread 0 switches the pool off and on, so pool and heap blocks are in
+    // flight together and blocks cached by one thread are released by another.
     PoolReports reports;
     struct Live { unsigned char* p; unsigned size; unsigned char fill; };
     struct Mailbox { std::mutex lock; std::vector<Live> blocks; };

@@ -1,7 +1,6 @@
-// Once the chunk table holds 1024 chunks, classes without free blocks are served by the runtime
-// heap. Fills the table in a process of its own (about 1 GiB of chunks). On POSIX the address
-// range reserved for chunks is refused first, so that every chunk is a mapping of its own, as
-// every chunk is on Win32.
+// Once the chunk table holds 1024 chunks (about 1 GiB, hence a process of its own), classes
+// without free blocks are served by the runtime heap. On POSIX the chunks' address range is
+// refused first, so that every chunk is a mapping of its own, as on Win32.
 #include "memory/memory.h"
 #include "platform/syscalls.h"
 #include "platform/vmem.h"

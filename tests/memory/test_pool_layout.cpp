@@ -16,17 +16,12 @@
 
 namespace {
 
-NxPoolStats stats() {
-    NxPoolStats s;
-    mp_get_stats(&s);
-    return s;
-}
-
 // Takes every block of the class that serves `request` until the class holds `chunks` chunks
 // and none of them has a free block left (an empty free list makes a request add a chunk).
 std::vector<void*> drainClass(unsigned request, unsigned klass, unsigned chunks) {
     std::vector<void*> taken;
-    for (NxPoolStats s = stats(); s.chunks[klass] != chunks || s.blocksFree[klass] != 0; s = stats())
+    for (NxPoolStats s = poolStats(); s.chunks[klass] != chunks || s.blocksFree[klass] != 0;
+         s = poolStats())
         for (unsigned i = 0, n = s.blocksFree[klass] ? s.blocksFree[klass] : 1; i < n; ++i)
             taken.push_back(mp_alloc(request));
     return taken;
@@ -37,15 +32,15 @@ std::vector<void*> drainClass(unsigned request, unsigned klass, unsigned chunks)
 TEST(PoolLayout, ChunksArePageAlignedAndHandOutWholeBlocksInAddressOrder) {
     const auto first = reinterpret_cast<std::uintptr_t>(mp_alloc(100));  // class 8, first use
     EXPECT_EQ(0u, (first - 4) % 4096) << "four bytes past a page-aligned chunk base";
-    EXPECT_EQ(1u, stats().chunks[8]);
-    EXPECT_EQ(0x20000u, stats().chunkBytes[8]);
+    EXPECT_EQ(1u, poolStats().chunks[8]);
+    EXPECT_EQ(0x20000u, poolStats().chunkBytes[8]);
     std::vector<void*> taken = drainClass(256, 12, 1);  // 256-byte blocks, stride 260
     ASSERT_EQ((0x20000u - 3) / 260, taken.size());
     for (std::size_t i = 1; i < taken.size(); ++i)
         ASSERT_EQ(static_cast<char*>(taken[i - 1]) + 260, taken[i]) << "block " << i;
     for (void* p : taken)
         mp_free(p);
-    EXPECT_EQ(taken.size(), stats().blocksFree[12]);
+    EXPECT_EQ(taken.size(), poolStats().blocksFree[12]);
 }
 
 TEST(PoolLayout, ChunksDoubleFrom128KiBTo1MiBAndHoldWholeBlocksOnly) {
@@ -55,9 +50,9 @@ TEST(PoolLayout, ChunksDoubleFrom128KiBTo1MiBAndHoldWholeBlocksOnly) {
         drainClass(1, 0, n);
         bytes += sizes[n - 1];
         blocks += (sizes[n - 1] - 3) / 12;  // 10922 in the first chunk
-        EXPECT_EQ(n, stats().chunks[0]);
-        EXPECT_EQ(bytes, stats().chunkBytes[0]) << "chunk " << n;
-        EXPECT_EQ(blocks, stats().blocksTotal[0]) << "chunk " << n;
+        EXPECT_EQ(n, poolStats().chunks[0]);
+        EXPECT_EQ(bytes, poolStats().chunkBytes[0]) << "chunk " << n;
+        EXPECT_EQ(blocks, poolStats().blocksTotal[0]) << "chunk " << n;
     }
 }
 
@@ -66,8 +61,8 @@ TEST(PoolLayout, AChunkTheSystemWillNotCommitComesFromAMappingAndNoChunkAtAllFro
     using platform::SysOp;
     // A class the other checks here leave alone; this runs before the last of them damages a
     // free list on purpose.
-    const unsigned k = 6, request = stats().blockSize[k];
-    ASSERT_EQ(0u, stats().chunks[k]);
+    const unsigned k = 6, request = poolStats().blockSize[k];
+    ASSERT_EQ(0u, poolStats().chunks[k]);
     void* p = nullptr;
     {
         // The reserved range refuses its next pages: the chunk is a mapping of its own, which
@@ -79,18 +74,18 @@ TEST(PoolLayout, AChunkTheSystemWillNotCommitComesFromAMappingAndNoChunkAtAllFro
 #endif
     }
     ASSERT_NE(nullptr, p);
-    EXPECT_EQ(1u, stats().chunks[k]);
+    EXPECT_EQ(1u, poolStats().chunks[k]);
     EXPECT_EQ(static_cast<int>(request), mp_size(p));
     EXPECT_TRUE(platform::probeReadable(p, request));
     EXPECT_FALSE(platform::probeReadable(p, SIZE_MAX));  // a range that wraps around
     std::memset(p, 0x5A, request);
     mp_free(p);
-    EXPECT_EQ(stats().blocksTotal[k], stats().blocksFree[k]);
+    EXPECT_EQ(poolStats().blocksTotal[k], poolStats().blocksFree[k]);
 
     // Neither the range nor a mapping: the request is served by the runtime heap, the class
     // keeps its one chunk.
     std::vector<void*> taken = drainClass(request, k, 1);
-    const NxPoolStats before = stats();
+    const NxPoolStats before = poolStats();
     {
         platform::ScopedFault refused({{SysOp::CommitMemory, Fault::NoMemory},
                                        {SysOp::ReserveMemory, Fault::NoMemory}});
@@ -100,8 +95,8 @@ TEST(PoolLayout, AChunkTheSystemWillNotCommitComesFromAMappingAndNoChunkAtAllFro
         std::memset(heap, 0xA5, request);
         mp_free(heap);
     }
-    EXPECT_EQ(before.chunkCount, stats().chunkCount);
-    EXPECT_EQ(before.blocksTotal[k], stats().blocksTotal[k]);
+    EXPECT_EQ(before.chunkCount, poolStats().chunkCount);
+    EXPECT_EQ(before.blocksTotal[k], poolStats().blocksTotal[k]);
     for (void* q : taken)
         mp_free(q);
 
@@ -125,8 +120,8 @@ TEST(PoolLayout, AChunkTheSystemWillNotCommitComesFromAMappingAndNoChunkAtAllFro
 
 TEST(PoolLayout, BlocksCachedByAThreadAreCountedFreeCaughtWhenReleasedAgainAndReusedAfterItEnds) {
     PoolReports reports;
-    const unsigned k = 10, request = stats().blockSize[k];  // 192-byte blocks, no other user here
-    ASSERT_EQ(0u, stats().chunks[k]);
+    const unsigned k = 10, request = poolStats().blockSize[k];  // 192 bytes, no other user here
+    ASSERT_EQ(0u, poolStats().chunks[k]);
     std::vector<void*> released;  // in the order the thread released them
     std::promise<void> releasedAll, mayEnd;
     std::thread worker([&] {
@@ -140,7 +135,7 @@ TEST(PoolLayout, BlocksCachedByAThreadAreCountedFreeCaughtWhenReleasedAgainAndRe
     releasedAll.get_future().wait();
     // The worker's cache holds some of them; every one counts as free, and a second release
     // from another thread is caught by the flag in its header.
-    EXPECT_EQ(stats().blocksTotal[k], stats().blocksFree[k]);
+    EXPECT_EQ(poolStats().blocksTotal[k], poolStats().blocksFree[k]);
     for (void* p : {released.front(), released.back()}) {
         mp_free(p);
         EXPECT_EQ(PoolReports::one("mp_free - repeat free block ", p, "!"), reports.take());
@@ -150,12 +145,12 @@ TEST(PoolLayout, BlocksCachedByAThreadAreCountedFreeCaughtWhenReleasedAgainAndRe
     mayEnd.set_value();
     worker.join();
     mp_enable(true);
-    EXPECT_EQ(stats().blocksTotal[k], stats().blocksFree[k]);
-    EXPECT_EQ(1u, stats().chunks[k]);
+    EXPECT_EQ(poolStats().blocksTotal[k], poolStats().blocksFree[k]);
+    EXPECT_EQ(1u, poolStats().chunks[k]);
     // They went back in front of the shared list in their order: the last released comes first.
     for (std::size_t i = released.size(); i-- > 0;)
         ASSERT_EQ(released[i], mp_alloc(request)) << "block " << i;
-    EXPECT_EQ(1u, stats().chunks[k]);
+    EXPECT_EQ(1u, poolStats().chunks[k]);
     for (void* p : released)
         mp_free(p);
     EXPECT_TRUE(reports.take().empty());

@@ -1,7 +1,5 @@
-// Platform services that the subsystems' suites reach only partly: file opening modes and
-// their sharing, moves, deletes, mappings, free space, profile defaults, local time, tick
-// count, the special folders from the XDG settings and reports. (The processor facts are read
-// over scripted /proc and /sys trees in the sysinfo suite.)
+// Platform services the subsystems' suites reach only partly: files, moves, mappings, profiles,
+// local time, special folders, reports and the fault table itself.
 #include "platform/platform.h"
 #include "platform/syscalls.h"
 
@@ -158,11 +156,7 @@ TEST(PlatformProfile, WritesThatCannotLandReportFailureAndDefaultsAreTrimmedAndC
     // A write whose turn or whose look at the old file fails leaves the file as it was.
     const std::u16string ini = dir.file("user.ini");
     ASSERT_TRUE(profileWriteString(ini.c_str(), u"s", u"k", u"old"));
-    const struct {
-        FaultScript fault;
-        bool written;
-        int code;
-    } cases[] = {
+    const struct { FaultScript fault; bool written; int code; } cases[] = {
         {{SysOp::LockFirstByte, Fault::IoError}, false, nativeError(Fault::IoError)},
         {{SysOp::LockFirstByte, Fault::Interrupted, 1, 3}, true, 0},  // the turn is waited for again
         {{SysOp::Status, Fault::NotRegular, 1, 0}, false, EINVAL},  // the INI file is a device
@@ -172,9 +166,7 @@ TEST(PlatformProfile, WritesThatCannotLandReportFailureAndDefaultsAreTrimmedAndC
             ScopedFault fault(c.fault);
             EXPECT_EQ(c.written, profileWriteString(ini.c_str(), u"s", u"k", u"new"));
             EXPECT_GT(faultsFired(), 0u);
-            if (!c.written) {
-                EXPECT_EQ(c.code, lastError().code);
-            }
+            EXPECT_EQ(c.code, c.written ? 0 : lastError().code);
         }
         EXPECT_EQ(profileGetString(ini.c_str(), u"s", u"k", u"", out, 8), 3u);
         EXPECT_EQ(std::u16string(out), c.written ? u"new" : u"old");
@@ -195,9 +187,8 @@ TEST(PlatformTime, LocalTimeRefusesMomentsOutOfRangeAndTicksMoveForward) {
 }
 
 #if !defined(_WIN32)
-// The documents folder: an absolute XDG_DOCUMENTS_DIR, else the user-dirs file (with $HOME
-// replaced and quotes removed), else $HOME/Documents. Application data: an absolute
-// XDG_CONFIG_HOME, else $HOME/.config, else the account's home folder's.
+// Documents: an absolute XDG_DOCUMENTS_DIR, else the user-dirs file ($HOME replaced, quotes
+// removed), else $HOME/Documents. AppData: an absolute XDG_CONFIG_HOME, else $HOME/.config.
 TEST(SpecialFolders, FollowTheXdgSettingsAndFallBackToHome) {
     nxtest::TempDir dir("platform-docs");
     const std::string home = dir.path().string();

@@ -1,8 +1,5 @@
-// The platform side: the POSIX provider's synthesised data over a scripted /proc tree, and live
-// readings of this machine (a child process of this program burning one processor).
-//
-// This file has its own main: run with --burn-cpu, the program is that child and spins until it
-// is killed (or a minute has passed).
+// The POSIX provider's synthesised data over scripted /proc and /sys trees, and live readings of
+// this machine. Own main: with --burn-cpu the program is the child that spins for a minute.
 #include "support/child_process.h"
 #include "platform/perf.h"
 #include "platform/process.h"
@@ -19,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -26,10 +24,8 @@ namespace {
 
 namespace perf = platform::perf;
 
-// ---- a reader of synthesised blocks, independent of the sampler's walk ------------------------
-
-// Objects by title index, their instances in block order with the counters by title index; an
-// object without instances has one, unnamed.
+// A reader of synthesised blocks, independent of the sampler's walk. Objects by title index,
+// their instances in block order with the counters by title index (one unnamed if none).
 struct Instance { std::u16string name; std::map<std::uint32_t, std::int64_t> counters; };
 struct Object { std::int32_t numInstances = 0; std::vector<Instance> instances; };
 struct Block { std::int64_t time100ns = 0; std::map<std::uint32_t, Object> objects; };
@@ -83,8 +79,6 @@ Column column(const Block& b, std::uint32_t object, std::uint32_t index) {
         out.emplace_back(i.name, i.counters.at(index));
     return out;
 }
-
-// ---- scripted trees of the system's data files -------------------------------------------------
 
 // Writes `text` to `path`, making the folders above it.
 void put(const std::filesystem::path& path, const std::string& text) {
@@ -217,12 +211,13 @@ TEST_F(ProcTree, MissingOrDamagedFilesLeaveOutWhatTheyWouldHaveGiven) {
     // Each row damages the tree a little more, then reads the Global objects; processor idle
     // times are in clock ticks. (The counter query reads /proc/stat with the same reader; its
     // test covers the file missing.)
+    const Column all{
+        {u"init", 1}, {u"a) b", 4}, {u"my game", 20}, {u"my game#1", 30}, {u"caf??", 60}};
     struct Row {
         const char* what;
         std::function<void()> damage;
         std::vector<std::uint32_t> objects;
-        Column processes;  // instance name: process id
-        std::vector<std::pair<std::u16string, std::int64_t>> idleTicks;
+        Column processes, idleTicks;  // name: process id; processor: idle ticks
     } const rows[] = {
         {"process folders without a usable stat file are left out; names are ASCII",
          [&] {
@@ -233,24 +228,16 @@ TEST_F(ProcTree, MissingOrDamagedFilesLeaveOutWhatTheyWouldHaveGiven) {
              put(proc / "60" / "stat", "60 (caf\xc3\xa9) S 1 1 1 0 -1 0 0 0 0 0 2 1\n");
              std::filesystem::create_directories(proc / "0x7");
          },
-         {perf::kObjectSystem, perf::kObjectProcess, perf::kObjectProcessor},
-         {{u"init", 1}, {u"a) b", 4}, {u"my game", 20}, {u"my game#1", 30}, {u"caf??", 60}},
+         {perf::kObjectSystem, perf::kObjectProcess, perf::kObjectProcessor}, all,
          {{u"0", 525}, {u"1", 525}, {u"_Total", 525}}},
         {"an old kernel's four columns, no closing newline",
          [&] { writeStat("cpu 100 20 30 2000\ncpu0 100 20 30 2000"); },
-         {perf::kObjectSystem, perf::kObjectProcess, perf::kObjectProcessor},
-         {{u"init", 1}, {u"a) b", 4}, {u"my game", 20}, {u"my game#1", 30}, {u"caf??", 60}},
+         {perf::kObjectSystem, perf::kObjectProcess, perf::kObjectProcessor}, all,
          {{u"0", 2000}, {u"_Total", 2000}}},
-        {"no /proc/stat: no processor objects",
-         [&] { std::filesystem::remove(proc / "stat"); },
-         {perf::kObjectProcess},
-         {{u"init", 1}, {u"a) b", 4}, {u"my game", 20}, {u"my game#1", 30}, {u"caf??", 60}},
-         {}},
-        {"no /proc: a process object without instances",
-         [&] { std::filesystem::remove_all(proc); },
-         {perf::kObjectProcess},
-         {},
-         {}},
+        {"no /proc/stat: no processor objects", [&] { std::filesystem::remove(proc / "stat"); },
+         {perf::kObjectProcess}, all, {}},
+        {"no /proc: a process object without instances", [&] { std::filesystem::remove_all(proc); },
+         {perf::kObjectProcess}, {}, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -273,28 +260,25 @@ TEST_F(ProcTree, MissingOrDamagedFilesLeaveOutWhatTheyWouldHaveGiven) {
 }
 
 TEST_F(SystemTree, ProcessorSpeedAndNameComeFromCpuinfoElseCpufreq) {
-    const std::string longName(300, 'n');
-    // cpuinfo and cpufreq's cpuinfo_max_freq (null: no file), then the expected answers.
+    const std::string longInfo = "model name : " + std::string(300, 'n') + "\n";
+    const char* const kFolder = "a folder in place of the file";
+    // cpuinfo and cpufreq's cpuinfo_max_freq (null: no file), then the answers (none: unknown).
     struct Row {
-        const char* what;
-        const char* cpuinfo;
-        const char* maxFreq;
-        bool speedKnown;
-        std::uint32_t mhz;
-        bool nameKnown;
-        std::string name;
+        const char *what, *cpuinfo, *maxFreq;
+        std::optional<std::uint32_t> mhz;
+        std::optional<std::string> name;
     } const rows[] = {
         {"cpu MHz, rounded; model name", "processor\t: 0\nmodel name\t: Test CPU 3000\ncpu MHz\t\t: 2394.5\n",
-         "1800000\n", true, 2395, true, "Test CPU 3000"},
+         "1800000\n", 2395, "Test CPU 3000"},
         {"no speed listed: cpufreq's maximum in kHz, rounded; Hardware before Processor",
-         "Processor\t: ARMv7 rev 4 (v7l)\nHardware\t: BCM2835\n", "1799600\n", true, 1800, true,
-         "BCM2835"},
+         "Processor\t: ARMv7 rev 4 (v7l)\nHardware\t: BCM2835\n", "1799600\n", 1800, "BCM2835"},
         {"a zero speed falls back too; cpu model", "cpu MHz : 0\ncpu model\t: MIPS 24Kc V7.4\n",
-         "400000", true, 400, true, "MIPS 24Kc V7.4"},
-        {"cpufreq that is no number", "Processor : ARM926EJ-S\n", "fast\n", false, 0, true,
-         "ARM926EJ-S"},
-        {"cpufreq empty, lines without a colon", "processor 0\nmodel name\n", "", false, 0, false, ""},
-        {"no files at all", nullptr, nullptr, false, 0, false, ""},
+         "400000", 400, "MIPS 24Kc V7.4"},
+        {"cpufreq that is no number", "Processor : ARM926EJ-S\n", "fast\n", {}, "ARM926EJ-S"},
+        {"cpufreq empty, lines without a colon", "processor 0\nmodel name\n", "", {}, {}},
+        {"no files at all", nullptr, nullptr, {}, {}},
+        {"cpufreq a folder; a long name cut to 255 bytes", longInfo.c_str(), kFolder, {},
+         std::string(255, 'n')},
     };
     const std::filesystem::path cpuinfo = dir.path() / "proc" / "cpuinfo";
     const std::filesystem::path maxFreq =
@@ -305,27 +289,15 @@ TEST_F(SystemTree, ProcessorSpeedAndNameComeFromCpuinfoElseCpufreq) {
         std::filesystem::remove_all(dir.path() / "sys");
         if (row.cpuinfo)
             put(cpuinfo, row.cpuinfo);
-        if (row.maxFreq)
+        if (row.maxFreq == kFolder)
+            std::filesystem::create_directories(maxFreq);
+        else if (row.maxFreq)
             put(maxFreq, row.maxFreq);
         std::uint32_t mhz = 0;
         std::string name;
-        EXPECT_EQ(row.speedKnown, platform::cpuSpeedMHz(mhz));
-        if (row.speedKnown) {
-            EXPECT_EQ(row.mhz, mhz);
-        }
-        EXPECT_EQ(row.nameKnown, platform::cpuName(name));
-        if (row.nameKnown) {
-            EXPECT_EQ(row.name, name);
-        }
+        EXPECT_EQ(row.mhz, platform::cpuSpeedMHz(mhz) ? std::optional(mhz) : std::nullopt);
+        EXPECT_EQ(row.name, platform::cpuName(name) ? std::optional(name) : std::nullopt);
     }
-    // A folder in place of cpufreq's file reads as no number; a long name is cut to 255 bytes.
-    std::filesystem::create_directories(maxFreq);
-    put(cpuinfo, "model name : " + longName + "\n");
-    std::uint32_t mhz = 0;
-    std::string name;
-    EXPECT_FALSE(platform::cpuSpeedMHz(mhz));
-    ASSERT_TRUE(platform::cpuName(name));
-    EXPECT_EQ(longName.substr(0, 255), name);
 }
 
 TEST_F(SystemTree, DisplayAdapterIsTheFirstCardNamedFromThePciIds) {
@@ -338,50 +310,43 @@ TEST_F(SystemTree, DisplayAdapterIsTheFirstCardNamedFromThePciIds) {
         "# a comment among the devices\n"
         "\t0166  3rd Gen Core processor Graphics Controller  \n"
         "80ee  InnoTek Systemberatung GmbH\n";
-    struct Card {
-        const char* name;
-        const char* vendor;  // the device folder's files; null: missing
-        const char* device;
-        const char* uevent;
-    };
+    struct Card { const char *name, *vendor, *device, *uevent; };  // the files; null: missing
     struct Row {
         const char* what;
         bool drm;  // /sys/class/drm exists
         std::vector<Card> cards;
-        const char* misc;  // /usr/share/misc/pci.ids and /usr/share/hwdata/pci.ids; null: none
-        const char* hwdata;
-        bool found;
-        std::string text;
+        const char *misc, *hwdata;  // the two places of pci.ids; null: none
+        std::optional<std::string> text;  // none: no adapter
     } const rows[] = {
-        {"no DRM folder", false, {}, kIds, nullptr, false, ""},
+        {"no DRM folder", false, {}, kIds, nullptr, {}},
         {"connectors, render nodes and odd names are no cards", true,
          {{"card0-HDMI-A-1", "0x10de", "0x1c82", nullptr}, {"renderD128", "0x10de", "0x1c82", nullptr},
           {"card", "0x10de", "0x1c82", nullptr}, {"cardX", "0x10de", "0x1c82", nullptr}},
-         kIds, nullptr, false, ""},
+         kIds, nullptr, {}},
         {"the lowest-numbered card, by number", true,
          {{"card10", "0x8086", "0x0166", nullptr}, {"card2", "0x10de\n", "0x1c82\n", "DRIVER=nouveau\n"}},
-         kIds, nullptr, true, "NVIDIA Corporation GP107 [GeForce GTX 1050 Ti]"},
+         kIds, nullptr, "NVIDIA Corporation GP107 [GeForce GTX 1050 Ti]"},
         {"comments skipped, trailing blanks trimmed", true, {{"card0", "0x8086", "0x0166", nullptr}},
-         kIds, nullptr, true, "Intel Corporation 3rd Gen Core processor Graphics Controller"},
+         kIds, nullptr, "Intel Corporation 3rd Gen Core processor Graphics Controller"},
         {"a device the vendor does not list: the vendor's name", true,
-         {{"card0", "0x8086", "0x9999", nullptr}}, kIds, nullptr, true, "Intel Corporation"},
+         {{"card0", "0x8086", "0x9999", nullptr}}, kIds, nullptr, "Intel Corporation"},
         {"the last vendor of the file", true, {{"card0", "0x80ee", "0xbeef", nullptr}}, kIds, nullptr,
-         true, "InnoTek Systemberatung GmbH"},
+         "InnoTek Systemberatung GmbH"},
         {"an unknown vendor: driver and ids", true,
          {{"card0", "0x1af4", "0x1050", "MAJOR=226\nDRIVER=virtio-pci\nPCI_SLOT_NAME=0000:00:02.0\n"}},
-         kIds, nullptr, true, "virtio-pci (1af4:1050)"},
+         kIds, nullptr, "virtio-pci (1af4:1050)"},
         {"an unknown vendor without a driver: the ids", true, {{"card0", "0x1af4", "0x1050", nullptr}},
-         kIds, nullptr, true, "1af4:1050"},
+         kIds, nullptr, "1af4:1050"},
         {"no database installed", true, {{"card0", "0x10de", "0x1c82", "DRIVER=nouveau\n"}}, nullptr,
-         nullptr, true, "nouveau (10de:1c82)"},
+         nullptr, "nouveau (10de:1c82)"},
         {"the second database place", true, {{"card0", "0x10de", "0x1c82", nullptr}}, nullptr, kIds,
-         true, "NVIDIA Corporation GP107 [GeForce GTX 1050 Ti]"},
+         "NVIDIA Corporation GP107 [GeForce GTX 1050 Ti]"},
         {"the first database without the vendor", true, {{"card0", "0x10de", "0x1c82", nullptr}},
-         "80ee  InnoTek\n", kIds, true, "NVIDIA Corporation GP107 [GeForce GTX 1050 Ti]"},
+         "80ee  InnoTek\n", kIds, "NVIDIA Corporation GP107 [GeForce GTX 1050 Ti]"},
         {"no device file: the driver alone", true, {{"card0", "0x10de", nullptr, "DRIVER=simpledrm\n"}},
-         kIds, nullptr, true, "simpledrm"},
+         kIds, nullptr, "simpledrm"},
         {"no files in the device folder: an empty name", true, {{"card0", nullptr, nullptr, nullptr}},
-         kIds, nullptr, true, ""},
+         kIds, nullptr, ""},
     };
     int n = 0;
     for (const Row& row : rows) {
@@ -397,12 +362,11 @@ TEST_F(SystemTree, DisplayAdapterIsTheFirstCardNamedFromThePciIds) {
         for (const Card& card : row.cards) {
             const std::filesystem::path device = drm / card.name / "device";
             std::filesystem::create_directories(device);
-            if (card.vendor)
-                put(device / "vendor", card.vendor);
-            if (card.device)
-                put(device / "device", card.device);
-            if (card.uevent)
-                put(device / "uevent", card.uevent);
+            using File = std::pair<const char*, const char*>;
+            for (auto [file, text] : {File{"vendor", card.vendor}, File{"device", card.device},
+                                      File{"uevent", card.uevent}})
+                if (text)
+                    put(device / file, text);
         }
         if (row.misc)
             put(root / "usr/share/misc/pci.ids", row.misc);
@@ -410,13 +374,11 @@ TEST_F(SystemTree, DisplayAdapterIsTheFirstCardNamedFromThePciIds) {
             put(root / "usr/share/hwdata/pci.ids", row.hwdata);
         std::uint32_t type = 0;
         std::vector<unsigned char> data;
-        ASSERT_EQ(row.found, platform::displayAdapterValue(type, data));
-        if (!row.found)
-            continue;
-        EXPECT_EQ(1u, type) << "text";
-        ASSERT_FALSE(data.empty());
-        EXPECT_EQ(0, data.back()) << "zero-terminated";
-        EXPECT_EQ(row.text, std::string(data.begin(), data.end() - 1));
+        ASSERT_EQ(row.text.has_value(), platform::displayAdapterValue(type, data));
+        if (row.text) {
+            EXPECT_EQ(1u, type) << "text";
+            EXPECT_EQ(*row.text + '\0', std::string(data.begin(), data.end())) << "zero-terminated";
+        }
     }
 }
 
@@ -453,8 +415,6 @@ TEST_F(SystemTree, ProcessListNamesProcessesByExecutableElseCommandName) {
         {12, u"game"}, {13, u"kworker/0:1"}, {14, u"long-process-name"}, {15, u"bash"}};
     EXPECT_EQ(expected, got);
 }
-
-// ---- live readings ------------------------------------------------------------------------------
 
 TEST(LiveCpu, ChildBurningOneProcessorReadsBetween50And100Percent) {
     if (const char* wine = nxtest::wineVersion())

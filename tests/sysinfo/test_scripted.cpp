@@ -15,9 +15,7 @@ namespace {
 
 namespace perf = platform::perf;
 
-// ---- the scripted platform ----------------------------------------------------------------------
-
-// What the platform answers; the tables of the tests below assign whole groups.
+// What the platform answers; the tables below assign whole groups.
 struct Adapter { std::uint32_t type = 1; std::vector<unsigned char> data; bool key = true; };
 struct Composition { bool present = true; long status = 0; int flag = 1; };
 struct Pdh { std::uint32_t counterStatus = 0; long value = 0, format = 0, collect = 0; };
@@ -82,10 +80,9 @@ struct Scripted : ::testing::Test {
     void TearDown() override { nxsysinfo::resetState(), platform::clearFaults(); }
 };
 
-// ---- hand-built raw data, with the irregularities the walk must cope with ----------------------
-
-// Counters by title index (ID Process 32-bit, the others 64-bit); instances with one value per
-// counter, or without instances the first entry's values as the object's one block.
+// Hand-built raw data with the irregularities the walk must cope with: counters by title index
+// (ID Process 32-bit, the others 64-bit); instances with one value per counter, or without
+// instances the first entry's values as the object's one block.
 struct TestObject {
     std::uint32_t index;
     std::vector<std::uint32_t> counters;
@@ -180,8 +177,6 @@ void run(const std::function<int()>& call, const std::vector<Step>& steps) {
         EXPECT_EQ(steps[i].want, call()) << "step " << i << ", time " << steps[i].time;
     }
 }
-
-// ---- the sampler --------------------------------------------------------------------------------
 
 std::function<int(CCpuUsage&)> byId(unsigned long id) {
     return [id](CCpuUsage& c) { return c.GetCpuUsage(id); };
@@ -334,8 +329,6 @@ TEST_F(Scripted, CounterQueryNeedsTwoCollectionsAndNeverRetriesItsStart) {
         EXPECT_EQ(1, fake.openCalls);
     }
 }
-
-// ---- facts --------------------------------------------------------------------------------------
 
 TEST(IsEqualValue, ComparesTheSinglePrecisionDifferenceStrictly) {
     const float nan = std::numeric_limits<float>::quiet_NaN();

@@ -27,8 +27,7 @@ struct FakeClock {
     std::vector<unsigned> sleeps;
 } g_fake;
 
-// Makes pubfunc::getOSVersion report `code` (7: NT 6.1, 8: NT 6.2) by reading the fake's
-// record, as a program's initPubfunc would.
+// Makes pubfunc::getOSVersion report `code` (7: NT 6.1, 8: NT 6.2), as initPubfunc would.
 void setOsVersion(int code) {
     g_fake.osVersion = code;
     pubfunc::initPubfunc();
@@ -59,8 +58,7 @@ protected:
         nxsysinfo::resetState();     // and the version record as it was at load
         nxtiming::resetClock();
     }
-    // The lines the process-wide log (opened once for this program) received since the last
-    // call, from their level marker on.
+    // What the process-wide log received since the last call, from each level marker on.
     static std::string logged() {
         static nxtest::TempDir dir("clock-log");
         static const bool opened = TRK::TRKLogger::Instance()->InitLog(dir.file("clock.log"));
@@ -90,11 +88,9 @@ TEST_F(Clock, ConvertsTicksForTheStoredFrequency) {
     EXPECT_EQ(333333333333333333u, CPUClock::getQPCTimeMS());
 }
 
-// A nanosecond counter's readings skip the division: the result must be the double formula's
-// on every value. All counters up to 2^20, windows of 8,192 around every power of two where
-// the product starts to round (2^24) up to 2^53 (where the integer path ends; ties are frequent
-// in the low windows), two million random counters spread evenly over the bit lengths, and
-// the boundaries of the path (0, negative, 2^53 and beyond, other frequencies).
+// A nanosecond counter's readings skip the division yet must equal the double formula: every
+// counter up to 2^20, windows around each power of two up to 2^54 (rounding starts at 2^24, the
+// integer path ends at 2^53), random counters of every length, and the path's boundaries.
 TEST(ClockFormula, NanosecondReadingsEqualTheDoubleFormulaOnEveryCounter) {
     const std::int64_t ns = 1000000000;
     std::uint64_t mismatches = 0, checked = 0;
@@ -147,22 +143,16 @@ TEST_F(Clock, CounterRunningBackwardsLogsOnceWithBothReadings) {
     EXPECT_EQ("", logged());
 }
 
-TEST_F(Clock, OsSleepIsOneMillisecondShorterFromVersionCodeEight) {
+TEST_F(Clock, SleepsAreOneMillisecondShorterFromVersionCodeEightAndSleepToNsPollsTheRest) {
     for (int os : {8, 7}) {
         setOsVersion(os);
         for (unsigned ms : {0u, 1u, 20u})
             CPUClock::OSSleep(ms);
     }
     EXPECT_EQ((std::vector<unsigned>{0, 0, 19, 0, 1, 20}), g_fake.sleeps);
-}
-
-TEST_F(Clock, SleepToNsSleepsWholeMillisecondsThenPolls) {
-    const struct {
-        unsigned long long target;  // from a counter at 50 ms
-        int os;
-        bool slept;
-        std::vector<unsigned> sleeps;
-    } cases[] = {
+    // Targets from a counter at 50 ms.
+    const struct { unsigned long long target; int os; bool slept; std::vector<unsigned> sleeps; }
+        cases[] = {
         {50000000, 7, false, {}},  // reached: no sleep
         {51500000, 7, true, {1, 1}},  // one whole millisecond is not worth a coarse sleep
         {70500000, 7, true, {20, 1}},

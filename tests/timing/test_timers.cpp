@@ -1,6 +1,5 @@
-// Multimedia timers, thread timers, the thread switch and event ids, on the real platform.
-// Waits are bounded polls for an outcome (5 s, only to catch hangs), never assertions on how
-// long something took.
+// Multimedia timers, thread timers, the thread switch and event ids, on the real platform. Waits
+// are polls bounded only to catch hangs, never assertions on how long something took.
 #include "platform/syscalls.h"
 #include "support/child_process.h"
 #include "timing/timing.h"
@@ -10,11 +9,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -102,14 +102,10 @@ TEST(MultimediaTimer, StartStopRestartReleaseAndLateTicks) {
     EXPECT_EQ(2, ca.ticks.load()) << "the slot stopped its own timer at its first tick";
 }
 
-// The platform gives no timer: start is false, the timer stays stopped and has no id, and a
-// start once the platform recovers runs. Each row runs in a fresh child process, where the
-// POSIX timer service does not exist yet and so needs a thread of its own.
-struct RefusedStart {
-    const char* name;
-    platform::SysOp op;
-    bool refusedHere;  // whether this backend needs the operation to set a timer
-};
+// The platform gives no timer: start is false, the timer stays stopped without an id, and runs
+// once the platform recovers. Each row runs in a fresh child, where the POSIX timer service has
+// no thread yet. refusedHere: whether this backend needs the operation to set a timer.
+struct RefusedStart { const char* name; platform::SysOp op; bool refusedHere; };
 const RefusedStart kRefusedStarts[] = {
     {"timer", platform::SysOp::StartTimer, true},
 #ifdef _WIN32
@@ -153,52 +149,34 @@ TEST(MultimediaTimer, StartFailsWhenThePlatformRefusesATimerAndSucceedsLater) {
             << row.name;
 }
 
-// Records every platform timer set through the table and counts the ticks of each id before
-// handing them on to the timer's own tick.
-std::mutex g_platformLock;
-std::map<unsigned, int> g_platformTicks;  // id => ticks so far
+// The platform timers set through the table note their ids when they tick, then hand the tick
+// on to the timer's own.
+std::mutex g_tickedLock;
+std::set<unsigned> g_ticked;
 
 void NXUTIL_CALLBACK countingTick(unsigned id, unsigned msg, std::uintptr_t user,
                                   std::uintptr_t dw1, std::uintptr_t dw2) {
     {
-        std::lock_guard<std::mutex> guard(g_platformLock);
-        ++g_platformTicks[id];
+        std::lock_guard<std::mutex> guard(g_tickedLock);
+        g_ticked.insert(id);
     }
     nxtiming::multimediaTickProc()(id, msg, user, dw1, dw2);
 }
 
 unsigned countingStartTimer(unsigned delayMs, platform::MmTimerProc, std::uintptr_t user) {
-    const unsigned id = platform::systemCalls().startTimer(delayMs, countingTick, user);
-    std::lock_guard<std::mutex> guard(g_platformLock);
-    if (id)
-        g_platformTicks.emplace(id, 0);
-    return id;
+    return platform::systemCalls().startTimer(delayMs, countingTick, user);
 }
 
-// The ids that ticked since `before`, a copy of g_platformTicks.
-std::vector<unsigned> tickedSince(const std::map<unsigned, int>& before) {
-    std::lock_guard<std::mutex> guard(g_platformLock);
-    std::vector<unsigned> ids;
-    for (const auto& [id, ticks] : g_platformTicks) {
-        const auto old = before.find(id);
-        if (ticks > (old == before.end() ? 0 : old->second))
-            ids.push_back(id);
-    }
-    return ids;
-}
-
-std::map<unsigned, int> platformTicks() {
-    std::lock_guard<std::mutex> guard(g_platformLock);
-    return g_platformTicks;
+// The ids that ticked since the last call that took them.
+std::set<unsigned> ticked(bool take = true) {
+    std::lock_guard<std::mutex> guard(g_tickedLock);
+    return take ? std::exchange(g_ticked, {}) : g_ticked;
 }
 
 TEST(MultimediaTimer, ConcurrentStartsAndStopsLeaveOnePlatformTimerAndReleaseEndsIt) {
     constexpr int kThreads = 8, kRounds = 100;
     platform::sys().startTimer = countingStartTimer;
-    struct Restore {
-        ~Restore() { platform::clearFaults(); }
-    } restore;
-
+    struct Restore { ~Restore() { platform::clearFaults(); } } restore;
     TickCounter c;
     IMultimediaTimer* t = getMultimediaTimer();
     t->sigTimer.connect(&c, &TickCounter::onTick);
@@ -222,15 +200,15 @@ TEST(MultimediaTimer, ConcurrentStartsAndStopsLeaveOnePlatformTimerAndReleaseEnd
     const unsigned live = nxtiming::multimediaTimerId(t);
     ASSERT_NE(0u, live);
     EXPECT_TRUE(waitUntil([&] { return c.ticks >= 3; }));
-    std::map<unsigned, int> before = platformTicks();
-    EXPECT_TRUE(waitUntil([&] { return !tickedSince(before).empty(); }));
+    ticked();
+    EXPECT_TRUE(waitUntil([&] { return !ticked(false).empty(); }));
     std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(std::vector<unsigned>{live}, tickedSince(before)) << "a platform timer leaked";
+    EXPECT_EQ(std::set<unsigned>{live}, ticked()) << "a platform timer leaked";
 
     t->release();
-    before = platformTicks();
+    ticked();
     std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(std::vector<unsigned>{}, tickedSince(before)) << "ticks after release";
+    EXPECT_EQ(std::set<unsigned>{}, ticked()) << "ticks after release";
 }
 
 // Both callback kinds: counts its calls and may kill a timer (its own or another) from inside.
@@ -338,8 +316,8 @@ TEST(SwitchThread, TasksRunInPostingOrderOnTheOwningThreadAndAreReleased) {
         s->release();
     });
     {
-        // Stops and joins the thread on every way out of this block: an ASSERT returning early
-        // must not leave a joinable std::thread behind, which would end the whole program.
+        // Joins on every way out: an early ASSERT must not leave a joinable thread (it would
+        // end the program).
         struct Joiner {
             std::thread& t;
             std::atomic<bool>& done;
