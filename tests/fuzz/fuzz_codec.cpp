@@ -1,8 +1,8 @@
 // Fuzz target of the code-page conversion and of NxTextCodec: sizes queried then converted,
 // strict against replacing decoding, the valid-prefix query, round trips, and the codec's
 // results against the platform calls they are built on. Byte 0: bit 0 decode (else encode
-// UTF-16 units), bits 2-3 the page (UTF-8, ANSI, 1252, 936); bits 1, 4 and 5 all set repeat the
-// payload past the codec's 4096-unit local buffers (rare: long inputs are slow under ASan).
+// UTF-16 units), bits 2-3 the page (UTF-8, ANSI, 1252, 936); bits 1, 4 and 5 all set repeat
+// the payload past the codec's 4096-unit local buffers (rare: long inputs are slow under ASan).
 #include "fuzz_util.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
@@ -34,17 +34,19 @@ Out run(Convert convert, bool* ok) {
     return out;
 }
 
-std::u16string decode(unsigned int cp, unsigned int flags, const std::string& in, bool* ok = nullptr) {
-    const int len = static_cast<int>(in.size());
-    return run<std::u16string>(
-        [&](char16_t* out, int n) { return platform::multiByteToWideChar(cp, flags, in.data(), len, out, n); }, ok);
+std::u16string decode(unsigned int cp, unsigned int flags, const std::string& in,
+                      bool* ok = nullptr) {
+    return run<std::u16string>([&](char16_t* out, int n) {
+        return platform::multiByteToWideChar(cp, flags, in.data(), static_cast<int>(in.size()),
+                                             out, n);
+    }, ok);
 }
 
 std::string encode(unsigned int cp, unsigned int flags, const std::u16string& in,
                    bool* ok = nullptr, bool* usedDefault = nullptr) {
-    const int len = static_cast<int>(in.size());
     return run<std::string>([&](char* out, int n) {
-        return platform::wideCharToMultiByte(cp, flags, in.data(), len, out, n, nullptr, usedDefault);
+        return platform::wideCharToMultiByte(cp, flags, in.data(), static_cast<int>(in.size()),
+                                             out, n, nullptr, usedDefault);
     }, ok);
 }
 
@@ -64,9 +66,11 @@ void fuzzDecode(unsigned int cp, const std::string& in) {
     const int prefix = platform::multiByteValidPrefix(cp, in.data(), len);
     check(prefix >= 0 && prefix <= len, "valid prefix lies inside the input");
     check(strictOk == (prefix == len), "strict decoding fails exactly when the prefix is short");
-    check(strictOk || strictError == platform::kErrorNoUnicodeTranslation, "strict decoding reports 1113");
+    check(strictOk || strictError == platform::kErrorNoUnicodeTranslation,
+          "strict decoding reports 1113");
     bool headOk = true, restOk = false;
-    const std::u16string head = prefix ? decode(cp, strictFlag, in.substr(0, prefix), &headOk) : u"";
+    const std::u16string head =
+        prefix ? decode(cp, strictFlag, in.substr(0, prefix), &headOk) : u"";
     check(headOk, "the valid prefix decodes strictly");
     if (prefix < len) {
         decode(cp, strictFlag, in.substr(prefix), &restOk);
@@ -105,13 +109,15 @@ void fuzzEncode(unsigned int cp, const std::u16string& in) {
     const std::u16string back = decode(cp, 0, bytes);
     const bool valid = nxfuzz::repairSurrogates(in) == in;
     if (utf8Page) {
-        check(back == nxfuzz::repairSurrogates(in), "UTF-8 round trip replaces only lone surrogates");
+        check(back == nxfuzz::repairSurrogates(in),
+              "UTF-8 round trip replaces only lone surrogates");
         const std::string strict = encode(cp, platform::kWcErrInvalidChars, in, &ok);
         check(ok == valid, "strict encoding fails exactly on lone surrogates");
         check(!ok || strict == bytes, "strict and replacing encoding agree on valid input");
     } else if (cp == platform::kCodePageAnsi) {
         // The ANSI page (UTF-8 here) puts its default character '?' for a lone surrogate.
-        check(back == nxfuzz::repairSurrogates(in, u'?'), "ANSI round trip replaces only lone surrogates");
+        check(back == nxfuzz::repairSurrogates(in, u'?'),
+              "ANSI round trip replaces only lone surrogates");
         check(usedDefault == !valid, "the ANSI page reports its default character");
     } else {
         // A best-fit look-alike (U+FF0C => ',') is no default character yet does not decode
@@ -148,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (mode & 1)
         fuzzDecode(cp, payload);
     else
-        fuzzEncode(cp, nxfuzz::unitsOf(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()));
+        fuzzEncode(cp, nxfuzz::unitsOf(reinterpret_cast<const std::uint8_t*>(payload.data()),
+                                       payload.size()));
     return 0;
 }

@@ -27,13 +27,15 @@ bool urlDecode(const std::string& s, std::string* out) {
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (urlSafe(s[i])) {
             *out += s[i];
-        } else if (s[i] != '%' || i + 2 >= s.size() || hexValue(s[i + 1]) < 0 || hexValue(s[i + 2]) < 0 ||
-                   urlSafe(static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])))) {
-            return false;   // safe characters are never encoded
-        } else {
-            *out += static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
-            i += 2;
+            continue;
         }
+        if (s[i] != '%' || i + 2 >= s.size() || hexValue(s[i + 1]) < 0 || hexValue(s[i + 2]) < 0)
+            return false;
+        const char c = static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
+        if (urlSafe(c))
+            return false;  // safe characters are never encoded
+        *out += c;
+        i += 2;
     }
     return true;
 }
@@ -51,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(ok == (units.find_first_not_of(u"0123456789") == std::u16string::npos),
           "toInt32 accepts exactly the digit strings");
     check(ok || value == 0, "a rejected text reads as 0");
-    const std::u16string significant = units.substr(std::min(units.find_first_not_of(u'0'), units.size()));
+    const std::u16string significant =
+        units.substr(std::min(units.find_first_not_of(u'0'), units.size()));
     if (ok && significant.size() <= 9) {
         long want = 0;
         for (char16_t c : significant)
@@ -68,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char ref[32];
     const auto refUnits = [&ref] { return std::u16string(ref, ref + std::strlen(ref)); };
     std::snprintf(ref, sizeof ref, "%d", v);
-    check(nxfuzz::unitsOf(NxString::number(v, 10)) == refUnits(), "number(v, 10) is the decimal text");
+    check(nxfuzz::unitsOf(NxString::number(v, 10)) == refUnits(),
+          "number(v, 10) is the decimal text");
     std::snprintf(ref, sizeof ref, "%x", static_cast<unsigned>(v));
     check(v < 0 || nxfuzz::unitsOf(NxString::number(v, 16)) == refUnits(),
           "number(v, 16) is the hexadecimal text");
@@ -80,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(wideZ == pubfunc::toWideString(head.data(), static_cast<int>(head.size()), 65001),
           "a zero-terminated input reads up to its zero");
     check(wide.size() <= size, "UTF-8 never takes fewer bytes than units");
-    const std::string narrow = pubfunc::toNarrowString(wide.data(), static_cast<int>(wide.size()), 65001);
+    const std::string narrow =
+        pubfunc::toNarrowString(wide.data(), static_cast<int>(wide.size()), 65001);
     check(pubfunc::toWideString(narrow.data(), static_cast<int>(narrow.size()), 65001) == wide,
           "wide text survives a narrow round trip");
 

@@ -54,7 +54,8 @@ Step<char16_t> decodeStep(const unsigned char* s, std::size_t n, Policy policy) 
         return st;
     }
     const unsigned b = s[0], masks[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    const std::size_t need = b < 0x80 ? 1 : b < 0xC2 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF5 ? 4 : 0;
+    const std::size_t need =
+        b < 0x80 ? 1 : b < 0xC2 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF5 ? 4 : 0;
     const unsigned lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
     const unsigned hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
     unsigned cp = b & masks[need];
@@ -124,8 +125,9 @@ Result reference(const In* in, std::size_t n, std::size_t capacity, Policy polic
 }
 
 void same(const Result& got, const Result& want, const std::string& what) {
-    check(got.read == want.read && got.written == want.written && got.ok == want.ok && got.full == want.full &&
-              got.terminated == want.terminated && got.replaced == want.replaced,
+    check(got.read == want.read && got.written == want.written && got.ok == want.ok &&
+              got.full == want.full && got.terminated == want.terminated &&
+              got.replaced == want.replaced,
           what.c_str());
 }
 
@@ -148,15 +150,16 @@ void differential(const In* in, std::size_t n, std::size_t bound, std::size_t cu
         const std::basic_string<Out>& text;
         const char* what;
     };
+    const std::size_t exact = takesExact ? platform::utf::kExactOutput : want.size();
     const Run runs[] = {{bound, bound, full, want, "room for the bound"},
-                        {want.size(), takesExact ? platform::utf::kExactOutput : want.size(), full, want,
-                         "exact"},
+                        {want.size(), exact, full, want, "exact"},
                         {capacity, capacity, bounded, wantCut, "bounded"}};
     for (const Run& r : runs) {
         std::vector<Out> buf(r.room + 1, static_cast<Out>(0x7777));
         same(convert(buf.data(), r.capacity), r.want, r.what);
         check(std::basic_string<Out>(buf.data(), r.want.written) == r.text, r.what);
-        check(buf[r.room] == static_cast<Out>(0x7777), (std::string(r.what) + ": a write past the end").c_str());
+        check(buf[r.room] == static_cast<Out>(0x7777),
+              (std::string(r.what) + ": a write past the end").c_str());
     }
 }
 
@@ -174,13 +177,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         platform::utf::forceSimdLevel(level);
         const std::size_t n = toUtf16 ? size - 1 : text.size();
         if (toUtf16)
-            differential(data + 1, n, n, cut, policy, decodeStep, true, [&](char16_t* out, std::size_t room) {
-                return platform::utf::utf8To16(bytes, n, out, room, policy);
-            });
+            differential(data + 1, n, n, cut, policy, decodeStep, true,
+                         [&](char16_t* out, std::size_t room) {
+                             return platform::utf::utf8To16(bytes, n, out, room, policy);
+                         });
         else
-            differential(text.data(), n, 3 * n, cut, policy, encodeStep, false, [&](char* out, std::size_t room) {
-                return platform::utf::utf16To8(text.data(), n, out, room, policy);
-            });
+            differential(text.data(), n, 3 * n, cut, policy, encodeStep, false,
+                         [&](char* out, std::size_t room) {
+                             return platform::utf::utf16To8(text.data(), n, out, room, policy);
+                         });
     }
     platform::utf::forceSimdLevel(-1);
     return 0;
