@@ -29,12 +29,6 @@ constexpr bool kOwnConverter = true;
 std::string outcome(int result) {
     return result ? std::to_string(result) : "<error " + std::to_string(lastError().code) + ">";
 }
-struct Call { const char* expr; std::string got, want; };
-#define CALL(expr, want) {#expr, outcome(expr), want}
-template <std::size_t N> void expectCalls(const Call (&calls)[N]) {
-    for (const Call& c : calls)
-        EXPECT_EQ(c.got, c.want) << c.expr;
-}
 
 // Converts with a buffer of exactly the queried size; "<error N>" on failure.
 std::u16string decode(const std::string& in, unsigned flags = 0, unsigned cp = kCodePageUtf8) {
@@ -197,28 +191,22 @@ TEST(CodePage, SizeQueriesAndBufferErrorsBehaveAsOnWindows) {
     std::u16string wide(100, u'#');
     char bytes[8];
     bool used = true;
-    const Call calls[] = {
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, "abc", -1, nullptr, 0), "4"),
-        CALL(multiByteToWideChar(kCodePageAnsi, 0x01, "abc", 3, buf, 8), "3"),
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, "abc", -1, buf, 3), "<error 122>"),
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, "abc", 0, buf, 8), "<error 87>"),
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, nullptr, 3, buf, 8), "<error 87>"),
-        // A long input into a small buffer is refused without writing past the end (ASan).
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, longText.data(), 10000, &wide[0], 100), "<error 122>"),
-        CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", -1, nullptr, 0, nullptr, nullptr), "4"),
-        CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", 1, bytes, 3, nullptr, nullptr), "3"),
-        CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", 1, bytes, 2, nullptr, nullptr), "<error 122>"),
-    };
-    expectCalls(calls);
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, "abc", -1, nullptr, 0)), "4");
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageAnsi, 0x01, "abc", 3, buf, 8)), "3");
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, "abc", -1, buf, 3)), "<error 122>");
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, "abc", 0, buf, 8)), "<error 87>");
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, nullptr, 3, buf, 8)), "<error 87>");
+    // A long input into a small buffer is refused without writing past the end (ASan).
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, longText.data(), 10000, &wide[0], 100)), "<error 122>");
+    EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", -1, nullptr, 0, nullptr, nullptr)), "4");
+    EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", 1, bytes, 3, nullptr, nullptr)), "3");
+    EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", 1, bytes, 2, nullptr, nullptr)), "<error 122>");
     if (kOwnConverter) {
-        const Call own[] = {
-            CALL(multiByteToWideChar(kCodePageUtf8, 0, "abc", -2, buf, 8), "<error 87>"),
-            CALL(multiByteToWideChar(kCodePageUtf8, 0x01, "abc", 3, buf, 8), "<error 1004>"),
-            // UTF-8 takes neither a default character nor a usedDefault flag.
-            CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"a", 1, bytes, 8, "?", nullptr), "<error 87>"),
-            CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"a", 1, bytes, 8, nullptr, &used), "<error 87>"),
-        };
-        expectCalls(own);
+        EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, "abc", -2, buf, 8)), "<error 87>");
+        EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0x01, "abc", 3, buf, 8)), "<error 1004>");
+        // UTF-8 takes neither a default character nor a usedDefault flag.
+        EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"a", 1, bytes, 8, "?", nullptr)), "<error 87>");
+        EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"a", 1, bytes, 8, nullptr, &used)), "<error 87>");
     }
 }
 
