@@ -1,10 +1,8 @@
 // Fuzz target of the code-page conversion and of NxTextCodec: sizes queried then converted,
 // strict against replacing decoding, the valid-prefix query, round trips, and the codec's
-// results against the platform calls they are built on.
-// Byte 0 picks the direction (bit 0: decode bytes, else encode UTF-16 units), the code page
-// (bits 2-3: UTF-8, ANSI, 1252, 936) and whether the payload is repeated past the codec's
-// 4096-unit local buffers (bits 1, 4 and 5 all set: kept rare, as long inputs are slow under
-// the sanitizers).
+// results against the platform calls they are built on. Byte 0: bit 0 decode (else encode
+// UTF-16 units), bits 2-3 the page (UTF-8, ANSI, 1252, 936); bits 1, 4 and 5 all set repeat
+// the payload past the codec's 4096-unit local buffers (rare: long inputs are slow under ASan).
 #include "fuzz_util.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
@@ -79,8 +77,7 @@ void fuzzDecode(unsigned int cp, const std::string& in) {
         check(!restOk, "the text after the valid prefix starts with an invalid sequence");
     }
 
-    // Re-encoding the decoded text gives the input back when it was valid, and decodes to the
-    // same units in any case.
+    // Re-encoded text is the input when that was valid, and decodes to the same units anyway.
     const std::string again = encode(cp, 0, loose, &ok);
     check(ok, "decoded text encodes");
     check(prefix < len || again == in, "valid UTF-8 survives a round trip");
@@ -150,12 +147,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const unsigned mode = data[0];
     const unsigned int cp = kPages[(mode >> 2) & 3];
-    std::string payload(reinterpret_cast<const char*>(data + 1), size - 1);
-    if ((mode & 0x32) == 0x32) {
-        const std::string unit = payload;
-        while (payload.size() <= 8400)
-            payload += unit;
-    }
+    const std::string unit(reinterpret_cast<const char*>(data + 1), size - 1);
+    std::string payload = unit;
+    while ((mode & 0x32) == 0x32 && payload.size() <= 8400)
+        payload += unit;
     if (mode & 1)
         fuzzDecode(cp, payload);
     else

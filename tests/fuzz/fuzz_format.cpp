@@ -1,11 +1,9 @@
-// Fuzz target of the UTF-16 formatter with random patterns over safe arguments. The pattern is
-// tamed first: "*" becomes a digit and digit runs are cut to three, so no conversion takes a
-// width from an argument, and at most 12 conversions are kept. On x86-64 the arguments after the
-// first few travel in one overflow area; every one of its slots holds the same pointer to a text
-// that is valid both as UTF-16 and as narrow text, so whatever type a conversion reads there is
-// safe (doubles read from it are only odd values). Checks: a bounded buffer holds a prefix of the
-// unbounded result; with only integer conversions, or only up to eight floating-point ones, the
-// result matches the C library's.
+// Fuzz target of the UTF-16 formatter with random patterns over safe arguments: a bounded buffer
+// holds a prefix of the unbounded result; with only integer conversions, or up to eight
+// floating-point ones, the result matches the C library's. The pattern is tamed first ("*"
+// becomes a digit, digit runs are cut to three, at most 12 conversions). On x86-64 the later
+// arguments travel in one overflow area whose slots all hold one pointer to a text valid as
+// UTF-16 and as narrow text, so whatever type a conversion reads there is safe.
 #include "fuzz_util.h"
 #include "format/format.h"
 
@@ -23,14 +21,10 @@ std::u16string tame(const std::u16string& in) {
     std::u16string out;
     int digits = 0, percents = 0;
     for (char16_t c : in) {
-        if (c == u'*')
-            c = u'7';
-        if (c >= u'0' && c <= u'9') {
-            if (++digits > 3)
-                continue;
-        } else {
-            digits = 0;
-        }
+        c = c == u'*' ? u'7' : c;
+        digits = c >= u'0' && c <= u'9' ? digits + 1 : 0;
+        if (digits > 3)
+            continue;
         if (c == u'%' && ++percents > 12)
             break;
         out += c;

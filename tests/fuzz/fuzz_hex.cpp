@@ -4,6 +4,7 @@
 #include "fuzz_util.h"
 #include "text/text.h"
 
+#include <cctype>
 #include <string>
 
 using nxfuzz::bytesOf;
@@ -12,13 +13,9 @@ using nxfuzz::check;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const NxByteArray input(reinterpret_cast<const char*>(data), static_cast<int>(size));
     std::string digits;
-    for (std::size_t i = 0; i < size; ++i) {
-        const char c = static_cast<char>(data[i]);
-        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))
-            digits += c;
-        else if (c >= 'A' && c <= 'F')
-            digits += static_cast<char>(c - 'A' + 'a');
-    }
+    for (std::size_t i = 0; i < size; ++i)
+        if (std::isxdigit(data[i]))   // the "C" locale: ASCII digits and letters only
+            digits += static_cast<char>(std::tolower(data[i]));
     const NxByteArray decoded = NxByteArray::fromHex(input);
     check(decoded.size() == static_cast<int>((digits.size() + 1) / 2),
           "fromHex gives one byte per two digits");

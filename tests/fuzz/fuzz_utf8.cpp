@@ -2,12 +2,14 @@
 // (portable, SSSE3, AVX2) and under every policy, both directions must give what a plain
 // one-code-point-at-a-time converter gives: the same units or bytes, the same position of a
 // strict fault, the same stop before a character that does not fit a bounded buffer, and no
-// write beyond the output when the buffer is only as long as the output.
-// Byte 0: bits 0-1 pick the policy (strict, replacing subparts, replacing bytes, document), bit 2 the direction, bits 3-7 a capacity cut.
+// write beyond the capacity given.
+// Byte 0: bits 0-1 the policy (strict, replacing subparts, replacing bytes, document), bit 2
+// the direction, bits 3-7 how many units the bounded buffer lacks.
 #include "fuzz_util.h"
 #include "platform/utf8.h"
 #include "xml/xml.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,60 +21,49 @@ namespace {
 
 // One reference step: the input it takes, its output, and whether it is a strict fault or,
 // under the document policy, the zero character that ends the text.
-template <typename Unit>
-struct Step {
+template <typename Unit> struct Step {
     std::size_t length = 0;
     std::basic_string<Unit> out;
-    bool fault = false;
-    bool zero = false;
+    bool fault = false, zero = false;
 };
 
 void put16(std::u16string& out, unsigned cp) {
     if (cp > 0xFFFF) {
         out += static_cast<char16_t>(0xD800 | (((cp - 0x10000) >> 10) & 0x3FF));
-        out += static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
-    } else {
-        out += static_cast<char16_t>(cp);
+        cp = 0xDC00 | (cp & 0x3FF);
     }
+    out += static_cast<char16_t>(cp);
 }
 
 // The well-formed byte sequences: the second byte's range depends on the lead.
 Step<char16_t> decodeStep(const unsigned char* s, std::size_t n, Policy policy) {
     Step<char16_t> st;
     if (policy == Policy::Markup) {
-        // The document statics' own single-character decoder on a zero-terminated copy.
+        // The document statics' own single-character decoder on a zero-terminated copy (a zero
+        // ends the decoding, so it never reads past the input).
         char copy[5] = {0, 0, 0, 0, 0};
         for (std::size_t k = 0; k < 4 && k < n; ++k)
             copy[k] = static_cast<char>(s[k]);
         const char* p = copy;
         const int c = CMarkup::DecodeCharUTF8(p);
-        st.length = static_cast<std::size_t>(p - copy);
-        if (st.length > n)
-            st.length = n;   // never reached: a zero ends the decoding
+        st.length = std::min(static_cast<std::size_t>(p - copy), n);
         st.zero = c == 0;
         st.fault = c < 0;
         if (!st.zero)
             put16(st.out, c < 0 ? '?' : static_cast<unsigned>(c));
         return st;
     }
-    const unsigned b = s[0];
-    std::size_t need = 0;
-    unsigned lo = 0x80, hi = 0xBF, cp = 0;
-    if (b < 0x80) {
-        st.length = 1;
-        st.out += static_cast<char16_t>(b);
-        return st;
-    }
-    if (b >= 0xC2 && b <= 0xDF) { need = 2; cp = b & 0x1F; }
-    else if (b >= 0xE0 && b <= 0xEF) { need = 3; cp = b & 0x0F; lo = b == 0xE0 ? 0xA0 : 0x80; hi = b == 0xED ? 0x9F : 0xBF; }
-    else if (b >= 0xF0 && b <= 0xF4) { need = 4; cp = b & 0x07; lo = b == 0xF0 ? 0x90 : 0x80; hi = b == 0xF4 ? 0x8F : 0xBF; }
+    const unsigned b = s[0], masks[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    const std::size_t need =
+        b < 0x80 ? 1 : b < 0xC2 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF5 ? 4 : 0;
+    const unsigned lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+    const unsigned hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+    unsigned cp = b & masks[need];
     std::size_t k = 1;
-    while (need && k < need && k < n) {
-        const unsigned c = s[k];
-        if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF))
+    for (; k < need && k < n; ++k) {
+        if (s[k] < (k == 1 ? lo : 0x80) || s[k] > (k == 1 ? hi : 0xBF))
             break;
-        cp = (cp << 6) | (c & 0x3F);
-        ++k;
+        cp = (cp << 6) | (s[k] & 0x3F);
     }
     if (need && k == need) {
         st.length = need;
@@ -91,54 +82,39 @@ Step<char> encodeStep(const char16_t* s, std::size_t n, Policy policy) {
     st.length = 1;
     if (cp >= 0xD800 && cp <= 0xDFFF) {
         const bool pair = cp <= 0xDBFF && n >= 2 && s[1] >= 0xDC00 && s[1] <= 0xDFFF;
-        if (pair || (policy == Policy::Markup && n >= 2)) {
-            cp = (((cp & 0x3FF) << 10) | (s[1] & 0x3FFu)) + 0x10000;
-            st.length = 2;
-        } else {
+        if (!pair && (policy != Policy::Markup || n < 2)) {
             st.fault = true;
             st.out = policy == Policy::Markup ? "?" : "\xEF\xBF\xBD";
             return st;
         }
+        cp = (((cp & 0x3FF) << 10) | (s[1] & 0x3FFu)) + 0x10000;
+        st.length = 2;
     }
-    if (cp < 0x80) {
-        st.out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        st.out += static_cast<char>(0xC0 | (cp >> 6));
-        st.out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        st.out += static_cast<char>(0xE0 | (cp >> 12));
-        st.out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        st.out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        st.out += static_cast<char>(0xF0 | ((cp >> 18) & 0x07));
-        st.out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        st.out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        st.out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    const unsigned leads[] = {0, 0xC0, 0xE0, 0xF0};
+    const int trail = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    st.out += static_cast<char>(leads[trail] | (cp >> (6 * trail)));
+    for (int k = trail - 1; k >= 0; --k)
+        st.out += static_cast<char>(0x80 | ((cp >> (6 * k)) & 0x3F));
     return st;
 }
 
-// The reference conversion with a capacity (npos: unbounded).
-template <typename In, typename Out, typename StepFn>
-Result reference(const In* in, std::size_t n, std::size_t capacity, Policy policy, StepFn step,
-                 std::basic_string<Out>* out) {
+// The reference conversion with a capacity.
+template <typename In, typename Out>
+Result reference(const In* in, std::size_t n, std::size_t capacity, Policy policy,
+                 Step<Out> (*step)(const In*, std::size_t, Policy), std::basic_string<Out>* out) {
     Result r;
     std::size_t i = 0;
     while (i < n) {
-        Step<Out> st = step(in + i, n - i);
+        const Step<Out> st = step(in + i, n - i, policy);
         if (st.zero) {
             r.terminated = true;
             i += st.length;
             break;
         }
-        if (st.fault && policy == Policy::Strict) {
-            r.ok = false;
+        r.ok = !st.fault || policy != Policy::Strict;
+        r.full = r.ok && capacity - out->size() < st.out.size();
+        if (!r.ok || r.full)
             break;
-        }
-        if (capacity - out->size() < st.out.size()) {
-            r.full = true;
-            break;
-        }
         *out += st.out;
         r.replaced = r.replaced || st.fault;
         i += st.length;
@@ -148,13 +124,43 @@ Result reference(const In* in, std::size_t n, std::size_t capacity, Policy polic
     return r;
 }
 
-void same(const Result& got, const Result& want, const char* what) {
-    check(got.read == want.read, what);
-    check(got.written == want.written, what);
-    check(got.ok == want.ok, what);
-    check(got.full == want.full, what);
-    check(got.terminated == want.terminated, what);
-    check(got.replaced == want.replaced, what);
+void same(const Result& got, const Result& want, const std::string& what) {
+    check(got.read == want.read && got.written == want.written && got.ok == want.ok &&
+              got.full == want.full && got.terminated == want.terminated &&
+              got.replaced == want.replaced,
+          what.c_str());
+}
+
+// One direction against the reference: the count, then a buffer with room for the input's
+// bound, one exactly as long as the output (given as kExactOutput where the direction takes
+// it), and one `cut` units short (which must stop before the first character that does not
+// fit), each with a guard unit after it.
+template <typename In, typename Out, typename Convert>
+void differential(const In* in, std::size_t n, std::size_t bound, std::size_t cut, Policy policy,
+                  Step<Out> (*step)(const In*, std::size_t, Policy), bool takesExact,
+                  Convert convert) {
+    std::basic_string<Out> want, wantCut;
+    const Result full = reference(in, n, ~std::size_t(0), policy, step, &want);
+    same(convert(nullptr, 0), full, "count");
+    const std::size_t capacity = want.size() > cut ? want.size() - cut : 0;
+    const Result bounded = reference(in, n, capacity, policy, step, &wantCut);
+    struct Run {
+        std::size_t room, capacity;
+        const Result& want;
+        const std::basic_string<Out>& text;
+        const char* what;
+    };
+    const std::size_t exact = takesExact ? platform::utf::kExactOutput : want.size();
+    const Run runs[] = {{bound, bound, full, want, "room for the bound"},
+                        {want.size(), exact, full, want, "exact"},
+                        {capacity, capacity, bounded, wantCut, "bounded"}};
+    for (const Run& r : runs) {
+        std::vector<Out> buf(r.room + 1, static_cast<Out>(0x7777));
+        same(convert(buf.data(), r.capacity), r.want, r.what);
+        check(std::basic_string<Out>(buf.data(), r.want.written) == r.text, r.what);
+        check(buf[r.room] == static_cast<Out>(0x7777),
+              (std::string(r.what) + ": a write past the end").c_str());
+    }
 }
 
 }  // namespace
@@ -162,52 +168,24 @@ void same(const Result& got, const Result& want, const char* what) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1)
         return 0;
-    const unsigned control = data[0];
-    const Policy policies[] = {Policy::Strict, Policy::Replace, Policy::ReplaceEachByte, Policy::Markup};
-    const Policy policy = policies[control & 3];
-    const bool toUtf16 = (control & 4) == 0;
-    const std::size_t cut = control >> 3;   // capacity = whole output minus cut
-    ++data;
-    --size;
+    const Policy policy = static_cast<Policy>(data[0] & 3);
+    const bool toUtf16 = (data[0] & 4) == 0;
+    const std::size_t cut = data[0] >> 3;
+    const char* bytes = reinterpret_cast<const char*>(data + 1);
+    const std::u16string text = nxfuzz::unitsOf(data + 1, size - 1);
     for (int level = 0; level <= 2; ++level) {
         platform::utf::forceSimdLevel(level);
-        if (toUtf16) {
-            const char* in = reinterpret_cast<const char*>(data);
-            auto step = [policy](const unsigned char* s, std::size_t n) { return decodeStep(s, n, policy); };
-            std::u16string want;
-            const Result full = reference<unsigned char, char16_t>(data, size, ~std::size_t(0), policy, step, &want);
-            same(platform::utf::utf8To16(in, size, nullptr, 0, policy), full, "decode count");
-            // Room for the input's bound; then exactly the output, with a guard unit after it.
-            std::vector<char16_t> buf(size + 1, u'\x7777');
-            same(platform::utf::utf8To16(in, size, buf.data(), size, policy), full, "decode");
-            check(std::u16string(buf.data(), full.written) == want, "decode output");
-            std::vector<char16_t> exact(want.size() + 1, u'\x7777');
-            same(platform::utf::utf8To16(in, size, exact.data(), platform::utf::kExactOutput, policy), full, "decode exact");
-            check(std::u16string(exact.data(), full.written) == want && exact[want.size()] == u'\x7777', "decode exact output");
-            // A bounded buffer stops before the first character that does not fit.
-            const std::size_t capacity = want.size() > cut ? want.size() - cut : 0;
-            std::u16string wantCut;
-            const Result bounded = reference<unsigned char, char16_t>(data, size, capacity, policy, step, &wantCut);
-            std::vector<char16_t> small(capacity + 1, u'\x7777');
-            same(platform::utf::utf8To16(in, size, small.data(), capacity, policy), bounded, "decode bounded");
-            check(std::u16string(small.data(), bounded.written) == wantCut && small[capacity] == u'\x7777', "decode bounded output");
-        } else {
-            const std::u16string text = nxfuzz::unitsOf(data, size);
-            const std::size_t n = text.size();
-            auto step = [policy](const char16_t* s, std::size_t left) { return encodeStep(s, left, policy); };
-            std::string want;
-            const Result full = reference<char16_t, char>(text.data(), n, ~std::size_t(0), policy, step, &want);
-            same(platform::utf::utf16To8(text.data(), n, nullptr, 0, policy), full, "encode count");
-            std::vector<char> buf(3 * n + 1, '\x77');
-            same(platform::utf::utf16To8(text.data(), n, buf.data(), 3 * n, policy), full, "encode");
-            check(std::string(buf.data(), full.written) == want, "encode output");
-            const std::size_t capacity = want.size() > cut ? want.size() - cut : 0;
-            std::string wantCut;
-            const Result bounded = reference<char16_t, char>(text.data(), n, capacity, policy, step, &wantCut);
-            std::vector<char> small(capacity + 1, '\x77');
-            same(platform::utf::utf16To8(text.data(), n, small.data(), capacity, policy), bounded, "encode bounded");
-            check(std::string(small.data(), bounded.written) == wantCut && small[capacity] == '\x77', "encode bounded output");
-        }
+        const std::size_t n = toUtf16 ? size - 1 : text.size();
+        if (toUtf16)
+            differential(data + 1, n, n, cut, policy, decodeStep, true,
+                         [&](char16_t* out, std::size_t room) {
+                             return platform::utf::utf8To16(bytes, n, out, room, policy);
+                         });
+        else
+            differential(text.data(), n, 3 * n, cut, policy, encodeStep, false,
+                         [&](char* out, std::size_t room) {
+                             return platform::utf::utf16To8(text.data(), n, out, room, policy);
+                         });
     }
     platform::utf::forceSimdLevel(-1);
     return 0;

@@ -11,14 +11,14 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <tuple>
 
 using namespace platform;
 
 namespace {
 
-// The win32 backend hands each call to the system, and Wine (where the suite runs for Windows)
-// is laxer about flags and default characters and counts replacements differently: those
-// details are checked on the library's own converter only.
+// The win32 backend hands each call to the system, and Wine is laxer about flags and default
+// characters and counts replacements otherwise: those details are checked on ours only.
 #if defined(_WIN32)
 constexpr bool kOwnConverter = false;
 #else
@@ -28,12 +28,6 @@ constexpr bool kOwnConverter = true;
 // A call's result, or "<error N>" when it failed.
 std::string outcome(int result) {
     return result ? std::to_string(result) : "<error " + std::to_string(lastError().code) + ">";
-}
-struct Call { const char* expr; std::string got, want; };
-#define CALL(expr, want) {#expr, outcome(expr), want}
-template <std::size_t N> void expectCalls(const Call (&calls)[N]) {
-    for (const Call& c : calls)
-        EXPECT_EQ(c.got, c.want) << c.expr;
 }
 
 // Converts with a buffer of exactly the queried size; "<error N>" on failure.
@@ -140,13 +134,12 @@ std::u16string randomText(std::mt19937& rng, bool threeByteRuns) {
 }
 
 TEST(CodePage, DamagedTextConvertsLikeAOneAtATimeConverter) {
-    // At every vector level the processor has (back to the automatic choice on any exit).
-    struct AutoLevel { ~AutoLevel() { utf::forceSimdLevel(-1); } } autoLevel;
+    struct AutoLevel { ~AutoLevel() { utf::forceSimdLevel(-1); } } autoLevel;   // on any exit
     for (int level = 0; level <= 2; ++level) {
         utf::forceSimdLevel(level);
         SCOPED_TRACE("vector level " + std::to_string(utf::simdLevel()));
-        // A mixed text long enough for the vectorised runs, with every sequence length: a stray
-        // byte inserted at, and a cut made at, every position.
+        // A text long enough for the vectorised runs, with every sequence length: a stray byte
+        // inserted at, and a cut made at, every position.
         const std::string mixed = "plain ASCII long enough for blocks: 0123456789abcdef "
                                   "caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95 \xF0\x9F\x98\x80 end";
         for (std::size_t pos = 0; pos <= mixed.size(); ++pos) {
@@ -156,10 +149,9 @@ TEST(CodePage, DamagedTextConvertsLikeAOneAtATimeConverter) {
                 ASSERT_NO_FATAL_FAILURE(expectDecodesLikeTheReference(mixed.substr(0, pos), "cut at " + at));
             }
         }
-        // Random text round-trips strictly (the reference reads the encoder's output back); then
-        // every byte is damaged in turn, and every unit replaced by a surrogate or a two-byte
-        // character: lenient encoding equals strict encoding of the text with each lone surrogate
-        // replaced by U+FFFD.
+        // Random text round-trips strictly; then every byte is damaged in turn, and every unit
+        // replaced by a surrogate or a two-byte character: lenient encoding equals strict
+        // encoding of the text with each lone surrogate replaced by U+FFFD.
         std::mt19937 rng(5);
         const unsigned char damage[] = {0xFF, 0x41, 0x80, 0xE0, 0xED, 0xC2, 0xA0, 0xF0};
         auto isHigh = [](char16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
@@ -199,28 +191,22 @@ TEST(CodePage, SizeQueriesAndBufferErrorsBehaveAsOnWindows) {
     std::u16string wide(100, u'#');
     char bytes[8];
     bool used = true;
-    const Call calls[] = {
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, "abc", -1, nullptr, 0), "4"),
-        CALL(multiByteToWideChar(kCodePageAnsi, 0x01, "abc", 3, buf, 8), "3"),
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, "abc", -1, buf, 3), "<error 122>"),
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, "abc", 0, buf, 8), "<error 87>"),
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, nullptr, 3, buf, 8), "<error 87>"),
-        // A long input into a small buffer is refused without writing past the end (ASan).
-        CALL(multiByteToWideChar(kCodePageUtf8, 0, longText.data(), 10000, &wide[0], 100), "<error 122>"),
-        CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", -1, nullptr, 0, nullptr, nullptr), "4"),
-        CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", 1, bytes, 3, nullptr, nullptr), "3"),
-        CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", 1, bytes, 2, nullptr, nullptr), "<error 122>"),
-    };
-    expectCalls(calls);
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, "abc", -1, nullptr, 0)), "4");
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageAnsi, 0x01, "abc", 3, buf, 8)), "3");
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, "abc", -1, buf, 3)), "<error 122>");
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, "abc", 0, buf, 8)), "<error 87>");
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, nullptr, 3, buf, 8)), "<error 87>");
+    // A long input into a small buffer is refused without writing past the end (ASan).
+    EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, longText.data(), 10000, &wide[0], 100)), "<error 122>");
+    EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", -1, nullptr, 0, nullptr, nullptr)), "4");
+    EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", 1, bytes, 3, nullptr, nullptr)), "3");
+    EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"\u20AC", 1, bytes, 2, nullptr, nullptr)), "<error 122>");
     if (kOwnConverter) {
-        const Call own[] = {
-            CALL(multiByteToWideChar(kCodePageUtf8, 0, "abc", -2, buf, 8), "<error 87>"),
-            CALL(multiByteToWideChar(kCodePageUtf8, 0x01, "abc", 3, buf, 8), "<error 1004>"),
-            // UTF-8 takes neither a default character nor a usedDefault flag.
-            CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"a", 1, bytes, 8, "?", nullptr), "<error 87>"),
-            CALL(wideCharToMultiByte(kCodePageUtf8, 0, u"a", 1, bytes, 8, nullptr, &used), "<error 87>"),
-        };
-        expectCalls(own);
+        EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0, "abc", -2, buf, 8)), "<error 87>");
+        EXPECT_EQ(outcome(multiByteToWideChar(kCodePageUtf8, 0x01, "abc", 3, buf, 8)), "<error 1004>");
+        // UTF-8 takes neither a default character nor a usedDefault flag.
+        EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"a", 1, bytes, 8, "?", nullptr)), "<error 87>");
+        EXPECT_EQ(outcome(wideCharToMultiByte(kCodePageUtf8, 0, u"a", 1, bytes, 8, nullptr, &used)), "<error 87>");
     }
 }
 
@@ -235,10 +221,10 @@ TEST(CodePage, EncodesUtf8AndHandlesLoneSurrogates) {
         {{lo, u'x'}, "\xEF\xBF\xBDx", false}, {{lo, hi}, "\xEF\xBF\xBD\xEF\xBF\xBD", false},
         {{hi, hi, lo}, "\xEF\xBF\xBD\xF0\x90\x80\x80", false},
     };
-    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        EXPECT_EQ(encode(cases[i].in), cases[i].lenient) << "case " << i;
-        EXPECT_EQ(encode(cases[i].in, kWcErrInvalidChars), cases[i].valid ? cases[i].lenient : "<error 1113>")
-            << "case " << i;
+    for (const Case& c : cases) {
+        SCOPED_TRACE("case " + std::to_string(&c - cases));
+        EXPECT_EQ(encode(c.in), c.lenient);
+        EXPECT_EQ(encode(c.in, kWcErrInvalidChars), c.valid ? c.lenient : "<error 1113>");
     }
     // The ANSI page (UTF-8 here) puts its default character in a lone surrogate's place.
     char out[8];
@@ -258,10 +244,10 @@ std::string encodeNoting(const std::u16string& in, unsigned flags, unsigned cp) 
 }
 
 // Windows' answers, established with the real functions (the Windows leg runs the same rows on
-// them). `posix` is set where this library's POSIX converter answers otherwise, for a reason
-// docs/text.md gives: no mapping data from which to build the Windows behaviour (1252's and
-// 932's best fit, 932's stand-ins for bytes it lacks), or the system converter's own choice
-// among equivalent encodings (950's box drawing).
+// them). `posix` is set where the POSIX converter answers otherwise, for a reason docs/text.md
+// gives: no mapping data for the Windows behaviour (1252's and 932's best fit, 932's stand-ins
+// for bytes it lacks), or the system converter's choice among equivalent encodings (950's box
+// drawing).
 TEST(CodePage, EachPageConvertsAsOnWindows) {
     const char16_t* same = nullptr;
     struct Decoding { unsigned cp, flags; std::string in; std::u16string windows; const char16_t* posix; };
@@ -338,14 +324,11 @@ TEST(CodePage, OtherCodePagesGoThroughTheSystemConverter) {
     }
 }
 
-// The double-byte pages: a lead byte followed by a trail byte is one character (a pair the page
-// does not map is one '?', in 932 one U+30FB); a lead byte followed by a byte that cannot be a
-// trail becomes that replacement and leaves an ASCII byte to stand on its own, but takes a
-// non-ASCII one with it; a lead byte at the end becomes the replacement. Strict mode fails on
-// each of these.
+// The double-byte pages: a lead and a trail byte are one character (an unmapped pair one '?',
+// in 932 one U+30FB); a lead byte before a byte that cannot be a trail becomes that replacement,
+// leaving an ASCII byte on its own but taking a non-ASCII one with it; a lead byte at the end
+// becomes the replacement. Strict mode fails on each. both: Wine gives the same.
 TEST(CodePage, DoubleBytePagesReplaceABadPairAndKeepWhatFollows) {
-    // both: the win32 backend (Wine) gives the same; the bad pairs are checked on this
-    // library's handling of the system converter only.
     struct Case { unsigned cp; const char* in; std::u16string lenient; int validPrefix; bool both; };
     const Case cases[] = {
         {936, "\xD6\xD0\xCE\xC4", u"\u4E2D\u6587", 4, true}, {949, "\xB0\xA1z", u"\uAC00z", 3, true},
@@ -368,13 +351,12 @@ TEST(CodePage, DoubleBytePagesReplaceABadPairAndKeepWhatFollows) {
     }
     if (!kOwnConverter)
         return;   // the sweep checks this library's handling of the system converter's errors
-    // Every byte 81..FE followed by every byte and "z", in each double-byte page, checked for
-    // what must hold whatever the page maps: after a lead byte the "z" survives; each byte gives
-    // at most one unit; a U+0000 comes only from a zero byte; the size query matches what is
-    // written and nothing is written beyond it; a terminated input decodes the same plus its
-    // zero; strict mode and the valid prefix agree with the lenient result. The 256 inputs of
-    // one first byte joined decode as their results joined (a stretch after a bad pair is
-    // redone from its start).
+    // Every byte 81..FE, then every byte and "z", in each double-byte page, for what must hold
+    // whatever the page maps: after a lead byte the "z" survives; a byte gives at most one unit;
+    // U+0000 comes only from a zero byte; the size query matches what is written, nothing is
+    // written beyond it; a terminated input decodes the same plus its zero; strict mode and the
+    // valid prefix agree with the lenient result; the 256 inputs of one first byte joined
+    // decode as their results joined (a stretch after a bad pair is redone from its start).
     struct Page { unsigned cp; unsigned char leads[6]; };   // lead byte ranges: first, last, ...
     const Page pages[] = {
         {932, {0x81, 0x9F, 0xE0, 0xFC}}, {936, {0x81, 0xFE}}, {949, {0x81, 0xFE}}, {950, {0x81, 0xFE}},
@@ -426,88 +408,71 @@ TEST(CodePage, DoubleBytePagesReplaceABadPairAndKeepWhatFollows) {
 
 }  // namespace
 
-// The converter's three policies differ only at a fault. Each case runs behind a long valid
-// prefix (ASCII and CJK, so the vector paths hand over to the exact path) and at every vector
-// level the processor has; the bounded cases stop before the character that does not fit.
+// The converter's policies differ only at a fault. Each case runs behind a long valid prefix
+// (ASCII and CJK, so the vector paths hand over to the exact path) at every vector level the
+// processor has; the bounded cases stop before the character that does not fit.
 TEST(Utf8Core, PoliciesDecideOnlyWhatBecomesOfAFault) {
     using utf::Policy;
-    const std::string prefix = std::string(40, 'p') + "\xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95"
-                                                      "\xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95";
+    constexpr Policy S = Policy::Strict, R = Policy::Replace, E = Policy::ReplaceEachByte, M = Policy::Markup;
+    const std::string cjk = "\xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95";
+    const std::string prefix = std::string(40, 'p') + cjk + cjk;
     const std::u16string prefix16 = std::u16string(40, u'p') + u"\x4E2D\x6587\x6D4B\x8BD5\x4E2D\x6587\x6D4B\x8BD5";
-    struct Decode { const char* in; std::size_t size; Policy policy; std::u16string want; std::size_t read; bool ok, terminated; };
+    // ends: a zero character ended the text.
+    struct Decode { std::string in; Policy how; std::u16string want; std::size_t read; bool ok = true, ends = false; };
+    const std::string zero("ab\0cd", 5);
     const Decode decodes[] = {
-        {"a\xE2\x82", 3, Policy::Strict, u"a", 1, false, false},
-        {"a\xE2\x82", 3, Policy::Replace, u"a\xFFFD", 3, true, false},
-        {"a\xE2\x82", 3, Policy::Markup, u"a?", 3, true, false},
-        {"a\xE2\x82", 3, Policy::ReplaceEachByte, u"a\xFFFD\xFFFD", 3, true, false},
-        {"\xF4\x90\x80\x80!", 5, Policy::Replace, u"\xFFFD\xFFFD\xFFFD\xFFFD!", 5, true, false},
-        {"\xF0\x9F\x98", 3, Policy::ReplaceEachByte, u"\xFFFD\xFFFD\xFFFD", 3, true, false},
-        {"\xF0\x9F\x98\x80x", 5, Policy::Strict, u"\xD83D\xDE00x", 5, true, false},
-        {"\xF0\x9F\x98\x80x", 5, Policy::Markup, u"\xD83D\xDE00x", 5, true, false},
-        {"\xC0\x80z", 3, Policy::Strict, u"", 0, false, false},
-        {"\xC0\x80z", 3, Policy::Replace, u"\xFFFD\xFFFDz", 3, true, false},
-        {"\xC0\x80z", 3, Policy::Markup, u"", 2, true, true},   // an overlong zero ends the text
-        {"ab\0cd", 5, Policy::Strict, std::u16string(u"ab\0cd", 5), 5, true, false},
-        {"ab\0cd", 5, Policy::Markup, u"ab", 3, true, true},
-        {"\xED\xA0\x80", 3, Policy::Replace, u"\xFFFD\xFFFD\xFFFD", 3, true, false},
-        {"\xED\xA0\x80", 3, Policy::Markup, u"\xD800", 3, true, false},
-        {"\xF8\x41", 2, Policy::Replace, u"\xFFFD" u"A", 2, true, false},
-        {"\xF8\x41", 2, Policy::Markup, u"?A", 2, true, false},
-        {"\xE4\xB8\xC0", 3, Policy::Strict, u"", 0, false, false},
-        {"\xE4\xB8\xC0", 3, Policy::Replace, u"\xFFFD\xFFFD", 3, true, false},
-        {"\xE4\xB8\xC0", 3, Policy::Markup, u"\x4E00", 3, true, false},   // any byte with its top bit set continues
+        {"a\xE2\x82", S, u"a", 1, false}, {"a\xE2\x82", R, u"a\xFFFD", 3}, {"a\xE2\x82", M, u"a?", 3},
+        {"a\xE2\x82", E, u"a\xFFFD\xFFFD", 3}, {"\xF4\x90\x80\x80!", R, u"\xFFFD\xFFFD\xFFFD\xFFFD!", 5},
+        {"\xF0\x9F\x98", E, u"\xFFFD\xFFFD\xFFFD", 3}, {"\xF0\x9F\x98\x80x", S, u"\xD83D\xDE00x", 5},
+        {"\xF0\x9F\x98\x80x", M, u"\xD83D\xDE00x", 5}, {"\xC0\x80z", S, u"", 0, false},
+        {"\xC0\x80z", R, u"\xFFFD\xFFFDz", 3}, {"\xC0\x80z", M, u"", 2, true, true},   // an overlong zero ends the text
+        {zero, S, std::u16string(u"ab\0cd", 5), 5}, {zero, M, u"ab", 3, true, true},
+        {"\xED\xA0\x80", R, u"\xFFFD\xFFFD\xFFFD", 3}, {"\xED\xA0\x80", M, u"\xD800", 3},
+        {"\xF8\x41", R, u"\xFFFD" u"A", 2}, {"\xF8\x41", M, u"?A", 2}, {"\xE4\xB8\xC0", S, u"", 0, false},
+        {"\xE4\xB8\xC0", R, u"\xFFFD\xFFFD", 3},
+        {"\xE4\xB8\xC0", M, u"\x4E00", 3},   // any byte with its top bit set continues
     };
-    struct Encode { std::u16string in; Policy policy; std::string want; std::size_t read; bool ok; };
+    struct Encode { std::u16string in; Policy how; std::string want; std::size_t read; bool ok = true; };
     const Encode encodes[] = {
-        {u"a\xD800", Policy::Strict, "a", 1, false},
-        {u"a\xD800", Policy::Replace, "a\xEF\xBF\xBD", 2, true},
-        {u"a\xD800", Policy::Markup, "a?", 2, true},
-        {u"\xD800" u"b", Policy::Replace, "\xEF\xBF\xBD" "b", 2, true},
-        {u"\xD800" u"b", Policy::Markup, "\xF0\x90\x81\xA2", 2, true},   // pairs with any unit
-        {u"\xDC00\xD800\xDC00", Policy::Replace, "\xEF\xBF\xBD\xF0\x90\x80\x80", 3, true},
-        {u"\xDC00\xD800\xDC00", Policy::Markup, "\xF0\x90\x80\x80?", 3, true},
-        {u"\xD83D\xDE00", Policy::Strict, "\xF0\x9F\x98\x80", 2, true},
+        {u"a\xD800", S, "a", 1, false}, {u"a\xD800", R, "a\xEF\xBF\xBD", 2}, {u"a\xD800", M, "a?", 2},
+        {u"\xD800" u"b", R, "\xEF\xBF\xBD" "b", 2},
+        {u"\xD800" u"b", M, "\xF0\x90\x81\xA2", 2},   // pairs with any unit
+        {u"\xDC00\xD800\xDC00", R, "\xEF\xBF\xBD\xF0\x90\x80\x80", 3},
+        {u"\xDC00\xD800\xDC00", M, "\xF0\x90\x80\x80?", 3}, {u"\xD83D\xDE00", S, "\xF0\x9F\x98\x80", 2},
     };
-    const std::string prefix8 = prefix;
     for (int level = 0; level <= 2; ++level) {
         utf::forceSimdLevel(level);
         const std::string at = "level " + std::to_string(utf::simdLevel());
         for (const Decode& c : decodes) {
-            const std::string in = prefix + std::string(c.in, c.size);
+            SCOPED_TRACE(at + ", input " + std::to_string(&c - decodes));
+            const std::string in = prefix + c.in;
             const std::u16string want = prefix16 + c.want;
             std::u16string out(in.size(), u'\0');
-            const utf::Result r = utf::utf8To16(in.data(), in.size(), &out[0], out.size(), c.policy);
-            out.resize(r.written);
-            const std::string what = at + ", input " + std::to_string(&c - decodes);
-            EXPECT_EQ(out, want) << what;
-            EXPECT_EQ(r.read, prefix.size() + c.read) << what;
-            EXPECT_EQ(r.ok, c.ok) << what;
-            EXPECT_EQ(r.terminated, c.terminated) << what;
-            EXPECT_EQ(utf::utf8To16(in.data(), in.size(), nullptr, 0, c.policy).written, want.size()) << what;
+            const utf::Result r = utf::utf8To16(in.data(), in.size(), &out[0], out.size(), c.how);
+            EXPECT_EQ(out.substr(0, r.written), want);
+            EXPECT_EQ(std::make_tuple(r.read, r.ok, r.terminated),
+                      std::make_tuple(prefix.size() + c.read, c.ok, c.ends));
+            EXPECT_EQ(utf::utf8To16(in.data(), in.size(), nullptr, 0, c.how).written, want.size());
         }
         for (const Encode& c : encodes) {
+            SCOPED_TRACE(at + ", text " + std::to_string(&c - encodes));
             const std::u16string in = prefix16 + c.in;
             std::string out(3 * in.size(), '\0');
-            const utf::Result r = utf::utf16To8(in.data(), in.size(), &out[0], out.size(), c.policy);
-            out.resize(r.written);
-            const std::string what = at + ", text " + std::to_string(&c - encodes);
-            EXPECT_EQ(out, prefix8 + c.want) << what;
-            EXPECT_EQ(r.read, prefix16.size() + c.read) << what;
-            EXPECT_EQ(r.ok, c.ok) << what;
+            const utf::Result r = utf::utf16To8(in.data(), in.size(), &out[0], out.size(), c.how);
+            EXPECT_EQ(out.substr(0, r.written), prefix + c.want);
+            EXPECT_EQ(std::make_pair(r.read, r.ok), std::make_pair(prefix16.size() + c.read, c.ok));
         }
-        // Bounded: the four-byte character after the prefix needs two units, one is left.
+        // Bounded: the four-byte character after the prefix needs two units and one is left; a
+        // three-byte character has two bytes of room.
         const std::string in = prefix + "\xF0\x9F\x98\x80";
         std::u16string out(prefix16.size() + 1, u'\0');
-        utf::Result r = utf::utf8To16(in.data(), in.size(), &out[0], out.size(), Policy::Strict);
-        EXPECT_TRUE(r.full && r.ok) << at;
-        EXPECT_EQ(r.read, prefix.size()) << at;
+        const utf::Result r = utf::utf8To16(in.data(), in.size(), &out[0], out.size(), S);
+        EXPECT_EQ(std::make_tuple(r.full, r.ok, r.read), std::make_tuple(true, true, prefix.size())) << at;
         EXPECT_EQ(out.substr(0, r.written), prefix16) << at;
-        // ... and a three-byte character with two bytes of room.
         std::string bytes(prefix.size() + 2, '\0');
-        r = utf::utf16To8(prefix16.data(), prefix16.size(), &bytes[0], prefix.size() - 1, Policy::Strict);
-        EXPECT_TRUE(r.full) << at;
-        EXPECT_EQ(r.written, prefix.size() - 3) << at;
-        EXPECT_EQ(r.read, prefix16.size() - 1) << at;
+        const utf::Result w = utf::utf16To8(prefix16.data(), prefix16.size(), &bytes[0], prefix.size() - 1, S);
+        EXPECT_EQ(std::make_tuple(w.full, w.written, w.read),
+                  std::make_tuple(true, prefix.size() - 3, prefix16.size() - 1)) << at;
     }
     utf::forceSimdLevel(-1);
     // Zero-terminated lengths at every offset within a block and across block boundaries.

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <numeric>
 #include <random>
 #include <stdexcept>
@@ -44,21 +45,19 @@ template <typename S> S randomOf(std::mt19937& rng, const S& alphabet, std::size
 template <typename T> struct Row { const char* expr; T got, want; };
 #define ROW(expr, want) {#expr, expr, want}
 #define SHOW(expr, want) {#expr, show(expr), want}
-template <typename T, std::size_t N>
-void expectRows(const Row<T> (&rows)[N]) {
+template <typename T> void expectRows(std::initializer_list<Row<T>> rows) {
     for (const Row<T>& r : rows)
         EXPECT_EQ(r.got, r.want) << r.expr;
 }
 
 TEST(NxByteArray, ConstructionGivesNullEmptyOrBytesAndCapacityFollowsTheRule) {
-    const Row<std::string> rows[] = {
+    expectRows<std::string>({
         SHOW(NxByteArray(), "<null>"), SHOW(NxByteArray(""), ""), SHOW(NxByteArray(nullptr, 5), "<null>"),
         SHOW(NxByteArray(static_cast<const char*>(nullptr)), "<null>"), SHOW(NxByteArray("abc", -1), "abc"),
         SHOW(NxByteArray("\0ab", 3), std::string("\0ab", 3)), SHOW(NxByteArray('x', 3), "xxx"),
         SHOW(NxByteArray('x', 0), ""), SHOW(NxByteArray("xyz") = "", "<null>"),   // "" assigned leaves null
         SHOW(NxByteArray("xyz") = static_cast<const char*>(nullptr), "<null>"),
-    };
-    expectRows(rows);
+    });
     NxByteArray e("abc"), n("xyz");
     e.resize(0);
     n.clear();
@@ -114,7 +113,7 @@ TEST(NxByteArray, CopiesShareARecordUntilOneIsWritten) {
 
 TEST(NxByteArray, EditingClampsPadsAndSharesWhereItCan) {
     NxByteArray c("abc"), d("world"), self("abcdefgh"), twice("xy");
-    const Row<std::string> rows[] = {
+    expectRows<std::string>({
         SHOW(NxByteArray("ab").insert(5, 'x'), "ab   x"), SHOW(NxByteArray("abc").remove(1, 10), "a"),
         SHOW(c.remove(-1, 1).remove(1, 0).remove(3, 1), "abc"), SHOW(c.remove(1, 1), "ac"), SHOW(c.remove(0, 2), ""),
         SHOW(NxByteArray("x").append(NxByteArray()), "x"),
@@ -124,8 +123,7 @@ TEST(NxByteArray, EditingClampsPadsAndSharesWhereItCan) {
         // Sources inside the array itself survive the reallocation.
         SHOW(self.append(self), "abcdefghabcdefgh"), SHOW(self.insert(2, self.constData(), 4), "ababcdcdefghabcdefgh"),
         SHOW(self.prepend(self.constData() + 18, 2), "ghababcdcdefghabcdefgh"), SHOW(twice.insert(1, twice), "xxyy"),
-    };
-    expectRows(rows);
+    });
     EXPECT_EQ(NxByteArray("ab").insert(5, 'x').constData()[6], 0);
     // Appending or prepending to a null or shared-empty array shares the other record.
     NxByteArray src("shared"), n, e("x");
@@ -138,31 +136,28 @@ TEST(NxByteArray, ExtractsAndSearchesClampTheirRange) {
     const NxByteArray abc("abc"), s("abcb"), aba("aba"), abab("abab");
     NxByteArray empty("x");
     empty.resize(0);
-    const Row<std::string> extracts[] = {
+    expectRows<std::string>({
         SHOW(NxByteArray().left(5), "<null>"), SHOW(abc.left(0), ""), SHOW(abc.left(-3), ""), SHOW(abc.left(2), "ab"),
         SHOW(abc.right(2), "bc"), SHOW(abc.right(-1), ""), SHOW(abc.mid(3, -1), "<null>"), SHOW(abc.mid(-1, 2), "a"),
         SHOW(abc.mid(-5, 2), ""), SHOW(abc.mid(1), "bc"), SHOW(abc.mid(1, 10), "bc"),
         SHOW(abc.mid(INT_MIN, INT_MAX), ""), SHOW(empty.mid(0, 1), "<null>"),
-    };
-    expectRows(extracts);
+    });
     for (const NxByteArray& whole : {abc.left(10), abc.mid(0, 3), abc.mid(0, INT_MAX)})
         EXPECT_EQ(whole.constData(), abc.constData());   // the whole range shares the record
-    const Row<int> searches[] = {
+    expectRows<int>({
         ROW(s.indexOf('b', -1), 3), ROW(s.indexOf('b', -100), 1), ROW(s.indexOf('b', 4), -1),
         ROW(s.indexOf("cb", 1), 2), ROW(s.indexOf("cb", 3), -1), ROW(s.indexOf("", 4), 4), ROW(s.indexOf("", 5), -1),
         ROW(s.indexOf(static_cast<const char*>(nullptr)), -1), ROW(aba.lastIndexOf('a', 10), 2),
         ROW(aba.lastIndexOf('a', -2), 0), ROW(aba.lastIndexOf('a', -4), -1), ROW(aba.lastIndexOf('\0', 3), 3),
         ROW(abab.lastIndexOf("ab", 1), 0), ROW(abab.lastIndexOf("b", -1), 3), ROW(abab.lastIndexOf("", -1), 4),
         ROW(abab.lastIndexOf("", 1), 1),
-    };
-    expectRows(searches);
-    const Row<bool> tests[] = {
+    });
+    expectRows<bool>({
         ROW(s.endsWith(NxByteArray("cb")), true), ROW(s.endsWith(s), true), ROW(s.endsWith(NxByteArray()), true),
         ROW(s.endsWith("abcbb"), false), ROW(NxByteArray("b").endsWith(NxByteArray("cb")), false),
         ROW(s.endsWith("b"), true), ROW(s.endsWith(static_cast<const char*>(nullptr)), true),
         ROW(s.endsWith('b'), true), ROW(NxByteArray().endsWith('\0'), false),
-    };
-    expectRows(tests);
+    });
 }
 
 // The rolling hash against a plain backwards scan: signed bytes, needles over 32 bytes (whose
@@ -189,12 +184,11 @@ TEST(NxByteArray, RollingHashSearchAgreesWithAPlainScan) {
 
 TEST(NxByteArray, HexConversion) {
     // fromHex reads right to left and skips non-digits; an odd count leaves a one-digit first byte.
-    const Row<std::string> rows[] = {
+    expectRows<std::string>({
         SHOW(NxByteArray("\x00\xFF", 2).toHex(), "00ff"), SHOW(NxByteArray().toHex(), ""),
         SHOW(NxByteArray::fromHex("abc"), "\x0A\xBC"), SHOW(NxByteArray::fromHex("0G1"), "\x01"),
         SHOW(NxByteArray::fromHex("FFfe"), "\xFF\xFE"), SHOW(NxByteArray::fromHex("0"), std::string("\0", 1)),
-    };
-    expectRows(rows);
+    });
     EXPECT_EQ(str(NxByteArray::fromHex("")) + str(NxByteArray::fromHex("xyz")), "");
     std::string all(256, '\0');
     std::iota(all.begin(), all.end(), '\0');
@@ -223,7 +217,7 @@ TEST(NxText, LengthsBeyondTheSignedRangeAreRefused) {
 }
 
 TEST(NxString, ConstructionGivesNullEmptyOrUnits) {
-    const Row<std::u16string> rows[] = {
+    expectRows<std::u16string>({
         SHOW(NxString(), u"<null>"), SHOW(NxString(u""), u""), SHOW(NxString(u'x'), u"x"),
         SHOW(NxString(static_cast<const char16_t*>(nullptr)), u"<null>"), SHOW(NxString(u"abcdef", 3), u"abc"),
         SHOW(NxString(u"abc", -1), u"abc"), SHOW(NxString("plain text", 5), u"plain"),   // ASCII in any ANSI page
@@ -231,8 +225,7 @@ TEST(NxString, ConstructionGivesNullEmptyOrUnits) {
         SHOW(NxString::fromUtf8("a\xFF" "b"), u"a\uFFFDb"), SHOW(NxString::fromUtf8("", 0), u""),
         SHOW(NxString::fromUtf8(nullptr), u"<null>"),
         SHOW(NxString::fromWCharArray(u"w\0x", 3), std::u16string(u"w\0x", 3)),
-    };
-    expectRows(rows);
+    });
     EXPECT_EQ(NxString(u"abcdef", 3).constString()[3], 0);
     NxString a(u"abc"), b(u"xyz");
     a.resize(0);
@@ -312,31 +305,28 @@ TEST(NxString, ComparesUnitByUnitThenBySize) {
 
 TEST(NxString, ExtractsClampAndSearchesSeeTheTextUpToItsFirstZero) {
     const NxString abc(u"abc"), s(u"abcabc"), e(u""), z(u"ab\0cd", 5);
-    const Row<std::u16string> extracts[] = {
+    expectRows<std::u16string>({
         SHOW(abc.left(2), u"ab"), SHOW(abc.right(2), u"bc"), SHOW(abc.left(0), u""), SHOW(abc.mid(3, -1), u"<null>"),
         SHOW(NxString().mid(0), u"<null>"), SHOW(abc.mid(-5, 2), u""), SHOW(abc.mid(1, 10), u"bc"),
         SHOW(abc.mid(-1, 2), u"a"), SHOW(abc.mid(INT_MIN, INT_MAX), u""), SHOW(abc.mid(1, INT_MAX), u"bc"),
-    };
-    expectRows(extracts);
+    });
     for (const NxString& whole : {abc.left(-1), abc.right(9), abc.mid(0, 3)})
         EXPECT_EQ(whole.constString(), abc.constString());   // the whole range shares the record
-    const Row<int> searches[] = {
+    expectRows<int>({
         ROW(s.indexOf(u'c', 6), -1), ROW(s.indexOf(u'\0'), 6), ROW(s.indexOf(NxString(u""), 3), 3),
         ROW(e.indexOf(NxString(u"")), -1), ROW(s.lastIndexOf(u'a'), 3), ROW(s.lastIndexOf(u'a', -4), 0),
         ROW(s.lastIndexOf(u'a', -7), -1), ROW(s.lastIndexOf(NxString(u"bc")), 4),
         ROW(s.lastIndexOf(NxString(u"bc"), 3), 1), ROW(s.lastIndexOf(NxString(u"c")), 5),
         ROW(s.lastIndexOf(NxString(u""), 6), 6), ROW(s.lastIndexOf(NxString(u"ab"), 6), -1),
         ROW(s.lastIndexOf(NxString(u"abcabcx")), -1), ROW(z.lastIndexOf(u'c'), 3),   // backwards: up to the size
-    };
-    expectRows(searches);
-    const Row<bool> tests[] = {
+    });
+    expectRows<bool>({
         ROW(e.startsWith(u'\0'), true), ROW(e.startsWith(u'a'), false), ROW(s.startsWith(u'a'), true),
         ROW(s.endsWith(u'c'), true), ROW(s.startsWith(NxString(u"abca")), true),
         ROW(s.endsWith(NxString(u"cabc")), true), ROW(s.endsWith(NxString(u"abcabcabc")), false),
         ROW(NxString().startsWith(NxString()), true), ROW(NxString().startsWith(e), false),
         ROW(e.endsWith(e), true), ROW(e.endsWith(NxString()), true),   // a null s is empty too
-    };
-    expectRows(tests);
+    });
 }
 
 // The vectorised search against std::u16string::find on the text up to its first zero: random
@@ -374,7 +364,7 @@ std::u16string replaced(const char16_t* text, const NxString& before, const char
 
 TEST(NxString, EditingClampsPadsAndReplaces) {
     NxString b(u"ab"), c(u"abc"), d, h(u"abc");
-    const Row<std::u16string> rows[] = {
+    expectRows<std::u16string>({
         SHOW(NxString(u"ab").insert(5, u'x'), u"ab   x"), SHOW(b.insert(-1, u'x').insert(-10, u'y'), u"axb"),
         SHOW(b.insert(1, u"12", 2).insert(-1, u"zz", 2).insert(1, u"", 0).insert(7, NxString(u"!")), u"a12xb  !"),
         SHOW(b.insert(0, b.constString() + 1, 2), u"12a12xb  !"),   // from its own storage
@@ -389,19 +379,17 @@ TEST(NxString, EditingClampsPadsAndReplaces) {
         SHOW(h.replace(h, NxString(u"<>")), u"<>"),   // before is the string itself
         SHOW(NxString().replace(NxString(u"x"), NxString(u"y")), u""),
         SHOW(NxString(u"One one ONE").replaceNoCase(NxString(u"one"), NxString(u"1")), u"1 1 1"),
-    };
-    expectRows(rows);
+    });
     EXPECT_EQ(NxString(u"ab").insert(5, u'x').constString()[6], 0);
 }
 
 TEST(NxString, NumbersAndIntegerParsing) {
-    const Row<std::u16string> numbers[] = {
+    expectRows<std::u16string>({
         SHOW(NxString::number(255, 16), u"ff"), SHOW(NxString::number(-5), u"-5"),
         SHOW(NxString::number(-1, 16), u"ffffffff"), SHOW(NxString::number(INT_MIN, 10), u"-2147483648"),
         SHOW(NxString::number(35, 36), u"z"), SHOW(NxString::number(-1, 2), std::u16string(32, u'1')),
         SHOW(NxString::number(5, 1), u""), SHOW(NxString::number(5, 37), u""),
-    };
-    expectRows(numbers);
+    });
     struct Parse { const char16_t* text; int value; bool ok; };
     const Parse parses[] = {
         {u"123", 123, true}, {u"-1", 0, false}, {u" 1", 0, false}, {u"", 0, true}, {u"1a", 0, false},
@@ -424,21 +412,19 @@ TEST(NxTextCodec, NullEmptyTerminatedAndInvalidInput) {
     const NxTextCodec codec(NxTextCodec::Utf8);
     int state = 12345;   // ignored
     const NxByteArray cap = NxString(u"caf\u00E9").toCap();
-    const Row<std::u16string> decoded[] = {
+    expectRows<std::u16string>({
         SHOW(codec.toUnicode("abc", 0), u"<null>"), SHOW(codec.toUnicode(nullptr, 3), u""),   // failed: not null
         SHOW(codec.toUnicode("ab\xC3\xA9", -1, &state), std::u16string(u"ab\u00E9\0", 4)),
         SHOW(codec.toUnicode("ab\xFF", -1), u""),   // with -1 nothing is decoded
         SHOW(NxString::fromAscii(cap.constData(), cap.size()), u"caf\u00E9"),   // the ANSI page holds é
-    };
-    expectRows(decoded);
+    });
     EXPECT_EQ(state, 12345);
-    const Row<std::string> encoded[] = {
+    expectRows<std::string>({
         SHOW(codec.fromUnicode(u"abc", 0), "<null>"), SHOW(codec.fromUnicode(nullptr, 3), ""),
         SHOW(codec.fromUnicode(u"ab", -1), std::string("ab\0", 3)),
         SHOW(codec.fromUnicode(u"\0x", 2), std::string("\0x", 2)),
         SHOW(codec.fromUnicode(u"x\xD800y", 3), "x\xEF\xBF\xBDy"),   // a lone surrogate
-    };
-    expectRows(encoded);
+    });
 
     // A bad byte anywhere in a text too long for the local buffer: the text before its character.
     std::string text;
