@@ -1,7 +1,6 @@
-// Whole-file reads and writes under failing system calls: a save that fails leaves the old file
-// byte for byte, its permission bits, and no temporary file beside it; a read that fails leaves
-// the caller's vector as it was; folders, FIFOs and devices are refused without blocking.
-// Reached through the static archive for the scripted faults of the system-call table.
+// Whole-file reads and writes under failing system calls (scripted through the static archive):
+// a failed save leaves the old file byte for byte, its permission bits and no temporary file; a
+// failed read leaves the caller's vector as it was; folders, FIFOs and devices are refused.
 #include "platform/error.h"
 #include "platform/syscalls.h"
 #include "pubfunc/pubfunc.h"
@@ -111,8 +110,7 @@ TEST(FileFaults, FailedSavesKeepTheOldFileWholeAndLeaveNoTemporaryFile) {
                     EXPECT_GT(platform::faultsFired(), 0u);
                 }
             }
-            const bool expected = &w == &writers[0] ? r.savedBmp : r.savedBinary;
-            EXPECT_EQ(expected, ok);
+            EXPECT_EQ(&w == &writers[0] ? r.savedBmp : r.savedBinary, ok);
             if (ok || !r.inPlace) {  // only a failed rewrite in place may cut the file
                 EXPECT_EQ(ok ? w.saved : old, nxtest::readFileBytes(target));
             }

@@ -71,11 +71,10 @@ auto within(F call) {
     return result.get();
 }
 
-// One table for both backends: the Windows leg asks the system's profile functions, Linux the
-// library's store, and every row must hold on both. A Get row reads (section, key) with `arg`
-// as the default; a Set row writes `arg`, reads the key back as `result` and compares the file
-// with `after`. `file` null: no file. `wine` set: Wine writes other bytes that read the same
-// (the reason), so only the POSIX store is held to `after`.
+// One table for both backends (the Windows leg asks the system's profile functions): a Get row
+// reads (section, key) with `arg` as the default; a Set row writes `arg`, reads the key back as
+// `result` and compares the file with `after`. `file` null: no file. `wine`: why Wine writes
+// other bytes that read the same, so only the POSIX store is held to `after`.
 TEST(Profile, SameRowsHoldForTheSystemAndTheLibraryStore) {
     const char16_t* const D = u"<default>";
     const std::string dup = "[S]\r\nk=1\r\n[T]\r\nt=1\r\n[S]\r\nk=2\r\nj=2\r\n";
@@ -258,8 +257,7 @@ TEST(Profile, RefusesFifosDevicesFoldersAndOversizedFilesWithoutBlocking) {
         }
         EXPECT_EQ(u"2", read(p, u"s", u"k"));
         EXPECT_EQ(platform::kProfileMaxBytes, static_cast<long long>(fs::file_size(p)));
-        // A write that would take the file over the limit is refused: the next read would not
-        // see the file at all.
+        // A write over the limit is refused: the next read would not see the file at all.
         const std::string full = snapshot(p);
         EXPECT_FALSE(write(p, u"s", u"more", u"3"));
         EXPECT_EQ(full, snapshot(p));
