@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& probe : probesOf(text)) {
         if (!nxfuzz::isAscii(probe.first + probe.second + section + key) ||
             lowerAscii(probe.first + u"]" + probe.second) == lowerAscii(section + u"]" + key))
-            continue;  // ("]" is in no section name)
+            continue;  // the entry written (no section name holds "]")
         std::u16string v1, v2;
         const bool r1 = platform::ini::lookup(text, probe.first, probe.second, &v1);
         const bool r2 = platform::ini::lookup(updated, probe.first, probe.second, &v2);
