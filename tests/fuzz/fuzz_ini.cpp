@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 using nxfuzz::check;
@@ -39,13 +40,9 @@ std::u16string lowerAscii(std::u16string s) {
     return s;
 }
 
-struct Probe {
-    std::u16string section, key;
-};
-
 // Section and key names that appear in the text, found by a rough look at its lines.
-std::vector<Probe> probesOf(const std::string& text) {
-    std::vector<Probe> probes;
+std::vector<std::pair<std::u16string, std::u16string>> probesOf(const std::string& text) {
+    std::vector<std::pair<std::u16string, std::u16string>> probes;
     std::u16string section;
     for (std::size_t p = 0, e = 0; p < text.size() && probes.size() < 16; p = e + 1) {
         e = std::min(text.find_first_of("\r\n", p), text.size());
@@ -104,15 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(added.find_first_of("\r\n") == std::string::npos, "replacing an entry changes one line");
 
     // Entries that could be read before read the same, the one written excepted.
-    for (const Probe& probe : probesOf(text)) {
-        using nxfuzz::isAscii;
-        if (!isAscii(probe.section + probe.key + section + key) ||
-            (lowerAscii(probe.section) == lowerAscii(section) &&
-             lowerAscii(probe.key) == lowerAscii(key)))
-            continue;
+    for (const auto& probe : probesOf(text)) {
+        if (!nxfuzz::isAscii(probe.first + probe.second + section + key) ||
+            lowerAscii(probe.first + u"]" + probe.second) == lowerAscii(section + u"]" + key))
+            continue;  // the entry written (no section name holds "]")
         std::u16string v1, v2;
-        const bool r1 = platform::ini::lookup(text, probe.section, probe.key, &v1);
-        const bool r2 = platform::ini::lookup(updated, probe.section, probe.key, &v2);
+        const bool r1 = platform::ini::lookup(text, probe.first, probe.second, &v1);
+        const bool r2 = platform::ini::lookup(updated, probe.first, probe.second, &v2);
         check(r1 == r2 && v1 == v2, "other entries keep their values");
     }
     return 0;

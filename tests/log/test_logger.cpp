@@ -1,8 +1,6 @@
-// The file logger: line format, levels, encoding, cuts, opening failures (folders, FIFOs and
-// devices included), rotation at opening (where no backup can be made: the fault tables of
-// test_log_internals.cpp), following a log
-// that another logger rotated, the process-wide instance (seen from child processes) and many
-// threads writing at once.
+// The file logger: line format, levels, encoding, cuts, opening failures, rotation at opening,
+// following a log that another logger rotated, the process-wide instance (seen from a child
+// process) and many threads writing at once. Failures of the system calls: test_log_internals.
 #include "log/log.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -96,52 +94,42 @@ TEST(Logger, CutsLongMessagesAndTheirLineEnd) {
     EXPECT_EQ(":info next\r\n", all.substr(all.size() - 12));
 }
 
-TEST(Logger, OpeningFailsWithoutUsableFolderAndLoggingStaysSilent) {
+// Each path that cannot be opened leaves a logger whose lines are dropped without blocking and
+// which may still open a good path.
+TEST(Logger, OpeningFailsWithoutAUsableFolderOrARegularFile) {
     nxtest::TempDir dir("log-fail");
-    TRK::TRKLogger logger;
-    // A regular file where a parent folder should be: the folder cannot be created.
     std::ofstream(dir.path() / "blocker") << "file";
-    EXPECT_FALSE(logger.InitLog((dir.path() / "blocker" / "sub" / "x.log").u16string()));
-    logger.LogFatal(u"dropped %d", 1);
-    // No separator at all: the directory part is empty, which is never a folder.
-    EXPECT_FALSE(logger.InitLog(u"bare.log"));
-    EXPECT_FALSE(fs::exists("bare.log"));
-    // A backslash wins over a later slash: only the part before it is checked or created, so
-    // the folder after it is never made and the open fails.
-    EXPECT_FALSE(logger.InitLog(dir.path().u16string() + u"\\made/x.log"));
-    EXPECT_FALSE(fs::exists(dir.path() / "made"));
-    EXPECT_FALSE(logger.InitLog(static_cast<const char16_t*>(nullptr)));
-    EXPECT_FALSE(logger.InitLog(dir.path().u16string()));  // a folder
-    // Having failed, a logger may still open a good path.
-    EXPECT_TRUE(logger.InitLog(dir.file("good.log")));
-}
-
-TEST(Logger, RefusesWhatIsNotARegularFile) {
-    nxtest::TempDir dir("log-special");
-    std::vector<fs::path> special = {dir.path()};
+    std::vector<std::u16string> paths = {
+        (dir.path() / "blocker" / "sub" / "x.log").u16string(),  // a file where a folder should be
+        u"bare.log",  // no separator: the directory part is empty, which is never a folder
+        // A backslash wins over a later slash: the folder after it is never made.
+        dir.path().u16string() + u"\\made/x.log",
+        dir.path().u16string(),
+    };
 #ifndef _WIN32
     // Nobody reads the FIFO: writing lines into it would block the logging thread for good.
-    const fs::path fifo = dir.path() / "fifo.log";
-    ASSERT_TRUE(nxtest::makeFifo(fifo.string()));
-    special.push_back(fifo);
+    ASSERT_TRUE(nxtest::makeFifo((dir.path() / "fifo.log").string()));
+    paths.push_back((dir.path() / "fifo.log").u16string());
     for (const char* device : {"/dev/full", "/dev/null"})
         if (fs::exists(device))
-            special.push_back(device);
+            paths.push_back(fs::path(device).u16string());
 #endif
-    for (const fs::path& path : special) {
+    for (const std::u16string& path : paths) {
         TRK::TRKLogger logger;
-        EXPECT_FALSE(logger.InitLog(path.u16string())) << path;
-        logger.LogError(u"dropped %d", 1);  // no file: nothing happens, nothing blocks
-        EXPECT_TRUE(logger.InitLog(dir.file("good.log"))) << "usable after " << path;
+        EXPECT_FALSE(logger.InitLog(path)) << fs::path(path);
+        logger.LogFatal(u"dropped %d", 1);
+        EXPECT_TRUE(logger.InitLog(dir.file("good.log"))) << "usable after " << fs::path(path);
     }
+    EXPECT_FALSE(TRK::TRKLogger().InitLog(static_cast<const char16_t*>(nullptr)));
+    EXPECT_FALSE(fs::exists("bare.log"));
+    EXPECT_FALSE(fs::exists(dir.path() / "made"));
 }
 
 TEST(LogRotation, OnlyAFileAboveTheLimitMovesAsideThroughTwoGenerations) {
     nxtest::TempDir dir("log-rotation");
     const fs::path log = dir.path() / "app.log", bk = dir.path() / "app.log.bk",
                    bkbk = dir.path() / "app.log.bk.bk";
-    // The log as `size` bytes starting with `tag` (the rest is sparse zeroes).
-    const auto make = [&](const std::string& tag, std::uintmax_t size) {
+    const auto make = [&](const std::string& tag, std::uintmax_t size) {  // sparse after `tag`
         std::ofstream(log, std::ios::binary) << tag;
         fs::resize_file(log, size);
     };

@@ -1,7 +1,6 @@
-// Whole-file reads and writes under failing system calls: a save that fails leaves the old file
-// byte for byte, its permission bits, and no temporary file beside it; a read that fails leaves
-// the caller's vector as it was; folders, FIFOs and devices are refused without blocking.
-// Reached through the static archive for the scripted faults of the system-call table.
+// Whole-file reads and writes under failing system calls (scripted through the static archive):
+// a failed save leaves the old file byte for byte, its permission bits and no temporary file; a
+// failed read leaves the caller's vector as it was; folders, FIFOs and devices are refused.
 #include "platform/error.h"
 #include "platform/syscalls.h"
 #include "pubfunc/pubfunc.h"
@@ -11,12 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -33,15 +30,6 @@ using platform::SysOp;
 const bool kPosix = fs::path::preferred_separator == '/';
 const fs::perms kOldPerms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
 
-// Scripts every fault of a row for its lifetime (and puts back entries replaced by hand).
-struct Faults {
-    explicit Faults(const std::vector<FaultScript>& scripts) {
-        for (const FaultScript& s : scripts)
-            platform::scriptFault(s);
-    }
-    ~Faults() { platform::clearFaults(); }
-};
-
 // The open entry of a folder that takes no new file: the writer falls back to rewriting the
 // existing file in place.
 platform::FileHandle refuseNewFiles(const char16_t* path, platform::FileAccess access) {
@@ -50,10 +38,6 @@ platform::FileHandle refuseNewFiles(const char16_t* path, platform::FileAccess a
         return platform::kNoFile;
     }
     return platform::systemCalls().open(path, access);
-}
-
-void put(const fs::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary) << bytes;
 }
 
 std::string le(std::uint32_t v, int n) {
@@ -67,18 +51,19 @@ TEST(FileFaults, FailedSavesKeepTheOldFileWholeAndLeaveNoTemporaryFile) {
     nxtest::TempDir dir("pubfunc-save-faults");
     const fs::path target = dir.path() / "target.bmp";
     const std::string old(100, 'Z');
-    // A 1 x 1 picture of 2 bytes over the longer old file: new headers and pixels, old tail.
-    const std::string bitmap = "BM" + le(56, 4) + le(0, 4) + le(54, 4) + le(40, 4) + le(1, 4) +
-                               le(0xFFFFFFFFu, 4) + le(1, 2) + le(16, 2) + std::string(24, '\0') +
+    // A 640 x 480 picture of 2 bytes over the longer old file: new headers and pixels, old
+    // tail. The height is stored negated (top row first), the bit count's low 16 bits only.
+    const std::string bitmap = "BM" + le(56, 4) + le(0, 4) + le(54, 4) + le(40, 4) + le(640, 4) +
+                               le(0u - 480, 4) + le(1, 2) + le(16, 2) + std::string(24, '\0') +
                                "\xAA\xBB" + std::string(44, 'Z');
     const struct {
         const char* name;
         std::function<bool()> save;
         std::string saved;
     } writers[] = {
-        {"saveAsBMP",
-         [&] { return pubfunc::saveAsBMP("\xAA\xBB", 2, 1, 1, 16, target.u16string().c_str()); },
-         bitmap},
+        {"saveAsBMP", [&] {
+             return pubfunc::saveAsBMP("\xAA\xBB", 2, 640, 480, 0x12340010, target.u16string().c_str());
+         }, bitmap},
         {"saveBinaryFile", [&] { return pubfunc::saveBinaryFile(target.u16string(), "fresh", 5); },
          "fresh"},
     };
@@ -87,52 +72,50 @@ TEST(FileFaults, FailedSavesKeepTheOldFileWholeAndLeaveNoTemporaryFile) {
         std::vector<FaultScript> faults;
         bool inPlace;         // the folder takes no new file
         bool savedBmp, savedBinary;
-        std::string why;      // part of lastFileError() after a failure
+        const char16_t* why;  // part of lastFileError() after a failure
     } rows[] = {
-        {"no fault", {}, false, true, true, ""},
-        {"disk full", {{SysOp::Write, Fault::NoSpace}}, false, false, false, "write"},
-        {"device error on write", {{SysOp::Write, Fault::IoError}}, false, false, false, "write"},
-        {"short writes are finished", {{SysOp::Write, Fault::Short, 1, 0, 3}}, false, true, true, ""},
+        {"no fault", {}, false, true, true, u""},
+        {"disk full", {{SysOp::Write, Fault::NoSpace}}, false, false, false, u"write"},
+        {"device error on write", {{SysOp::Write, Fault::IoError}}, false, false, false, u"write"},
+        {"short writes are finished", {{SysOp::Write, Fault::Short, 1, 0, 3}}, false, true, true, u""},
         {"interrupted writes are retried", {{SysOp::Write, Fault::Interrupted, 1, 4}}, false, true,
-         true, ""},
-        {"flush fails", {{SysOp::Flush, Fault::IoError}}, false, false, false, "flush"},
-        {"rename refused", {{SysOp::Rename, Fault::AccessDenied}}, false, false, false, "rename"},
-        {"nothing opens", {{SysOp::Open, Fault::AccessDenied, 1, 0}}, false, false, false, "open"},
+         true, u""},
+        {"flush fails", {{SysOp::Flush, Fault::IoError}}, false, false, false, u"flush"},
+        {"rename refused", {{SysOp::Rename, Fault::AccessDenied}}, false, false, false, u"rename"},
+        {"nothing opens", {{SysOp::Open, Fault::AccessDenied, 1, 0}}, false, false, false, u"open"},
         // The probe for writing (without sharing) fails: a write-protected or held file.
-        {"file not writable", {{SysOp::Open, Fault::AccessDenied, 2}}, false, false, false, "open"},
+        {"file not writable", {{SysOp::Open, Fault::AccessDenied, 2}}, false, false, false, u"open"},
         {"not a regular file", {{SysOp::Status, Fault::NotRegular}}, false, false, false,
-         "not a regular file"},
-        {"status fails", {{SysOp::Status, Fault::IoError}}, false, false, false, "status"},
+         u"not a regular file"},
+        {"status fails", {{SysOp::Status, Fault::IoError}}, false, false, false, u"status"},
         // saveAsBMP builds the complete contents in one buffer; saveBinaryFile needs none.
-        {"no memory", {{SysOp::Allocate, Fault::NoMemory, 1, 0}}, false, false, true, ""},
-        {"in place", {}, true, true, true, ""},
-        {"in place, disk full", {{SysOp::Write, Fault::NoSpace}}, true, false, false, "write"},
+        {"no memory", {{SysOp::Allocate, Fault::NoMemory, 1, 0}}, false, false, true, u""},
+        {"in place", {}, true, true, true, u""},
+        {"in place, disk full", {{SysOp::Write, Fault::NoSpace}}, true, false, false, u"write"},
     };
     for (const auto& w : writers) {
         for (const auto& r : rows) {
             SCOPED_TRACE(std::string(w.name) + ": " + r.what);
-            put(target, old);
+            std::ofstream(target, std::ios::binary) << old;
             if (kPosix)
                 fs::permissions(target, kOldPerms);
             bool ok;
             {
                 if (r.inPlace)
                     platform::sys().open = refuseNewFiles;
-                Faults faults(r.faults);
+                platform::ScopedFault faults(r.faults.data(), r.faults.data() + r.faults.size());
                 ok = w.save();
                 // (saveBinaryFile allocates nothing of its own: no fault to fire there)
                 if (!r.faults.empty() && !(ok && r.faults[0].op == SysOp::Allocate)) {
                     EXPECT_GT(platform::faultsFired(), 0u);
                 }
             }
-            const bool expected = &w == &writers[0] ? r.savedBmp : r.savedBinary;
-            EXPECT_EQ(expected, ok);
+            EXPECT_EQ(&w == &writers[0] ? r.savedBmp : r.savedBinary, ok);
             if (ok || !r.inPlace) {  // only a failed rewrite in place may cut the file
                 EXPECT_EQ(ok ? w.saved : old, nxtest::readFileBytes(target));
             }
             if (!ok) {
-                EXPECT_NE(std::u16string::npos,
-                          pubfunc::lastFileError().find(std::u16string(r.why.begin(), r.why.end())))
+                EXPECT_NE(std::u16string::npos, pubfunc::lastFileError().find(r.why))
                     << nxtest::narrow(pubfunc::lastFileError());
             }
             EXPECT_EQ(std::vector<std::string>{"target.bmp"}, nxtest::fileNames(dir.path()));
@@ -149,7 +132,7 @@ TEST(FileFaults, FailedReadsLeaveTheVectorAsItWas) {
     std::string content(70000, '\0');
     for (std::size_t i = 0; i < content.size(); ++i)
         content[i] = static_cast<char>(i * 13);
-    put(file, content);
+    std::ofstream(file, std::ios::binary) << content;
     const std::vector<char> keep = {'k', 'e', 'e', 'p'};
     // A mapping that fails sends the reader to read() into a buffer of its own.
     const FaultScript noMap{SysOp::MapView, Fault::NoMemory, 1, 0};
@@ -173,7 +156,7 @@ TEST(FileFaults, FailedReadsLeaveTheVectorAsItWas) {
         std::vector<char> bytes = keep;
         bool ok;
         {
-            Faults faults(r.faults);
+            platform::ScopedFault faults(r.faults.data(), r.faults.data() + r.faults.size());
             ok = pubfunc::loadBinaryFile(file.u16string(), bytes);
             EXPECT_TRUE(r.faults.empty() || platform::faultsFired() > 0);
         }
@@ -235,12 +218,12 @@ TEST(FileFaults, PrivateFoldersAreNewOwnerOnlyAndFailWithAReason) {
         const char* name;
         std::string tmpdir;
         bool created;
-        const char* why;  // part of lastFileError() after a failure
+        const char16_t* why;  // part of lastFileError() after a failure
     } rows[] = {
-        {"temporary folder", dir.path().string(), true, ""},
-        {"with a closing separator", dir.path().string() + "/", true, ""},
-        {"missing temporary folder", (dir.path() / "missing").string(), false, "mkdir"},
-        {"temporary folder is a file", (dir.path() / "file").string(), false, "mkdir"},
+        {"temporary folder", dir.path().string(), true, u""},
+        {"with a closing separator", dir.path().string() + "/", true, u""},
+        {"missing temporary folder", (dir.path() / "missing").string(), false, u"mkdir"},
+        {"temporary folder is a file", (dir.path() / "file").string(), false, u"mkdir"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -249,8 +232,7 @@ TEST(FileFaults, PrivateFoldersAreNewOwnerOnlyAndFailWithAReason) {
         const std::u16string second = pubfunc::createPrivateFolder(u"nxtool-demo-");
         EXPECT_EQ(r.created, !first.empty());
         if (!r.created) {
-            EXPECT_NE(std::u16string::npos, pubfunc::lastFileError().find(
-                                                std::u16string(r.why, r.why + std::strlen(r.why))))
+            EXPECT_NE(std::u16string::npos, pubfunc::lastFileError().find(r.why))
                 << nxtest::narrow(pubfunc::lastFileError());
             continue;
         }

@@ -17,17 +17,14 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <future>
-#include <memory>
-#include <optional>
 #include <regex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -62,88 +59,75 @@ std::string shown(const std::string& bytes) {
     return out;
 }
 
-// Runs `call` on a thread of its own: its result, or nothing when it has not returned within
-// a minute, so a call stuck on a FIFO fails the test instead of hanging the run (the stuck
-// thread is left behind).
-template <typename T>
-std::optional<T> within(std::function<T()> call) {
-    auto task = std::make_shared<std::packaged_task<T()>>(std::move(call));
-    std::future<T> result = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    if (result.wait_for(std::chrono::minutes(1)) != std::future_status::ready)
-        return std::nullopt;
+// Runs `call` on a thread of its own and ends the run when it has not returned within a
+// minute, so that a call stuck on a FIFO fails instead of hanging.
+template <typename F>
+auto within(F call) {
+    auto result = std::async(std::launch::async, call);
+    if (result.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
+        std::fprintf(stderr, "a profile call blocked\n");
+        std::_Exit(1);
+    }
     return result.get();
 }
 
-// How a row's file bytes after a write are checked on the Windows leg, where the system's
-// profile functions answer (under Wine in CI).
-enum class Bytes {
-    Same,       // both backends write exactly these bytes
-    WineOwn,    // Wine writes other bytes, read the same (see `why`); only the POSIX store is held to them
-};
-
-// One table for both backends: the Windows leg asks the system's profile functions, Linux the
-// library's store, and every row must hold on both. A Get row reads (section, key) with `arg`
-// as the default; a Set row writes `arg`, reads the key back as `result` and compares the file
-// with `after`. `file` null: no file.
+// One table for both backends (the Windows leg asks the system's profile functions): a Get row
+// reads (section, key) with `arg` as the default; a Set row writes `arg`, reads the key back as
+// `result` and compares the file with `after`. `file` null: no file. `wine`: why Wine writes
+// other bytes that read the same, so only the POSIX store is held to `after`.
 TEST(Profile, SameRowsHoldForTheSystemAndTheLibraryStore) {
     const char16_t* const D = u"<default>";
     const std::string dup = "[S]\r\nk=1\r\n[T]\r\nt=1\r\n[S]\r\nk=2\r\nj=2\r\n";
-    const char* const rewrite = "Wine writes the whole file anew (CR LF line ends, no blanks or blank "
-                                "lines); Windows edits the file in place";
+    const char* const cr = "[S]\rk=v\rj=w\r";
+    const char* const mix = "[S]\nk=v\r\nj=w\rl=z\n";
+    const char* const kv = "[S]\r\nk=v\r\n";
+    const char* const rw = "Wine writes the whole file anew (CR LF line ends, no blanks or blank "
+                           "lines); Windows edits the file in place";
     enum Op { Get, Set };
     const struct Row {
         const char* file;
         Op op;
         const char16_t *section, *key, *arg, *result;
         const char* after = nullptr;
-        Bytes bytes = Bytes::Same;
-        const char* why = "";
+        const char* wine = nullptr;
     } rows[] = {
         // Line ends: CR LF, LF and a lone CR each end a line, in any mix.
-        {"[S]\rk=v\rj=w\r", Get, u"S", u"k", D, u"v"},
-        {"[S]\rk=v\rj=w\r", Get, u"S", u"j", D, u"w"},
-        {"[S]\rk=v\rj=w\r", Set, u"S", u"k", u"x", u"x", "[S]\rk=x\rj=w\r", Bytes::WineOwn, rewrite},
+        {cr, Get, u"S", u"k", D, u"v"}, {cr, Get, u"S", u"j", D, u"w"},
+        {cr, Set, u"S", u"k", u"x", u"x", "[S]\rk=x\rj=w\r", rw},
         {"[S]\r\nk=v\r\r\nj=w\r\n", Get, u"S", u"k", D, u"v"},
-        {"[S]\r\nk=v\r\r\n", Set, u"S", u"k", u"x", u"x", "[S]\r\nk=x\r\r\n", Bytes::WineOwn, rewrite},
-        {"[S]\nk=v\r\nj=w\rl=z\n", Get, u"S", u"j", D, u"w"},
-        {"[S]\nk=v\r\nj=w\rl=z\n", Get, u"S", u"l", D, u"z"},
-        {"[S]\nk=v\r\nj=w\rl=z\n", Set, u"S", u"n", u"x", u"x", "[S]\nk=v\r\nj=w\rl=z\nn=x\n",
-         Bytes::WineOwn, rewrite},
-        {"[S]\r\nk=a\rb=c\r\n", Get, u"S", u"b", D, u"c"},
-        {"[S]\nk=1\r", Get, u"S", u"k", D, u"1"},
+        {"[S]\r\nk=v\r\r\n", Set, u"S", u"k", u"x", u"x", "[S]\r\nk=x\r\r\n", rw},
+        {mix, Get, u"S", u"j", D, u"w"}, {mix, Get, u"S", u"l", D, u"z"},
+        {mix, Set, u"S", u"n", u"x", u"x", "[S]\nk=v\r\nj=w\rl=z\nn=x\n", rw},
+        {"[S]\r\nk=a\rb=c\r\n", Get, u"S", u"b", D, u"c"}, {"[S]\nk=1\r", Get, u"S", u"k", D, u"1"},
         // New files get CR LF; an existing file keeps the line end of its first line.
         {nullptr, Set, u"S", u"k", u"v", u"v", "[S]\r\nk=v\r\n"},
         {"", Set, u"S", u"k", u"v", u"v", "[S]\r\nk=v\r\n"},
-        {"[S]\nk=v\n", Set, u"S", u"j", u"w", u"w", "[S]\nk=v\nj=w\n", Bytes::WineOwn, rewrite},
-        {"[S]\nk=v\n", Set, u"S", u"k", u"w", u"w", "[S]\nk=w\n", Bytes::WineOwn, rewrite},
-        {"[S]\nk=v\n", Set, u"T", u"j", u"w", u"w", "[S]\nk=v\n[T]\nj=w\n", Bytes::WineOwn, rewrite},
+        {"[S]\nk=v\n", Set, u"S", u"j", u"w", u"w", "[S]\nk=v\nj=w\n", rw},
+        {"[S]\nk=v\n", Set, u"S", u"k", u"w", u"w", "[S]\nk=w\n", rw},
+        {"[S]\nk=v\n", Set, u"T", u"j", u"w", u"w", "[S]\nk=v\n[T]\nj=w\n", rw},
         {"[S]\r\nk=v", Set, u"S", u"j", u"x", u"x", "[S]\r\nk=v\r\nj=x\r\n"},
-        {"[S]\nk=v", Set, u"S", u"j", u"x", u"x", "[S]\nk=v\nj=x\n", Bytes::WineOwn, rewrite},
+        {"[S]\nk=v", Set, u"S", u"j", u"x", u"x", "[S]\nk=v\nj=x\n", rw},
         {"[S]\r\nk=1\r", Set, u"S", u"j", u"x", u"x", "[S]\r\nk=1\r\nj=x\r\n"},
         {"[S]\r\nk=1", Set, u"U", u"j", u"x", u"x", "[S]\r\nk=1\r\n[U]\r\nj=x\r\n"},
         // Names passed with blanks are trimmed, on a read and on a write.
-        {"[S]\r\nk=v\r\n", Get, u" S ", u" k ", D, u"v"},
-        {"[S]\r\nk=v\r\n", Get, u"\tS\t", u"\tk\t", D, u"v"},
-        {"[S]\r\nk=v\r\n", Set, u" S ", u" k ", u"x", u"x", "[S]\r\nk=x\r\n"},
-        {"[S]\r\nk=v\r\n", Set, u" S ", u" j ", u"x", u"x", "[S]\r\nk=v\r\nj=x\r\n", Bytes::WineOwn,
+        {kv, Get, u" S ", u" k ", D, u"v"}, {kv, Get, u"\tS\t", u"\tk\t", D, u"v"},
+        {kv, Set, u" S ", u" k ", u"x", u"x", "[S]\r\nk=x\r\n"},
+        {kv, Set, u" S ", u" j ", u"x", u"x", "[S]\r\nk=v\r\nj=x\r\n",
          "Wine keeps the blank after a new key (\"j =x\"); it reads the same"},
-        {"[S]\r\nk=v\r\n", Set, u" T ", u" j ", u"x", u"x", "[S]\r\nk=v\r\n[T]\r\nj=x\r\n", Bytes::WineOwn,
+        {kv, Set, u" T ", u" j ", u"x", u"x", "[S]\r\nk=v\r\n[T]\r\nj=x\r\n",
          "Wine keeps the blank after a new section and key (\"[T ]\", \"j =x\"); they read the same"},
         // Blanks in the file around names and values.
         {"  [ S ]  \r\n  k  =  v  \r\n", Get, u"S", u"k", D, u"v"},
         {"\t[\tS\t]\t\r\n\vk\v=\f\tv\t\f\r\n", Get, u"S", u"k", D, u"v"},
-        {"  [ S ]  \r\n  k  =  v  \r\n", Set, u"S", u"k", u"x", u"x", "  [ S ]  \r\nk=x\r\n", Bytes::WineOwn,
-         rewrite},
-        {"[S]\r\nk=v\r\n", Set, u"S", u"k", u"  x  ", u"x", "[S]\r\nk=x  \r\n"},
+        {"  [ S ]  \r\n  k  =  v  \r\n", Set, u"S", u"k", u"x", u"x", "  [ S ]  \r\nk=x\r\n", rw},
+        {kv, Set, u"S", u"k", u"  x  ", u"x", "[S]\r\nk=x  \r\n"},
         {"[S]\r\na b = c d \r\n", Get, u"S", u"a b", D, u"c d"},
         {"[a b]\r\nk=1\r\n", Get, u"A B", u"k", D, u"1"},
         // Case: names match in any case, and a replaced entry keeps the file's spelling.
         {"[sEc]\r\nKeY=v\r\n", Get, u"SeC", u"kEy", D, u"v"},
         {"[sEc]\r\nKeY  = v\r\n", Set, u"SeC", u"kEy", u"x", u"x", "[sEc]\r\nKeY=x\r\n"},
         // Duplicate sections: only the first occurrence is read and written.
-        {dup.c_str(), Get, u"S", u"k", D, u"1"},
-        {dup.c_str(), Get, u"S", u"j", D, D},
+        {dup.c_str(), Get, u"S", u"k", D, u"1"}, {dup.c_str(), Get, u"S", u"j", D, D},
         {dup.c_str(), Set, u"S", u"k", u"9", u"9", "[S]\r\nk=9\r\n[T]\r\nt=1\r\n[S]\r\nk=2\r\nj=2\r\n"},
         {dup.c_str(), Set, u"S", u"j", u"9", u"9", "[S]\r\nk=1\r\nj=9\r\n[T]\r\nt=1\r\n[S]\r\nk=2\r\nj=2\r\n"},
         {"[S]\r\n[T]\r\n[S]\r\nk=1\r\n", Get, u"S", u"k", D, D},
@@ -156,11 +140,10 @@ TEST(Profile, SameRowsHoldForTheSystemAndTheLibraryStore) {
         {"[S]\r\nk='v w'\r\n", Get, u"S", u"k", D, u"v w"},
         {"[S]\r\nk= \" v \" \r\n", Get, u"S", u"k", D, u" v "},
         {"[S]\r\nk=\"v'\r\n", Get, u"S", u"k", D, u"\"v'"},
-        {"[S]\r\nk=\"\r\n", Get, u"S", u"k", D, u"\""},
-        {"[S]\r\nk=\"\"\r\n", Get, u"S", u"k", D, u""},
+        {"[S]\r\nk=\"\r\n", Get, u"S", u"k", D, u"\""}, {"[S]\r\nk=\"\"\r\n", Get, u"S", u"k", D, u""},
         {"[S]\r\n", Set, u"S", u"k", u"\"a b\"", u"a b", "[S]\r\nk=\"a b\"\r\n"},
         {"[S]\r\nk=\r\n", Get, u"S", u"k", D, u""},
-        {"[S]\r\nk=v\r\n", Set, u"S", u"k", u"", u"", "[S]\r\nk=\r\n"},
+        {kv, Set, u"S", u"k", u"", u"", "[S]\r\nk=\r\n"},
         {"[S]\r\nk=a=b\r\n", Get, u"S", u"k", D, u"a=b"},
         {"[S]\r\n", Get, u"S", u"k", u" d  ", u" d"},  // the default loses its trailing blanks
         {nullptr, Get, u"S", u"k", D, D},
@@ -175,15 +158,14 @@ TEST(Profile, SameRowsHoldForTheSystemAndTheLibraryStore) {
         {"[S]\r\n#k=c\r\n", Get, u"S", u"#k", D, u"c"},
         {"[S]\r\nk=1\r\n; c\r\n[T]\r\n", Set, u"S", u"j", u"x", u"x", "[S]\r\nk=1\r\n; c\r\nj=x\r\n[T]\r\n"},
         {"; top\r\n[S]\r\n; mid\r\nk=v\r\n\r\n; end\r\n", Set, u"S", u"k", u"x", u"x",
-         "; top\r\n[S]\r\n; mid\r\nk=x\r\n\r\n; end\r\n", Bytes::WineOwn, rewrite},
+         "; top\r\n[S]\r\n; mid\r\nk=x\r\n\r\n; end\r\n", rw},
         // Section headers: text after "]" is ignored; "[" without "]" starts no section.
-        {"[S] junk\r\nk=v\r\n", Get, u"S", u"k", D, u"v"},
-        {"[S\r\nk=v\r\n", Get, u"S", u"k", D, D},
+        {"[S] junk\r\nk=v\r\n", Get, u"S", u"k", D, u"v"}, {"[S\r\nk=v\r\n", Get, u"S", u"k", D, D},
         // New keys go after the section's last entry, before blank lines.
-        {"[S]\r\nk=1\r\n\r\n[T]\r\nt=1\r\n", Set, u"S", u"j", u"x", u"x", "[S]\r\nk=1\r\nj=x\r\n\r\n[T]\r\nt=1\r\n",
-         Bytes::WineOwn, rewrite},
-        {"\r\n\r\n[S]\r\n\r\nk=v\r\n\r\n\r\n", Set, u"S", u"k", u"x", u"x", "\r\n\r\n[S]\r\n\r\nk=x\r\n\r\n\r\n",
-         Bytes::WineOwn, rewrite},
+        {"[S]\r\nk=1\r\n\r\n[T]\r\nt=1\r\n", Set, u"S", u"j", u"x", u"x",
+         "[S]\r\nk=1\r\nj=x\r\n\r\n[T]\r\nt=1\r\n", rw},
+        {"\r\n\r\n[S]\r\n\r\nk=v\r\n\r\n\r\n", Set, u"S", u"k", u"x", u"x",
+         "\r\n\r\n[S]\r\n\r\nk=x\r\n\r\n\r\n", rw},
     };
     nxtest::TempDir dir("profile-rows");
     for (const Row& r : rows) {
@@ -198,8 +180,8 @@ TEST(Profile, SameRowsHoldForTheSystemAndTheLibraryStore) {
             std::ofstream(ini, std::ios::binary) << r.file;
         if (r.op == Set) {
             EXPECT_TRUE(write(ini, r.section, r.key, r.arg));
-            if (kPosixStore || r.bytes == Bytes::Same) {
-                EXPECT_EQ(shown(r.after), shown(nxtest::readFileBytes(ini))) << r.why;
+            if (kPosixStore || !r.wine) {
+                EXPECT_EQ(shown(r.after), shown(nxtest::readFileBytes(ini))) << (r.wine ? r.wine : "");
             }
             EXPECT_EQ(r.result, read(ini, r.section, r.key));
         } else {
@@ -233,28 +215,27 @@ TEST(Profile, RefusesFifosDevicesFoldersAndOversizedFilesWithoutBlocking) {
     if (!kPosixStore)
         GTEST_SKIP() << "FIFOs, /dev/zero and the size limit belong to the POSIX store";
     nxtest::TempDir dir("profile-special");
-    const std::string entry = "[s]\nk=1\n";
+    const fs::path fifo = dir.path() / "fifo.ini", zero = dir.path() / "zero.ini",
+                   folder = dir.path() / "dir.ini";
+    ASSERT_TRUE(nxtest::makeFifo(fifo.string()));
+    fs::create_symlink("/dev/zero", zero);
+    fs::create_directory(folder);
     const auto sized = [&](const char* name, long long size) {
         const fs::path p = dir.path() / name;
-        std::ofstream(p, std::ios::binary) << entry;
+        std::ofstream(p, std::ios::binary) << "[s]\nk=1\n";
         fs::resize_file(p, static_cast<std::uintmax_t>(size));  // sparse: no disk space used
         return p;
     };
+    const char16_t* const D = u"<default>";
     const struct {
         const char* what;
-        std::function<fs::path()> make;
+        fs::path p;
         std::u16string read;  // of s/k
         bool writes;          // of s/k=2 (same size)
     } cases[] = {
-        {"FIFO", [&] { EXPECT_TRUE(nxtest::makeFifo((dir.path() / "fifo.ini").string()));
-                       return dir.path() / "fifo.ini"; }, u"<default>", false},
-        {"link to /dev/zero", [&] { fs::create_symlink("/dev/zero", dir.path() / "zero.ini");
-                                    return dir.path() / "zero.ini"; }, u"<default>", false},
-        {"folder", [&] { fs::create_directory(dir.path() / "dir.ini");
-                         return dir.path() / "dir.ini"; }, u"<default>", false},
-        {"one byte over the limit", [&] { return sized("big.ini", platform::kProfileMaxBytes + 1); },
-         u"<default>", false},
-        {"at the limit", [&] { return sized("full.ini", platform::kProfileMaxBytes); }, u"1", true},
+        {"FIFO", fifo, D, false}, {"link to /dev/zero", zero, D, false}, {"folder", folder, D, false},
+        {"one byte over the limit", sized("big.ini", platform::kProfileMaxBytes + 1), D, false},
+        {"at the limit", sized("full.ini", platform::kProfileMaxBytes), u"1", true},
     };
     // The kind, size and first bytes of what is at `p`.
     const auto snapshot = [](const fs::path& p) {
@@ -266,22 +247,17 @@ TEST(Profile, RefusesFifosDevicesFoldersAndOversizedFilesWithoutBlocking) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const fs::path p = c.make();
+        const fs::path& p = c.p;
         const std::string before = snapshot(p);
-        const auto value = within<std::u16string>([p] { return read(p, u"s", u"k"); });
-        ASSERT_TRUE(value.has_value()) << "the read did not return";
-        EXPECT_EQ(c.read, *value);
-        const auto wrote = within<bool>([p] { return write(p, u"s", u"k", u"2"); });
-        ASSERT_TRUE(wrote.has_value()) << "the write did not return";
-        EXPECT_EQ(c.writes, *wrote);
+        EXPECT_EQ(c.read, within([p] { return read(p, u"s", u"k"); }));
+        EXPECT_EQ(c.writes, within([p] { return write(p, u"s", u"k", u"2"); }));
         if (!c.writes) {
             EXPECT_EQ(before, snapshot(p));
             continue;
         }
         EXPECT_EQ(u"2", read(p, u"s", u"k"));
         EXPECT_EQ(platform::kProfileMaxBytes, static_cast<long long>(fs::file_size(p)));
-        // A write that would take the file over the limit is refused: the next read would not
-        // see the file at all.
+        // A write over the limit is refused: the next read would not see the file at all.
         const std::string full = snapshot(p);
         EXPECT_FALSE(write(p, u"s", u"more", u"3"));
         EXPECT_EQ(full, snapshot(p));
@@ -416,8 +392,7 @@ TEST(Profile, RefusesEntriesThatWouldInjectLinesOrBeMisread) {
     };
     for (const auto& c : refused) {
         EXPECT_FALSE(write(ini, c.section, c.key, c.value)) << nxtest::narrow(c.value);
-        std::ifstream in(ini, std::ios::binary);
-        EXPECT_EQ(before, std::string(std::istreambuf_iterator<char>(in), {}));
+        EXPECT_EQ(before, nxtest::readFileBytes(ini));
     }
     EXPECT_EQ(u"<default>", read(ini, u"Auth", u"token"));
     EXPECT_TRUE(write(ini, u"App", u"name", u"new [x] = y; z"));
@@ -476,8 +451,7 @@ TEST(Profile, NextWriteRemovesOnlyTheTemporariesOfDeadWriters) {
     ASSERT_TRUE(write(ini, u"s", u"k", u"2"));
     for (const auto& c : cases)
         EXPECT_EQ(c.stays, fs::exists(fs::symlink_status(dir.path() / c.name))) << c.name;
-    std::ifstream target(dir.path() / "target.txt");
-    EXPECT_EQ("keep", std::string(std::istreambuf_iterator<char>(target), {}));
+    EXPECT_EQ("keep", nxtest::readFileBytes(dir.path() / "target.txt"));
     EXPECT_EQ(u"2", read(ini, u"s", u"k"));
 }
 
