@@ -17,10 +17,10 @@ bool isUrlSafe(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.';
 }
 
-// The runtime generator limited to 0..32767, the range the arithmetic below assumes.
 // Whether a mapped character is one UTF-16 unit (wint_t is 16-bit on Windows, 32 elsewhere).
 bool isOneUnit(unsigned long c) { return c <= 0xFFFFul; }
 
+// The runtime generator limited to 0..32767, the range the arithmetic below assumes.
 unsigned int draw() { return static_cast<unsigned int>(std::rand()) & 0x7FFFu; }
 
 }  // namespace

@@ -132,13 +132,12 @@ void same(const Result& got, const Result& want, const std::string& what) {
 }
 
 // One direction against the reference: the count, then a buffer with room for the input's
-// bound, one exactly as long as the output (given as kExactOutput where the direction takes
-// it), and one `cut` units short (which must stop before the first character that does not
-// fit), each with a guard unit after it.
+// bound, one exactly as long as the output (given as kExactOutput), and one `cut` units short
+// (which must stop before the first character that does not fit), each with a guard unit after
+// it.
 template <typename In, typename Out, typename Convert>
 void differential(const In* in, std::size_t n, std::size_t bound, std::size_t cut, Policy policy,
-                  Step<Out> (*step)(const In*, std::size_t, Policy), bool takesExact,
-                  Convert convert) {
+                  Step<Out> (*step)(const In*, std::size_t, Policy), Convert convert) {
     std::basic_string<Out> want, wantCut;
     const Result full = reference(in, n, ~std::size_t(0), policy, step, &want);
     same(convert(nullptr, 0), full, "count");
@@ -150,9 +149,8 @@ void differential(const In* in, std::size_t n, std::size_t bound, std::size_t cu
         const std::basic_string<Out>& text;
         const char* what;
     };
-    const std::size_t exact = takesExact ? platform::utf::kExactOutput : want.size();
     const Run runs[] = {{bound, bound, full, want, "room for the bound"},
-                        {want.size(), exact, full, want, "exact"},
+                        {want.size(), platform::utf::kExactOutput, full, want, "exact"},
                         {capacity, capacity, bounded, wantCut, "bounded"}};
     for (const Run& r : runs) {
         std::vector<Out> buf(r.room + 1, static_cast<Out>(0x7777));
@@ -177,12 +175,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         platform::utf::forceSimdLevel(level);
         const std::size_t n = toUtf16 ? size - 1 : text.size();
         if (toUtf16)
-            differential(data + 1, n, n, cut, policy, decodeStep, true,
+            differential(data + 1, n, n, cut, policy, decodeStep,
                          [&](char16_t* out, std::size_t room) {
                              return platform::utf::utf8To16(bytes, n, out, room, policy);
                          });
         else
-            differential(text.data(), n, 3 * n, cut, policy, encodeStep, false,
+            differential(text.data(), n, 3 * n, cut, policy, encodeStep,
                          [&](char* out, std::size_t room) {
                              return platform::utf::utf16To8(text.data(), n, out, room, policy);
                          });
