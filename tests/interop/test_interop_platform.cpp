@@ -32,14 +32,9 @@ namespace fs = std::filesystem;
 
 // The descriptors the process has open (POSIX), to see that a failure leaks none; -1 elsewhere.
 long openDescriptors() {
-#ifdef _WIN32
-    return -1;
-#else
-    long n = 0;
-    for (auto it = fs::directory_iterator("/proc/self/fd"); it != fs::directory_iterator(); ++it)
-        ++n;
-    return n;
-#endif
+    std::error_code ec;
+    auto it = fs::directory_iterator("/proc/self/fd", ec);
+    return ec ? -1 : static_cast<long>(std::distance(it, fs::directory_iterator()));
 }
 
 #ifndef _WIN32
@@ -83,8 +78,7 @@ TEST(ShmPlatform, ABlockGoesWithItsLastHolderWhenThatHolderIsKilled) {
         CShareData shm;
         return shm.openSharedFile(name, 16) && std::memcmp(shm.getSharedData(), "alive", 5) == 0;
     });
-    // Only the child holds it now; killing the child ends the block.
-    nxtest::killChild(child);
+        nxtest::killChild(child);  // the only holder left
     ASSERT_TRUE(opened);
     EXPECT_TRUE(interoptest::waitFor([&] { return !CShareData().openSharedFile(name, 1); }));
     CShareData shm;
@@ -99,7 +93,7 @@ std::string shmFile(const std::u16string& name) {
 }
 
 TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
-    // The user's namespace, "/nxshm.u<uid>.": names without a prefix belong there, as "Local\".
+    // Names without a prefix belong to the user's namespace "/nxshm.u<uid>.", as "Local\".
     std::string user = platform::shmSystemName(u"x");
     user.pop_back();
     ASSERT_EQ(0u, user.find("/nxshm.u"));
@@ -115,8 +109,7 @@ TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
     for (const auto& c : cases)
         EXPECT_EQ((c.global ? std::string("/nxshm.g.") : user) + c.system,
                   platform::shmSystemName(c.name)) << c.system;
-    // Long names are cut to a system-sized name that still tells them apart: the start, '~' and
-    // a 128-bit hash of the whole name.
+    // Long names are cut to the start, '~' and a 128-bit hash of the whole name.
     std::u16string longA(400, u'a'), longB = longA;
     longB.back() = u'b';
     const std::string a = platform::shmSystemName(longA);
@@ -131,8 +124,7 @@ TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
     EXPECT_EQ(user + std::string(before, 'a') + "~",
               platform::shmSystemName(straddling).substr(0, 199));
     EXPECT_EQ(0u, a.find(user + "aaaa"));
-    // No short name spells a cut long one: the ~210 characters after the prefix of a 300-character
-    // name's object map elsewhere and do not open its block.
+    // No short name spells a cut long one: the cut name's text opens no block of its own.
     const std::u16string longName(300, u'q');
     const std::string cut = platform::shmSystemName(longName);
     const std::u16string spelling = u16(cut.substr(user.size()));
@@ -142,7 +134,7 @@ TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
         ASSERT_TRUE(owner.createSharedFile(longName, 8));
         EXPECT_FALSE(other.openSharedFile(spelling, 8));
     }
-    // The names reach the system: a long one and one with a slash work end to end.
+    // A long name and one with a slash work end to end.
     for (const std::u16string& name : {longB, std::u16string(u"nxtest/slash%~")}) {
         CShareData x, y;
         ASSERT_TRUE(x.createSharedFile(name, 8));
@@ -152,8 +144,8 @@ TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
     }
 }
 
-// An object somebody else prepared under a block's name: another user's (whoever may read what
-// we write) or one open to others is refused on create and on open, and left where it is.
+// An object planted under a block's name, another user's or open to others, is refused on
+// create and on open and left where it is: whoever planted it may read what we write.
 TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivate) {
     {
         const std::u16string name = u16(uniqueName("private"));
@@ -169,8 +161,7 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
         const char* what;
         const char* prefix;
         fs::perms perms;
-        bool otherUser;  // given to "nobody" (uid 65534); needs root
-        bool accepted;
+        bool otherUser, accepted;  // otherUser: given to "nobody" (uid 65534); needs root
     } cases[] = {
         {"open to all", "Local\\", open, false, false},
         {"group may read", "", mine | fs::perms::group_read, false, false},
@@ -190,9 +181,7 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
         const std::string path = shmFile(name);
         std::ofstream(path, std::ios::binary) << std::string(64, '\0');
         fs::permissions(path, c.perms);
-        if (c.otherUser) {
-            ASSERT_TRUE(nxtest::changeOwner(path, 65534));
-        }
+        ASSERT_TRUE(!c.otherUser || nxtest::changeOwner(path, 65534));
         platform::ShmObject* opened = platform::shmOpen(name);
         if (!c.accepted) {
             EXPECT_EQ(nullptr, opened);
@@ -208,8 +197,7 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
         platform::ShmObject* created = platform::shmCreate(name, 64);
         EXPECT_EQ(c.accepted, created != nullptr);
         platform::shmClose(created);
-        std::error_code ignored;
-        fs::remove(path, ignored);
+        fs::remove(path);
     }
 }
 #endif
@@ -240,13 +228,14 @@ TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
 
 TEST(ShmPlatform, FailingSystemCallsGiveNullAndLeaveNoNameOrDescriptorBehind) {
     enum Action { Create, OpenHeld, Map };
-    struct Case {
+    // succeeds: an interruption is retried; call: what lastError names; posixOnly: no Win32 step.
+    const struct {
         const char* what;
         FaultScript fault;
         Action action;
-        bool succeeds;       // an interruption is retried
-        const char* call;    // the failing operation lastError names
-        bool posixOnly;      // Win32 makes no such step
+        bool succeeds;
+        const char* call;
+        bool posixOnly;
     } cases[] = {
         {"create refused", {SysOp::OpenSharedMemory, Fault::AccessDenied}, Create, false, "shm_open", false},
         {"open refused", {SysOp::OpenSharedMemory, Fault::AccessDenied}, OpenHeld, false, "shm_open", false},
@@ -257,12 +246,10 @@ TEST(ShmPlatform, FailingSystemCallsGiveNullAndLeaveNoNameOrDescriptorBehind) {
         {"status refused", {SysOp::Status, Fault::IoError}, Create, false, "status", true},
         {"status refused to a view", {SysOp::Status, Fault::IoError}, Map, false, "status", true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-#ifdef _WIN32
-        if (c.posixOnly)
+        if (c.posixOnly && fs::path::preferred_separator == '\\')
             continue;
-#endif
         const std::u16string name = u16(uniqueName("fault"));
         // OpenHeld and Map work on a block another holder keeps.
         platform::ShmObject* holder = c.action == Create ? nullptr : platform::shmCreate(name, 64);
@@ -291,7 +278,7 @@ TEST(ShmPlatform, FailingSystemCallsGiveNullAndLeaveNoNameOrDescriptorBehind) {
         }
         EXPECT_EQ(descriptors, openDescriptors());
         platform::shmClose(holder);
-        // A failed create leaves no block behind under the name.
+        // Nothing is left under the name.
         platform::ShmObject* left = platform::shmOpen(name);
         EXPECT_EQ(nullptr, left);
         platform::shmClose(left);
@@ -303,12 +290,12 @@ TEST(ShmPlatform, AnOpenerRetriesABlockThatLostItsNameAndGivesUpAfterBoundedRoun
     const std::u16string name = u16(uniqueName("vanish"));
     platform::ShmObject* holder = platform::shmCreate(name, 16);
     ASSERT_NE(nullptr, holder);
-    struct Case {
+    const struct {
         int vanishing;
         bool opens;
         unsigned statusCalls;
     } cases[] = {{1, true, 2}, {3, true, 4}, {-1, false, 2000}};
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.vanishing);
         g_vanishing = c.vanishing;
         g_statusCalls = 0;
@@ -351,7 +338,6 @@ TEST(DlPlatform, NamesTheFilesOfLoadedModulesAndAThousandLoadsAndMappingsLeaveNo
     EXPECT_EQ(nullptr, platform::dlSymbol(nullptr, "nxfixture_address"));
     EXPECT_FALSE(platform::dlFree(nullptr));
     EXPECT_EQ(nullptr, platform::dlAddRef(nullptr));
-
     // The module-name step failing or wanting a larger buffer.
     m = platform::dlLoad(interoptest::fixtureA());
     ASSERT_NE(nullptr, m);

@@ -50,24 +50,25 @@ TEST(WindowHelper, OwnsWindowsUntilStopped) {
     EXPECT_EQ(result, 0);
 }
 
-// Runs an X server for the suite and sends the process-wide log to a file the tests read.
+// Runs a window system for the suite and sends the process-wide log to a file the tests read.
 class Windows : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_server = std::make_unique<nxproc::DisplayServer>();
-        if (s_server->start(&s_why) && nxproc::kX11Windows)
-            nxtest::setEnv("DISPLAY", s_server->display());
+        s_server = nxproc::startWindowSystem(&s_display);
+        if (s_server != 0 && nxproc::kX11Windows)
+            nxtest::setEnv("DISPLAY", s_display);
         s_logDir = std::make_unique<nxtest::TempDir>("windows-log");
         TRK::TRKLogger::Instance()->InitLog(s_logDir->file("windows.log"));
     }
     static void TearDownTestSuite() {
-        if (nxproc::kX11Windows)
+        if (nxproc::kX11Windows) {
             nxtest::setEnv("DISPLAY", "");
-        s_server.reset();
+            nxtest::killChild(s_server, /*letItClean=*/true);
+        }
     }
     void SetUp() override {
-        if (!s_server->running())
-            GTEST_SKIP() << "no window system for the window tests: " << s_why;
+        if (s_server == 0)
+            GTEST_SKIP() << "no window system for the window tests: " << s_display;
     }
 
     // The log written after its first `from` bytes.
@@ -76,8 +77,8 @@ protected:
         return all.substr(std::min(from, all.size()));
     }
 
-    static inline std::unique_ptr<nxproc::DisplayServer> s_server;
-    static inline std::string s_why;
+    static inline long long s_server = 0;
+    static inline std::string s_display;  // ":N" on X11, or why there is no window system
     static inline std::unique_ptr<nxtest::TempDir> s_logDir;
 };
 
@@ -169,16 +170,16 @@ TEST_F(Windows, MissingOrLostDisplaysGiveNoWindowsAndDoNoHarm) {
         EXPECT_EQ(pubfunc::FindWindowTop(owner.main), nullptr) << other;
         pubfunc::showProcessMainWnd(owner.pid);
     }
-    nxproc::DisplayServer other;
-    std::string why;
-    ASSERT_TRUE(other.start(&why)) << why;
-    nxtest::setEnv("DISPLAY", other.display());
+    std::string other;
+    const long long second = nxtest::startXvfb(&other);
+    ASSERT_NE(second, 0) << other;
+    nxtest::setEnv("DISPLAY", other);
     // Connects to the second server, which then ends under the open connection.
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
-    other.stop();
+    nxtest::killChild(second, /*letItClean=*/true);
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
     EXPECT_EQ(pubfunc::FindWindowTop(handle(0x200001)), nullptr);
-    nxtest::setEnv("DISPLAY", s_server->display());
+    nxtest::setEnv("DISPLAY", s_display);
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), owner.main);
 }
 

@@ -20,25 +20,19 @@ int runSelf(const std::string& filter,
 /// Starts the same child without waiting; pair with waitChild. Returns 0 on failure.
 long long startSelf(const std::string& filter,
                     const std::vector<std::pair<std::string, std::string>>& env = {});
-/// Waits for a child of startSelf and returns its exit code (-1 on failure).
+/// Waits for a started child and returns its exit code (-1 on failure).
 int waitChild(long long child);
-
 /// The full path of this test program.
 std::string selfExePath();
-
-/// Starts `program` (a copy of this test program under another name, say) the way startSelf
-/// starts this one; pair with waitChild. Returns 0 on failure.
+/// startSelf for `program` (a copy of this test program under another name, say).
 long long startProgram(const std::string& program, const std::string& filter,
                        const std::vector<std::pair<std::string, std::string>>& env = {});
 
-/// Starts this test program with `args` (argv[1] onwards) and no extra environment; pair with
-/// waitChild or killChild. Returns 0 on failure.
+/// Starts this test program with `args` (argv[1] onwards) and no extra environment.
 long long startSelfWith(const std::vector<std::string>& args);
-
 /// Ends a started child and waits for it; 0 is ignored. `letItClean`: POSIX asks it to end
 /// (SIGTERM), so a server removes its files; otherwise it is killed at once.
 void killChild(long long child, bool letItClean = false);
-
 /// The process id of a started child (comparable with the library's process ids).
 unsigned long childProcessId(long long child);
 
@@ -46,21 +40,15 @@ unsigned long childProcessId(long long child);
 /// clients; returns its child (end it with killChild(child, true)) and sets
 /// `display` to ":N", or returns 0 with the reason in `display`. Windows: 0.
 long long startXvfb(std::string* display);
-
 /// Wine's version text when the program runs under Wine, else null.
 const char* wineVersion();
-
-/// How many memory regions of this process map a file (libraries, shared memory); tests count
-/// them before and after a run of loads or mappings to catch anything left behind.
+/// How many memory regions of this process map a file (libraries, shared memory), to catch
+/// mappings left behind.
 std::size_t mappedFileRegions();
-
-/// True inside a program started by runSelf/startSelf; child-only tests return at once
-/// otherwise.
+/// True inside a program started by runSelf/startSelf; child-only tests return at once otherwise.
 bool isChildProcess();
-
 /// The value of an environment variable, or empty text.
 std::string getEnv(const char* name);
-
 /// Sets (or, with an empty value, removes) an environment variable of this process.
 void setEnv(const std::string& name, const std::string& value);
 
@@ -72,24 +60,19 @@ struct ProgramResult {
     int signal = 0;         ///< POSIX: the signal that ended it (a crash, an abort)
 };
 
-/// Runs `program` with `args`, standard input from the null device, standard output to the
-/// null device and standard error into the file `errorFile`; waits at most `timeoutSeconds`
-/// and kills it after that. POSIX only (Windows: started stays false).
+/// Runs `program` with `args`, standard input and output on the null device and standard error
+/// into the file `errorFile`; kills it after `timeoutSeconds`. POSIX only (Windows: not started).
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& errorFile, int timeoutSeconds);
 
 /// Creates a FIFO (named pipe) at `path`; false when it cannot, and always on Windows.
 bool makeFifo(const std::string& path);
-
 /// True when this process runs with root's rights (never on Windows).
 bool runningAsRoot();
-
 /// Gives the file `path` to user `uid` (root only); false when it cannot, and always on Windows.
 bool changeOwner(const std::string& path, unsigned uid);
-
 /// Sets the process's file-creation mask and returns the old one (Windows has none: 0).
 unsigned setUmask(unsigned mask);
-
 /// This process's id.
 unsigned long selfProcessId();
 

@@ -1,5 +1,5 @@
-// Host-system helpers of the process and window tests: helper processes and the private Xvfb
-// server.
+// Helper processes of the process and window tests: copies of this program started through
+// tests/support, told apart by files in a folder of their own.
 #include "processes/helpers/host.h"
 
 #include "support/child_process.h"
@@ -8,13 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
 
 namespace nxproc {
 
@@ -78,37 +71,4 @@ std::string windowLine(std::initializer_list<unsigned long long> ids) {
     return line;
 }
 
-bool DisplayServer::start(std::string* why) {
-    stop();
-#ifdef _WIN32
-    // The desktop is there already; under Wine without a display driver no window can be
-    // made, which a first window shows.
-    const HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPED, 0, 0, 10, 10,
-                                       nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    if (!probe)
-        return *why = "no window can be created (Wine without a display driver?)", false;
-    DestroyWindow(probe);
-    return m_running = true;
-#else
-    std::string display;
-    m_pid = nxtest::startXvfb(&display);
-    if (m_pid == 0)
-        return *why = "Xvfb " + display + " (is the xvfb package installed?)", false;
-    m_display = display;
-    return m_running = true;
-#endif
-}
-
-void DisplayServer::stop() {
-    nxtest::killChild(m_pid, /*letItClean=*/true);
-    m_pid = 0;
-    m_running = false;
-    m_display.clear();
-}
-
 }  // namespace nxproc
-
-// ThreadSanitizer builds: after a lost server (which the window tests cause on purpose), libX11
-// 1.7 and later unlock the display twice, in the I/O-error path and on the way out of the
-// request. The runtime looks this function up by name; other builds ignore it.
-extern "C" const char* __tsan_default_suppressions() { return "mutex:libX11.so.6\n"; }
