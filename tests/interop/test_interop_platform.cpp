@@ -1,9 +1,8 @@
-// The platform services under the interop classes: shared-memory names, holders that are
-// killed, module paths, and nothing left mapped after many loads and mappings.
+// The platform services under the interop classes: shared-memory names, planted objects,
+// failing system calls, module paths, and nothing left mapped after many loads and mappings.
 #include "interop/interop.h"
 #include "interop_test_util.h"
 #include "platform/dl.h"
-#include "platform/process.h"
 #include "platform/error.h"
 #include "platform/shm.h"
 #include "platform/syscalls.h"
@@ -56,34 +55,6 @@ bool statusOfVanishedBlock(platform::FileHandle file, platform::FileStatus& out)
 long long moduleFileNameNeedingRoom(platform::Module* module, char* buffer, std::size_t size) {
     return size < 1024 ? static_cast<long long>(size)
                        : platform::systemCalls().moduleFileName(module, buffer, size);
-}
-
-std::u16string killedBlockName(unsigned long pid) { return u16("nxtest.killed." + std::to_string(pid)); }
-
-// Child (run only through the parent below): holds a block named after its own process id
-// until it is killed.
-TEST(ShmHolderChild, DISABLED_HoldsUntilKilled) {
-    CShareData shm;
-    ASSERT_TRUE(shm.createSharedFile(killedBlockName(platform::currentProcessId()), 16));
-    std::memcpy(shm.getSharedData(), "alive", 5);
-    std::this_thread::sleep_for(std::chrono::seconds(60));
-}
-
-TEST(ShmPlatform, ABlockGoesWithItsLastHolderWhenThatHolderIsKilled) {
-    const long long child = nxtest::startSelfWith(
-        {"--gtest_filter=ShmHolderChild.DISABLED_HoldsUntilKilled", "--gtest_also_run_disabled_tests"});
-    ASSERT_NE(0, child);
-    const std::u16string name = killedBlockName(nxtest::childProcessId(child));
-    const bool opened = interoptest::waitFor([&] {
-        CShareData shm;
-        return shm.openSharedFile(name, 16) && std::memcmp(shm.getSharedData(), "alive", 5) == 0;
-    });
-        nxtest::killChild(child);  // the only holder left
-    ASSERT_TRUE(opened);
-    EXPECT_TRUE(interoptest::waitFor([&] { return !CShareData().openSharedFile(name, 1); }));
-    CShareData shm;
-    ASSERT_TRUE(shm.createSharedFile(name, 16));
-    EXPECT_EQ(0, std::memcmp(shm.getSharedData(), "\0\0\0\0\0", 5));
 }
 
 #ifndef _WIN32
@@ -326,7 +297,7 @@ TEST(ShmPlatform, AnOpenerRetriesABlockThatLostItsNameAndGivesUpAfterBoundedRoun
 TEST(DlPlatform, NamesTheFilesOfLoadedModulesAndAThousandLoadsAndMappingsLeaveNothingMapped) {
     const std::u16string exe = platform::executablePath();
     EXPECT_TRUE(fs::exists(fs::path(exe)));
-    EXPECT_EQ(exe, platform::modulePath(reinterpret_cast<const void*>(&killedBlockName)));
+    EXPECT_EQ(exe, platform::modulePath(reinterpret_cast<const void*>(&openDescriptors)));
     EXPECT_TRUE(platform::modulePath(nullptr).empty());
     platform::Module* m = platform::dlLoad(interoptest::fixtureA());
     ASSERT_NE(nullptr, m);

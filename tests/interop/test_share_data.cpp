@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <regex>
 #include <string>
@@ -33,11 +32,10 @@ TEST(CShareDataChild, PlaysItsRole) {
         shm.closeSharedFile();
         ASSERT_TRUE(TRK::TRKLogger::Instance()->InitLog(u16(nxtest::getEnv("NXTEST_LOG_PATH"))));
         EXPECT_FALSE(CShareData().createSharedFile(name, 1 << 20));
-    } else {  // creates, waits until the parent has opened it, ends without a close
+    } else {  // creates and holds until killed: no close, the system ends the hold
         ASSERT_TRUE(shm.createSharedFile(name, 32));
         std::memcpy(shm.getSharedData(), "from child", 10);
-        ASSERT_TRUE(interoptest::waitFor([&] { return shm.getSharedData()[31] == 1; }));
-        std::_Exit(0);  // no destructor, no close: the system ends the hold
+        std::this_thread::sleep_for(std::chrono::seconds(60));
     }
 }
 
@@ -69,22 +67,32 @@ TEST(CShareData, IsReadAndWrittenByAnotherProcessAndEndsWithItsLastHolder) {
     EXPECT_TRUE(std::regex_search(nxtest::readFileBytes(log), line)) << nxtest::readFileBytes(log);
 }
 
-TEST(CShareData, OutlivesItsCreatorWhileAnotherProcessHoldsIt) {
-    const std::string name = uniqueName("creator");
-    const long long child =
-        nxtest::startSelf("CShareDataChild.*", {{"NXTEST_ROLE", "create"}, {"NXTEST_SHM_NAME", name}});
-    ASSERT_NE(0, child);
-    {
+// A killed creator: the block stays while this process holds it, and goes when the last
+// holder was the one killed; a new block of the name starts zero-filled.
+TEST(CShareData, OutlivesAKilledCreatorWhileHeldAndGoesWithAKilledLastHolder) {
+    for (bool held : {true, false}) {
+        SCOPED_TRACE(held);
+        const std::string name = uniqueName("creator");
+        const long long child = nxtest::startSelf(
+            "CShareDataChild.*", {{"NXTEST_ROLE", "hold"}, {"NXTEST_SHM_NAME", name}});
+        ASSERT_NE(0, child);
         CShareData shm;
-        const bool opened = interoptest::waitFor([&] { return shm.openSharedFile(u16(name), 32); });
-        if (opened)
-            shm.getSharedData()[31] = 1;
-        EXPECT_EQ(0, nxtest::waitChild(child));
+        const bool opened = interoptest::waitFor([&] {
+            return shm.openSharedFile(u16(name), 32) &&
+                   std::memcmp(shm.getSharedData(), "from child", 10) == 0;
+        });
+        if (!held)
+            shm.closeSharedFile();
+        nxtest::killChild(child);
         ASSERT_TRUE(opened);
-        // Its creator is gone; the bytes stay while this process holds the block.
-        EXPECT_EQ(0, std::memcmp(shm.getSharedData(), "from child", 10));
+        if (held) {
+            EXPECT_EQ(0, std::memcmp(shm.getSharedData(), "from child", 10));
+            shm.closeSharedFile();
+        }
+        EXPECT_TRUE(interoptest::waitFor([&] { return !CShareData().openSharedFile(u16(name), 1); }));
+        ASSERT_TRUE(shm.createSharedFile(u16(name), 16));
+        EXPECT_EQ(0, std::memcmp(shm.getSharedData(), "\0\0\0\0\0", 5));
     }
-    EXPECT_TRUE(interoptest::waitFor([&] { return !CShareData().openSharedFile(u16(name), 1); }));
 }
 
 TEST(CShareData, BoundsEveryCopyOpensAnExistingNameAndRefusesEmptyOrMissingBlocks) {
