@@ -122,25 +122,18 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
         const std::u16string name = u16(uniqueName("private"));
         CShareData own;
         ASSERT_TRUE(own.createSharedFile(name, 8));
-        const fs::perms perms = fs::status(shmFile(name)).permissions();
-        EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, perms & fs::perms::all);
+        EXPECT_EQ(fs::perms(0600), fs::status(shmFile(name)).permissions() & fs::perms::all);
     }
-    const fs::perms mine = fs::perms::owner_read | fs::perms::owner_write;
-    const fs::perms open = mine | fs::perms::group_read | fs::perms::group_write |
-                           fs::perms::others_read | fs::perms::others_write;
-    const struct {
-        const char* what;
-        const char* prefix;
-        fs::perms perms;
-        bool otherUser, accepted;  // otherUser: given to "nobody" (uid 65534); needs root
-    } cases[] = {
-        {"open to all", "Local\\", open, false, false},
-        {"group may read", "", mine | fs::perms::group_read, false, false},
-        {"others may write, global", "Global\\", mine | fs::perms::others_write, false, false},
-        {"own and private", "Local\\", mine, false, true},
-        {"own and private, machine-wide", "Global\\", mine, false, true},
-        {"another user's", "Local\\", mine, true, false},
-        {"another user's, machine-wide", "Global\\", mine, true, false},
+    // otherUser: the object is given to "nobody" (uid 65534), which needs root.
+    const struct { const char* what; const char* prefix; int mode; bool otherUser, accepted; }
+        cases[] = {
+        {"open to all", "Local\\", 0666, false, false},
+        {"group may read", "", 0640, false, false},
+        {"others may write, global", "Global\\", 0602, false, false},
+        {"own and private", "Local\\", 0600, false, true},
+        {"own and private, machine-wide", "Global\\", 0600, false, true},
+        {"another user's", "Local\\", 0600, true, false},
+        {"another user's, machine-wide", "Global\\", 0600, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -151,7 +144,7 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
         const std::u16string name = u16(c.prefix + uniqueName("squat"));
         const std::string path = shmFile(name);
         std::ofstream(path, std::ios::binary) << std::string(64, '\0');
-        fs::permissions(path, c.perms);
+        fs::permissions(path, fs::perms(c.mode));
         ASSERT_TRUE(!c.otherUser || nxtest::changeOwner(path, 65534));
         platform::ShmObject* opened = platform::shmOpen(name);
         if (!c.accepted) {
@@ -200,14 +193,8 @@ TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
 TEST(ShmPlatform, FailingSystemCallsGiveNullAndLeaveNoNameOrDescriptorBehind) {
     enum Action { Create, OpenHeld, Map };
     // succeeds: an interruption is retried; call: what lastError names; posixOnly: no Win32 step.
-    const struct {
-        const char* what;
-        FaultScript fault;
-        Action action;
-        bool succeeds;
-        const char* call;
-        bool posixOnly;
-    } cases[] = {
+    const struct { const char* what; FaultScript fault; Action action; bool succeeds;
+                   const char* call; bool posixOnly; } cases[] = {
         {"create refused", {SysOp::OpenSharedMemory, Fault::AccessDenied}, Create, false, "shm_open", false},
         {"open refused", {SysOp::OpenSharedMemory, Fault::AccessDenied}, OpenHeld, false, "shm_open", false},
         {"view refused", {SysOp::MapShared, Fault::NoMemory}, Map, false, "shm_map", false},
@@ -261,11 +248,8 @@ TEST(ShmPlatform, AnOpenerRetriesABlockThatLostItsNameAndGivesUpAfterBoundedRoun
     const std::u16string name = u16(uniqueName("vanish"));
     platform::ShmObject* holder = platform::shmCreate(name, 16);
     ASSERT_NE(nullptr, holder);
-    const struct {
-        int vanishing;
-        bool opens;
-        unsigned statusCalls;
-    } cases[] = {{1, true, 2}, {3, true, 4}, {-1, false, 2000}};
+    const struct { int vanishing; bool opens; unsigned statusCalls; } cases[] = {
+        {1, true, 2}, {3, true, 4}, {-1, false, 2000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.vanishing);
         g_vanishing = c.vanishing;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -14,8 +15,6 @@
 #else
 #include <spawn.h>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -282,15 +281,10 @@ const char* wineVersion() { return nullptr; }
 
 std::size_t mappedFileRegions() {
     // Lines are "start-end perms offset dev inode   path"; a file mapping's path starts with '/'.
-    std::FILE* maps = std::fopen("/proc/self/maps", "re");
-    if (!maps)
-        return 0;
+    std::ifstream maps("/proc/self/maps");
     std::size_t count = 0;
-    char line[4096];
-    for (bool lineStart = true; std::fgets(line, sizeof line, maps);
-         lineStart = std::strchr(line, '\n') != nullptr)
-        count += lineStart && std::strchr(line, '/');
-    std::fclose(maps);
+    for (std::string line; std::getline(maps, line);)
+        count += line.find('/') != std::string::npos;
     return count;
 }
 
@@ -306,7 +300,9 @@ bool runningAsRoot() { return ::geteuid() == 0; }
 bool changeOwner(const std::string& path, unsigned uid) {
     return ::chown(path.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(-1)) == 0;
 }
-unsigned setUmask(unsigned mask) { return static_cast<unsigned>(::umask(static_cast<mode_t>(mask))); }
+unsigned setUmask(unsigned mask) {
+    return static_cast<unsigned>(::umask(static_cast<mode_t>(mask)));
+}
 unsigned long selfProcessId() { return static_cast<unsigned long>(getpid()); }
 
 #endif

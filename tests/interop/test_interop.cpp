@@ -1,5 +1,6 @@
-// CShareData within this process and across real ones: this program runs itself again as the
-// other side.
+// The interop classes as a host uses them: CShareData within this process and across real ones
+// (this program runs itself again as the other side), CDLLHelper with two fixture libraries
+// built next to this program.
 #include "interop/interop.h"
 #include "interop_test_util.h"
 #include "log/log.h"
@@ -12,6 +13,8 @@
 #include <regex>
 #include <string>
 
+using interoptest::fixtureA;
+using interoptest::fixtureB;
 using interoptest::u16;
 using interoptest::uniqueName;
 
@@ -24,9 +27,11 @@ TEST(CShareDataChild, PlaysItsRole) {
     const std::string role = nxtest::getEnv("NXTEST_ROLE");
     const std::u16string name = u16(nxtest::getEnv("NXTEST_SHM_NAME"));
     CShareData shm;
-    if (role == "answer") {  // checks the parent's pattern, answers in the first bytes, closes;
-        ASSERT_TRUE(shm.openSharedFile(name, 64));  // then asks for a view larger than the
-        for (int i = 0; i < 64; ++i)                // block with the log open
+    // answer: checks the parent's pattern, answers in the first bytes, closes, then asks for a
+    // view larger than the block with the log open.
+    if (role == "answer") {
+        ASSERT_TRUE(shm.openSharedFile(name, 64));
+        for (int i = 0; i < 64; ++i)
             ASSERT_EQ(static_cast<unsigned char>(i * 3), shm.getSharedData()[i]) << i;
         ASSERT_EQ(4u, shm.writeData(reinterpret_cast<const unsigned char*>("DONE"), 4));
         shm.closeSharedFile();
@@ -39,8 +44,7 @@ TEST(CShareDataChild, PlaysItsRole) {
     }
 }
 
-// The other process also logs the view it cannot map: one line, ending in the system's error
-// number.
+// The other process also logs the view it cannot map: one line, ending in the error number.
 TEST(CShareData, IsReadAndWrittenByAnotherProcessAndEndsWithItsLastHolder) {
     const std::string name = uniqueName("pair");
     nxtest::TempDir dir("interop-log");
@@ -58,7 +62,6 @@ TEST(CShareData, IsReadAndWrittenByAnotherProcessAndEndsWithItsLastHolder) {
         ASSERT_EQ(64u, shm.getSharedData(got, 64));
         EXPECT_EQ(0, std::memcmp(got, "DONE", 4));
         EXPECT_EQ(0, std::memcmp(got + 4, pattern + 4, 60));
-        // The child has closed; this process still holds the block, so it can be opened.
         EXPECT_TRUE(CShareData().openSharedFile(u16(name), 64));
     }
     EXPECT_FALSE(CShareData().openSharedFile(u16(name), 64));
@@ -67,8 +70,7 @@ TEST(CShareData, IsReadAndWrittenByAnotherProcessAndEndsWithItsLastHolder) {
     EXPECT_TRUE(std::regex_search(nxtest::readFileBytes(log), line)) << nxtest::readFileBytes(log);
 }
 
-// A killed creator: the block stays while this process holds it, and goes when the last
-// holder was the one killed; a new block of the name starts zero-filled.
+// A killed creator's block stays while this process holds it and goes when nobody else did.
 TEST(CShareData, OutlivesAKilledCreatorWhileHeldAndGoesWithAKilledLastHolder) {
     for (bool held : {true, false}) {
         SCOPED_TRACE(held);
@@ -126,10 +128,8 @@ TEST(CShareData, BoundsEveryCopyOpensAnExistingNameAndRefusesEmptyOrMissingBlock
     ASSERT_TRUE(c.openSharedFile(name, 64));
     EXPECT_EQ(9, c.getSharedData()[63]);
 
-    // Opening with more than the block holds fails in the view, and the object keeps its
-    // mapping without a view (copies refused) until it is closed. (Windows maps whole pages: a
-    // view that ends inside the block's last page is not refused there, hence a size well
-    // beyond it.)
+    // A view larger than the block fails (well beyond it: Windows maps whole pages); the object
+    // keeps its mapping without a view, copies refused, until it is closed.
     EXPECT_FALSE(wide.openSharedFile(name, 1 << 20));
     EXPECT_EQ(nullptr, wide.getSharedData());
     EXPECT_EQ(0u, wide.getSharedData(got, 1));
@@ -138,6 +138,82 @@ TEST(CShareData, BoundsEveryCopyOpensAnExistingNameAndRefusesEmptyOrMissingBlock
     wide.closeSharedFile();
     EXPECT_TRUE(wide.openSharedFile(name, 64));
     EXPECT_EQ(64u, wide.getSharedData(got, 64));
+}
+
+// nxfixture_add(2, 3): 5 from library A, 105 from B, -1 without the export.
+int callAdd(const CDLLHelper& dll) {
+    auto add = reinterpret_cast<int (*)(int, int)>(dll.GetProcAddress("nxfixture_add"));
+    return add ? add(2, 3) : -1;
+}
+
+// Whether the file is loaded in this process at all.
+bool isLoaded(const std::u16string& path) { return CDLLHelper().FindDll(path); }
+
+TEST(CDLLHelper, LoadsReloadsAndFreesAndAFailedLoadLeavesItEmpty) {
+    CDLLHelper dll;
+    EXPECT_EQ(-1, callAdd(dll));
+    EXPECT_EQ(nullptr, dll.get_DllHandle());
+    dll.FreeDll();  // empty: nothing to do
+    ASSERT_TRUE(dll.LoadDll(fixtureA()));
+    EXPECT_TRUE(dll.IsValidDll());
+    EXPECT_EQ(5, callAdd(dll));
+    EXPECT_EQ(nullptr, dll.GetProcAddress("nxfixture_missing"));
+    EXPECT_NE(nullptr, static_cast<HMODULE>(dll));
+    ASSERT_TRUE(dll.LoadDllEx(fixtureB(), 0x8));  // altered search path; A is freed
+    EXPECT_EQ(105, callAdd(dll));
+    EXPECT_FALSE(isLoaded(fixtureA()));
+    EXPECT_TRUE(isLoaded(fixtureB()));
+    EXPECT_FALSE(dll.LoadDll(fixtureA() + u".missing"));  // B is freed all the same
+    EXPECT_FALSE(dll.IsValidDll());
+    EXPECT_EQ(-1, callAdd(dll));
+    EXPECT_FALSE(isLoaded(fixtureB()));
+    EXPECT_FALSE(dll.LoadDllEx(u"", 0));
+    ASSERT_TRUE(dll.LoadDllEx(fixtureA(), 0));
+    EXPECT_EQ(5, callAdd(dll));
+    dll.FreeDll();
+    dll.FreeDll();
+    EXPECT_FALSE(dll.IsValidDll());
+    EXPECT_FALSE(isLoaded(fixtureA()));
+}
+
+TEST(CDLLHelper, AdoptionsAndCopiesHoldReferencesOfTheirOwn) {
+    CDLLHelper owner;
+    EXPECT_FALSE(owner.FindDll(fixtureA()));  // not loaded: nothing is loaded by a find
+    EXPECT_FALSE(isLoaded(fixtureA()));
+    EXPECT_FALSE(owner.FindDll(u""));
+    ASSERT_TRUE(owner.LoadDll(fixtureA()));
+    {
+        CDLLHelper byPath, byFileName;
+        ASSERT_TRUE(byPath.FindDll(fixtureA()));
+        ASSERT_TRUE(byFileName.FindDll(interoptest::u16(NXTEST_FIXTURE_A_NAME)));
+        EXPECT_EQ(owner.get_DllHandle(), byFileName.get_DllHandle());
+        // A held library is kept, whatever the name asked for.
+        EXPECT_TRUE(byPath.FindDll(u"no-such-library"));
+        EXPECT_EQ(owner.get_DllHandle(), byPath.get_DllHandle());
+    }
+    // Both adopters have freed their references; the owner's library is still there.
+    EXPECT_EQ(5, callAdd(owner));
+    owner.FreeDll();
+    EXPECT_FALSE(isLoaded(fixtureA()));
+    EXPECT_FALSE(owner.FindDll(u"no-such-library"));
+
+    CDLLHelper other;
+    ASSERT_TRUE(other.LoadDll(fixtureB()));
+    {
+        ASSERT_TRUE(owner.LoadDll(fixtureA()));
+        CDLLHelper copy(owner);
+        EXPECT_EQ(owner.get_DllHandle(), copy.get_DllHandle());
+        other = owner;  // frees B, takes A
+        EXPECT_EQ(owner.get_DllHandle(), other.get_DllHandle());
+        EXPECT_FALSE(isLoaded(fixtureB()));
+        other = other;
+        owner.FreeDll();
+        EXPECT_EQ(5, callAdd(copy));
+    }
+    EXPECT_EQ(5, callAdd(other));
+    other.FreeDll();
+    EXPECT_FALSE(isLoaded(fixtureA()));
+    EXPECT_FALSE(CDLLHelper(owner).IsValidDll());  // a copy of an empty object
 }
 
 }  // namespace
