@@ -1,6 +1,5 @@
-// Processes: the snapshot as the library reads it, seen through real child processes of this
-// test program (found by id and by name, several of one name, ones that have ended) and through
-// copies of it named like the engine's master executables.
+// Processes seen through real children of this test program (by id and name, several of one
+// name, ended ones) and through copies of it named like the master executables.
 #include "pubfunc/pubfunc.h"
 #include "processes/helpers/host.h"
 #include "support/child_process.h"
@@ -59,7 +58,7 @@ TEST(Processes, ThisProcessAndChildrenOfItsNameAreListedUntilTheyExit) {
         EXPECT_TRUE(pubfunc::isProcessExist(id)) << id;
         EXPECT_EQ(1, listedUnderOwnName(id)) << id;
     }
-    // Processes of the name, in any letter case, but without windows: none is picked, and the
+    // Processes of the name (in any letter case) without windows: none is picked, and the
     // window argument keeps its value.
     const HWND unset = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
     HWND wnd = unset;
@@ -76,8 +75,8 @@ TEST(Processes, ThisProcessAndChildrenOfItsNameAreListedUntilTheyExit) {
 
 TEST(Processes, MasterExecutableIsRecognisedByFileNameInAnyCase) {
     EXPECT_FALSE(pubfunc::isMasterExe());
-    // Copies sit next to the test program so that they find the same libraries; the names that
-    // are no masters differ from one by an added letter or prefix.
+    // Copies sit next to the test program to find the same libraries; the non-masters differ
+    // from a master's name by a letter or a prefix.
     const fs::path self = nxtest::selfExePath();
     const std::pair<const char*, bool> cases[] = {
         {"GrabSvr.exe", true}, {"QX.EXE", true}, {"grabsvr64x.exe", false}, {"my_qx.exe", false}};
@@ -102,8 +101,8 @@ TEST(Processes, InjectionAndPrivilegesReportPlainResults) {
     const int on = PubfuncProcessTestAccess::DebugPrivilege(debug, 1);
     EXPECT_EQ(PubfuncProcessTestAccess::DebugPrivilege(debug, 0), on);
 #else
-    // The debug privilege is the capability CAP_SYS_PTRACE (bit 19): it can be raised exactly
-    // when the permitted set holds it, and dropping it always succeeds.
+    // The debug privilege is CAP_SYS_PTRACE (bit 19): raised exactly when the permitted set
+    // holds it; dropping it always succeeds.
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line) && line.rfind("CapPrm:", 0) != 0) {

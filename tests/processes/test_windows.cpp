@@ -1,5 +1,5 @@
-// Windows of processes against a real window system: a private X server, and helper processes
-// (this test program in helper mode) that own titled, hidden and nested windows.
+// Windows of processes on a real window system, owned by helper processes (this test program
+// in helper mode) with titled, hidden and nested windows.
 #include "log/log.h"
 #include "pubfunc/pubfunc.h"
 #include "processes/helpers/host.h"
@@ -19,8 +19,7 @@ namespace {
 
 HWND handle(std::uintptr_t id) { return reinterpret_cast<HWND>(id); }
 
-// A helper process and the windows it owns (see runWindowHelper), once it has reported them
-// (pid 0 when it failed or timed out); it ends when the object goes.
+// A helper process and the windows it reported (see runWindowHelper); pid 0 when it failed.
 struct WindowOwner {
     explicit WindowOwner(bool hiddenOnly)
         : helper("WindowHelper.OwnsWindowsUntilStopped",
@@ -82,7 +81,7 @@ protected:
     static inline std::unique_ptr<nxtest::TempDir> s_logDir;
 };
 
-TEST_F(Windows, MainAndTopWindowsFollowVisibilityEveryLookIsLoggedAndAllGoWithTheOwner) {
+TEST_F(Windows, MainAndTopWindowsFollowVisibilityAreLoggedAgreeAcrossThreadsAndGoWithTheOwner) {
     WindowOwner owner(false);
     ASSERT_NE(owner.pid, 0UL) << owner.text;
     std::size_t mark = logText().size();
@@ -113,6 +112,18 @@ TEST_F(Windows, MainAndTopWindowsFollowVisibilityEveryLookIsLoggedAndAllGoWithTh
                                           {nullptr, nullptr}};
     for (const auto& [window, top] : tops)
         EXPECT_EQ(pubfunc::FindWindowTop(window), top) << window;
+    // Queries from several threads at once agree.
+    std::vector<int> wrong(4, 0);
+    std::vector<std::thread> threads;
+    for (int& w : wrong)
+        threads.emplace_back([&owner, &w] {
+            for (int i = 0; i < 50; ++i)
+                w += (pubfunc::getProcessMainWnd(owner.pid, u"") != owner.main) +
+                     (pubfunc::FindWindowTop(owner.grandchild) != owner.main);
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
     ASSERT_TRUE(owner.helper.stop());
     EXPECT_EQ(pubfunc::FindWindowTop(owner.grandchild), nullptr);
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
@@ -139,22 +150,6 @@ TEST_F(Windows, HiddenWindowsAreSkippedByIdAndByNameUntilShownAndShowingTreatsTh
     pubfunc::showProcessMainWnd(full.pid);
     EXPECT_EQ(pubfunc::FindWindowTop(full.orphanChild), full.hiddenParent);
     EXPECT_EQ(pubfunc::getProcessMainWnd(full.pid, u""), full.main);
-}
-
-TEST_F(Windows, QueriesFromSeveralThreadsAgree) {
-    WindowOwner owner(false);
-    ASSERT_NE(owner.pid, 0UL) << owner.text;
-    std::vector<int> wrong(4, 0);
-    std::vector<std::thread> threads;
-    for (int& w : wrong)
-        threads.emplace_back([&owner, &w] {
-            for (int i = 0; i < 50; ++i)
-                w += (pubfunc::getProcessMainWnd(owner.pid, u"") != owner.main) +
-                     (pubfunc::FindWindowTop(owner.grandchild) != owner.main);
-        });
-    for (std::thread& t : threads)
-        t.join();
-    EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 TEST_F(Windows, MissingOrLostDisplaysGiveNoWindowsAndDoNoHarm) {
