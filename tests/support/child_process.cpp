@@ -27,17 +27,6 @@ extern char** environ;
 
 namespace nxtest {
 
-namespace {
-
-// Where a started program's standard streams go: null keeps this process's stream.
-struct Redirects {
-    const char* input = nullptr;
-    const char* output = nullptr;
-    const char* error = nullptr;  // created or truncated, owner-only
-};
-
-}  // namespace
-
 #ifdef _WIN32
 
 namespace {
@@ -63,11 +52,9 @@ std::wstring quoted(const std::string& arg) {
     return out + L"\"";
 }
 
-// Starts argv[0] with argv; returns the process handle or 0. No test redirects a Windows
-// child's streams or looks a Windows program up in PATH.
-long long spawn(const std::vector<std::string>& argv, const Redirects& io, bool = false) {
-    if (io.input || io.output || io.error)
-        return 0;
+// Starts argv[0] with argv; returns the process handle or 0. No Windows test redirects a child's
+// streams or looks a program up in PATH.
+long long spawn(const std::vector<std::string>& argv) {
     std::wstring line;
     for (const std::string& a : argv)
         line += (line.empty() ? L"" : L" ") + quoted(a);
@@ -161,26 +148,23 @@ unsigned long selfProcessId() { return GetCurrentProcessId(); }
 
 namespace {
 
-// Starts argv[0] with argv (looked up in PATH when `searchPath`); returns the process id or 0.
-long long spawn(const std::vector<std::string>& argv, const Redirects& io,
-                bool searchPath = false) {
-    std::vector<std::string> words = argv;
+// Starts argv[0] with argv (a name without a slash is looked up in PATH); returns the process id
+// or 0. With `errorFile`, standard input and output are the null device and standard error goes
+// to that file (created or truncated, owner-only).
+long long spawn(const std::vector<std::string>& argv, const char* errorFile = nullptr) {
     std::vector<char*> args;
-    for (std::string& w : words)
-        args.push_back(&w[0]);
+    for (const std::string& w : argv)
+        args.push_back(const_cast<char*>(w.c_str()));
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (io.input)
-        posix_spawn_file_actions_addopen(&actions, 0, io.input, O_RDONLY, 0);
-    if (io.output)
-        posix_spawn_file_actions_addopen(&actions, 1, io.output, O_WRONLY, 0);
-    if (io.error)
-        posix_spawn_file_actions_addopen(&actions, 2, io.error, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (errorFile) {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     pid_t pid = 0;
-    const int rc = searchPath
-                       ? posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ)
-                       : posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : 0;
 }
@@ -212,7 +196,7 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
     ProgramResult result;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    const pid_t pid = static_cast<pid_t>(spawn(argv, {"/dev/null", "/dev/null", errorFile.c_str()}));
+    const pid_t pid = static_cast<pid_t>(spawn(argv, errorFile.c_str()));
     if (pid == 0)
         return result;
     result.started = true;
@@ -255,7 +239,7 @@ long long startXvfb(std::string* display) {
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     const long long pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
                                  "-screen", "0", "320x240x24"},
-                                {nullptr, nullptr, "/dev/null"}, /*searchPath=*/true);
+                                "/dev/null");
     close(fds[1]);
     std::string number;
     for (char c = 0; pid != 0;) {
@@ -320,7 +304,7 @@ long long startProgram(const std::string& program, const std::string& filter,
         old.emplace_back(kv.first, getEnv(kv.first.c_str()));
         setEnv(kv.first, kv.second);
     }
-    const long long child = spawn({program, "--gtest_filter=" + filter}, {});
+    const long long child = spawn({program, "--gtest_filter=" + filter});
     for (auto it = old.rbegin(); it != old.rend(); ++it)
         setEnv(it->first, it->second);
     return child;
@@ -334,7 +318,7 @@ long long startSelf(const std::string& filter,
 long long startSelfWith(const std::vector<std::string>& args) {
     std::vector<std::string> argv{selfExePath()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return argv[0].empty() ? 0 : spawn(argv, {});
+    return argv[0].empty() ? 0 : spawn(argv);
 }
 
 int runSelf(const std::string& filter,
