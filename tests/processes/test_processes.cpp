@@ -53,10 +53,8 @@ TEST(Processes, ThisProcessAndChildrenOfItsNameAreListedUntilTheyExit) {
         const std::string line = child.waitReady();  // then it is surely in the snapshot
         ASSERT_FALSE(line.empty());
         ids.push_back(std::stoul(line));
-    }
-    for (unsigned long id : ids) {
-        EXPECT_TRUE(pubfunc::isProcessExist(id)) << id;
-        EXPECT_EQ(1, listedUnderOwnName(id)) << id;
+        EXPECT_TRUE(pubfunc::isProcessExist(ids.back())) << line;
+        EXPECT_EQ(1, listedUnderOwnName(ids.back())) << line;
     }
     // Processes of the name (in any letter case) without windows: none is picked, and the
     // window argument keeps its value.
@@ -65,11 +63,10 @@ TEST(Processes, ThisProcessAndChildrenOfItsNameAreListedUntilTheyExit) {
     EXPECT_EQ(pubfunc::getProcessIDWnd(nxproc::selfName(true), wnd, u"t"), 0UL);
     EXPECT_EQ(wnd, unset);
 
-    for (nxproc::Helper& child : children)
-        ASSERT_TRUE(child.stop());
-    for (unsigned long id : ids) {
-        EXPECT_FALSE(pubfunc::isProcessExist(id)) << id;
-        EXPECT_EQ(0, listedUnderOwnName(id)) << id;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ASSERT_TRUE(children[i].stop());
+        EXPECT_FALSE(pubfunc::isProcessExist(ids[i])) << ids[i];
+        EXPECT_EQ(0, listedUnderOwnName(ids[i])) << ids[i];
     }
 }
 
