@@ -1,13 +1,11 @@
-// Helpers of the interop suites: unique block names, fixture paths and waiting.
+// Helpers of the interop suites: unique block names and fixture paths.
 #ifndef NXUTIL_TESTS_INTEROP_UTIL_H
 #define NXUTIL_TESTS_INTEROP_UTIL_H
 
 #include "support/child_process.h"
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 namespace interoptest {
 
@@ -23,15 +21,6 @@ inline std::string uniqueName(const std::string& tag) {
 
 inline std::u16string fixtureA() { return std::filesystem::path(NXTEST_FIXTURE_A).u16string(); }
 inline std::u16string fixtureB() { return std::filesystem::path(NXTEST_FIXTURE_B).u16string(); }
-
-/// Calls `ready` every 5 ms until it returns true or 30 seconds pass. Also for a block to be
-/// gone: the kernel releases a dead holder's block while it tears the process down.
-template <typename F>
-bool waitFor(F ready) {
-    for (int i = 0; i < 6000 && !ready(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return ready();
-}
 
 }  // namespace interoptest
 

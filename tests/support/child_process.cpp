@@ -3,9 +3,11 @@
 // suites themselves stay free of OS headers. One block per system, the shared part last.
 #include "support/child_process.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -327,6 +329,13 @@ int runSelf(const std::string& filter,
 }
 
 bool isChildProcess() { return getEnv("NXTEST_CHILD") == "1"; }
+
+bool waitUntil(const std::function<bool()>& ready, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!ready() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return ready();
+}
 
 std::string getEnv(const char* name) {
     const char* v = std::getenv(name);

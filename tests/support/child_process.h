@@ -5,6 +5,7 @@
 #define NXUTIL_TESTS_CHILD_PROCESS_H
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +35,8 @@ unsigned long childProcessId(long long child);
 bool isChildProcess();
 /// The full path of this test program.
 std::string selfExePath();
+/// Calls `ready` every 5 ms until it returns true or `seconds` pass; its last answer.
+bool waitUntil(const std::function<bool()>& ready, int seconds = 30);
 
 /// How a program run by runProgram ended.
 struct ProgramResult {

@@ -4,10 +4,8 @@
 
 #include "support/child_process.h"
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace nxproc {
 
@@ -28,14 +26,13 @@ Helper::Helper(const std::string& filter, std::vector<std::pair<std::string, std
 
 std::string Helper::waitReady() {
     // Read until the line is whole: under Wine the file may show up before its text.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (m_child != 0 && std::chrono::steady_clock::now() < deadline) {
-        const std::string text = nxtest::readFileBytes(m_dir.path() / "ready");
-        if (!text.empty() && text.back() == '\n')
-            return text.substr(0, text.size() - 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {};
+    std::string text;
+    const auto whole = [&] { return !text.empty() && text.back() == '\n'; };
+    nxtest::waitUntil([&] {
+        text = nxtest::readFileBytes(m_dir.path() / "ready");
+        return m_child == 0 || whole();
+    }, 60);
+    return whole() ? text.substr(0, text.size() - 1) : std::string();
 }
 
 bool Helper::stop() {
@@ -56,12 +53,12 @@ void reportReady(const std::string& line) {
 
 void waitUntilStopped(const std::function<void()>& pump) {
     const std::string stop = nxtest::getEnv("NX_STOP_FILE");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    std::error_code ec;
-    for (; !fs::exists(stop, ec) && std::chrono::steady_clock::now() < deadline;
-         std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+    nxtest::waitUntil([&] {
         if (pump)
             pump();
+        std::error_code ec;
+        return fs::exists(stop, ec);
+    }, 120);
 }
 
 std::string windowLine(std::initializer_list<unsigned long long> ids) {

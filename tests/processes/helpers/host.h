@@ -38,7 +38,7 @@ private:
 
 /// Helper side: hands `line` to the waiting test, whole.
 void reportReady(const std::string& line);
-/// Helper side: calls `pump` every 20 ms until the test says stop (at most two minutes).
+/// Helper side: calls `pump` every few milliseconds until the test says stop (at most two minutes).
 void waitUntilStopped(const std::function<void()>& pump = {});
 
 #ifdef _WIN32
