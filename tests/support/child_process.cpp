@@ -22,7 +22,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 extern char** environ;
 #endif
@@ -163,7 +162,8 @@ long long spawn(const std::vector<std::string>& argv, const char* errorFile = nu
     if (errorFile) {
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, errorFile, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile, flags, 0600);
     }
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
@@ -202,18 +202,13 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
     if (pid == 0)
         return result;
     result.started = true;
-    // Polls every 10 ms: a child that blocks (on a FIFO, say) is killed at the time-out.
+    // A child that blocks (on a FIFO, say) is killed at the time-out.
     int status = 0;
-    pid_t ended;
-    for (long long tick = 0; (ended = waitPid(pid, &status, WNOHANG)) == 0; ++tick) {
-        if (tick >= timeoutSeconds * 100LL) {
-            result.timedOut = true;
-            kill(pid, SIGKILL);
-            ended = waitPid(pid, &status);
-            break;
-        }
-        const struct timespec pause = {0, 10 * 1000 * 1000};
-        nanosleep(&pause, nullptr);
+    pid_t ended = 0;
+    if (!waitUntil([&] { return (ended = waitPid(pid, &status, WNOHANG)) != 0; }, timeoutSeconds)) {
+        result.timedOut = true;
+        kill(pid, SIGKILL);
+        ended = waitPid(pid, &status);
     }
     if (ended < 0)
         return result;
@@ -332,9 +327,12 @@ bool isChildProcess() { return getEnv("NXTEST_CHILD") == "1"; }
 
 bool waitUntil(const std::function<bool()>& ready, int seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!ready() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return ready();
+    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+        if (ready())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+    }
 }
 
 std::string getEnv(const char* name) {

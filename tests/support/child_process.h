@@ -35,7 +35,7 @@ unsigned long childProcessId(long long child);
 bool isChildProcess();
 /// The full path of this test program.
 std::string selfExePath();
-/// Calls `ready` every 5 ms until it returns true or `seconds` pass; its last answer.
+/// Calls `ready` every 5 ms until it returns true (then true) or `seconds` pass (then false).
 bool waitUntil(const std::function<bool()>& ready, int seconds = 30);
 
 /// How a program run by runProgram ended.
