@@ -52,12 +52,11 @@ constexpr bool kX11Windows = true;
 /// can be made and returns 1. 0, with the reason in `display`, when there is none.
 long long startWindowSystem(std::string* display);
 
-/// Helper body: windows owned by this process (on X11 on DISPLAY, with this process's id in
-/// _NET_WM_PID), kept until stopped; reports windowLine({main, hidden, hiddenParent,
-/// orphanChild, grandchild}); nonzero without a reachable window system. In full, "nx main
-/// window" is mapped with a mapped child that has a mapped child (grandchild), and "nx hidden
-/// parent" unmapped with a mapped child (orphanChild); both have "nx hidden window", unmapped
-/// and above the others in stacking order (hiddenOnly: the other ids are 0).
+/// Helper body: makes windows, reports windowLine({main, hidden, hiddenParent, orphanChild,
+/// grandchild}) and keeps them until stopped; nonzero without a window system. "nx main window"
+/// is shown, with a shown child that has one (grandchild); "nx hidden parent" is hidden, with a
+/// shown child (orphanChild); "nx hidden window", hidden, lies above them all. hiddenOnly makes
+/// only that one (the other ids are 0).
 int runWindowHelper(bool hiddenOnly);
 /// The reported line: this process's id, then the window ids, in decimal.
 std::string windowLine(std::initializer_list<unsigned long long> ids);
