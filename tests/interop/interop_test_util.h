@@ -1,13 +1,11 @@
-// Helpers of the interop suites: unique block names, fixture paths and waiting.
+// Helpers of the interop suites: unique block names and fixture paths.
 #ifndef NXUTIL_TESTS_INTEROP_UTIL_H
 #define NXUTIL_TESTS_INTEROP_UTIL_H
 
 #include "support/child_process.h"
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 namespace interoptest {
 
@@ -17,21 +15,12 @@ inline std::u16string u16(const std::string& s) { return std::u16string(s.begin(
 /// A block name no other run of the suite uses: "nxtest.<tag>.<pid>.<n>".
 inline std::string uniqueName(const std::string& tag) {
     static int counter = 0;
-    return "nxtest." + tag + "." + std::to_string(nxtest::selfProcessId()) + "." + std::to_string(++counter);
+    return "nxtest." + tag + "." + std::to_string(nxtest::selfProcessId()) + "." +
+           std::to_string(++counter);
 }
 
 inline std::u16string fixtureA() { return std::filesystem::path(NXTEST_FIXTURE_A).u16string(); }
 inline std::u16string fixtureB() { return std::filesystem::path(NXTEST_FIXTURE_B).u16string(); }
-
-/// Calls `ready` every few milliseconds until it returns true or 30 seconds pass. Also for a
-/// block to be gone: a process that ended holding a block releases it as the kernel tears down
-/// its memory, which another process reading /proc can delay after the wait for it returned.
-template <typename F>
-bool waitFor(F ready) {
-    for (int i = 0; i < 6000 && !ready(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return ready();
-}
 
 }  // namespace interoptest
 

@@ -1,6 +1,5 @@
-// Processes: the snapshot as the library reads it, seen through real child processes of this
-// test program (found by id and by name, several of one name, ones that have ended) and through
-// copies of it named like the engine's master executables.
+// Processes seen through real children of this test program (by id and name, several of one
+// name, ended ones) and through copies of it named like the master executables.
 #include "pubfunc/pubfunc.h"
 #include "processes/helpers/host.h"
 #include "support/child_process.h"
@@ -54,30 +53,27 @@ TEST(Processes, ThisProcessAndChildrenOfItsNameAreListedUntilTheyExit) {
         const std::string line = child.waitReady();  // then it is surely in the snapshot
         ASSERT_FALSE(line.empty());
         ids.push_back(std::stoul(line));
+        EXPECT_TRUE(pubfunc::isProcessExist(ids.back())) << line;
+        EXPECT_EQ(1, listedUnderOwnName(ids.back())) << line;
     }
-    for (unsigned long id : ids) {
-        EXPECT_TRUE(pubfunc::isProcessExist(id)) << id;
-        EXPECT_EQ(1, listedUnderOwnName(id)) << id;
-    }
-    // Processes of the name, in any letter case, but without windows: none is picked, and the
+    // Processes of the name (in any letter case) without windows: none is picked, and the
     // window argument keeps its value.
     const HWND unset = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
     HWND wnd = unset;
     EXPECT_EQ(pubfunc::getProcessIDWnd(nxproc::selfName(true), wnd, u"t"), 0UL);
     EXPECT_EQ(wnd, unset);
 
-    for (nxproc::Helper& child : children)
-        ASSERT_TRUE(child.stop());
-    for (unsigned long id : ids) {
-        EXPECT_FALSE(pubfunc::isProcessExist(id)) << id;
-        EXPECT_EQ(0, listedUnderOwnName(id)) << id;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ASSERT_TRUE(children[i].stop());
+        EXPECT_FALSE(pubfunc::isProcessExist(ids[i])) << ids[i];
+        EXPECT_EQ(0, listedUnderOwnName(ids[i])) << ids[i];
     }
 }
 
 TEST(Processes, MasterExecutableIsRecognisedByFileNameInAnyCase) {
     EXPECT_FALSE(pubfunc::isMasterExe());
-    // Copies sit next to the test program so that they find the same libraries; the names that
-    // are no masters differ from one by an added letter or prefix.
+    // Copies sit next to the test program to find the same libraries; the non-masters differ
+    // from a master's name by a letter or a prefix.
     const fs::path self = nxtest::selfExePath();
     const std::pair<const char*, bool> cases[] = {
         {"GrabSvr.exe", true}, {"QX.EXE", true}, {"grabsvr64x.exe", false}, {"my_qx.exe", false}};
@@ -102,8 +98,8 @@ TEST(Processes, InjectionAndPrivilegesReportPlainResults) {
     const int on = PubfuncProcessTestAccess::DebugPrivilege(debug, 1);
     EXPECT_EQ(PubfuncProcessTestAccess::DebugPrivilege(debug, 0), on);
 #else
-    // The debug privilege is the capability CAP_SYS_PTRACE (bit 19): it can be raised exactly
-    // when the permitted set holds it, and dropping it always succeeds.
+    // The debug privilege is CAP_SYS_PTRACE (bit 19): raised exactly when the permitted set
+    // holds it; dropping it always succeeds.
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line) && line.rfind("CapPrm:", 0) != 0) {

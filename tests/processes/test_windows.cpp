@@ -1,5 +1,5 @@
-// Windows of processes against a real window system: a private X server, and helper processes
-// (this test program in helper mode) that own titled, hidden and nested windows.
+// Windows of processes on a real window system, owned by helper processes (this test program
+// in helper mode) with titled, hidden and nested windows.
 #include "log/log.h"
 #include "pubfunc/pubfunc.h"
 #include "processes/helpers/host.h"
@@ -19,8 +19,7 @@ namespace {
 
 HWND handle(std::uintptr_t id) { return reinterpret_cast<HWND>(id); }
 
-// A helper process and the windows it owns (see runWindowHelper), once it has reported them
-// (pid 0 when it failed or timed out); it ends when the object goes.
+// A helper process and the windows it reported (see runWindowHelper); pid 0 when it failed.
 struct WindowOwner {
     explicit WindowOwner(bool hiddenOnly)
         : helper("WindowHelper.OwnsWindowsUntilStopped",
@@ -50,24 +49,25 @@ TEST(WindowHelper, OwnsWindowsUntilStopped) {
     EXPECT_EQ(result, 0);
 }
 
-// Runs an X server for the suite and sends the process-wide log to a file the tests read.
+// Runs a window system for the suite and sends the process-wide log to a file the tests read.
 class Windows : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_server = std::make_unique<nxproc::DisplayServer>();
-        if (s_server->start(&s_why) && nxproc::kX11Windows)
-            nxtest::setEnv("DISPLAY", s_server->display());
+        s_server = nxproc::startWindowSystem(&s_display);
+        if (s_server != 0 && nxproc::kX11Windows)
+            nxtest::setEnv("DISPLAY", s_display);
         s_logDir = std::make_unique<nxtest::TempDir>("windows-log");
         TRK::TRKLogger::Instance()->InitLog(s_logDir->file("windows.log"));
     }
     static void TearDownTestSuite() {
-        if (nxproc::kX11Windows)
+        if (nxproc::kX11Windows) {
             nxtest::setEnv("DISPLAY", "");
-        s_server.reset();
+            nxtest::killChild(s_server, /*letItClean=*/true);
+        }
     }
     void SetUp() override {
-        if (!s_server->running())
-            GTEST_SKIP() << "no window system for the window tests: " << s_why;
+        if (s_server == 0)
+            GTEST_SKIP() << "no window system for the window tests: " << s_display;
     }
 
     // The log written after its first `from` bytes.
@@ -76,12 +76,12 @@ protected:
         return all.substr(std::min(from, all.size()));
     }
 
-    static inline std::unique_ptr<nxproc::DisplayServer> s_server;
-    static inline std::string s_why;
+    static inline long long s_server = 0;
+    static inline std::string s_display;  // ":N" on X11, or why there is no window system
     static inline std::unique_ptr<nxtest::TempDir> s_logDir;
 };
 
-TEST_F(Windows, MainAndTopWindowsFollowVisibilityEveryLookIsLoggedAndAllGoWithTheOwner) {
+TEST_F(Windows, MainAndTopWindowsFollowVisibilityAreLoggedAgreeAcrossThreadsAndGoWithTheOwner) {
     WindowOwner owner(false);
     ASSERT_NE(owner.pid, 0UL) << owner.text;
     std::size_t mark = logText().size();
@@ -112,6 +112,18 @@ TEST_F(Windows, MainAndTopWindowsFollowVisibilityEveryLookIsLoggedAndAllGoWithTh
                                           {nullptr, nullptr}};
     for (const auto& [window, top] : tops)
         EXPECT_EQ(pubfunc::FindWindowTop(window), top) << window;
+    // Queries from several threads at once agree.
+    std::vector<int> wrong(4, 0);
+    std::vector<std::thread> threads;
+    for (int& w : wrong)
+        threads.emplace_back([&owner, &w] {
+            for (int i = 0; i < 50; ++i)
+                w += (pubfunc::getProcessMainWnd(owner.pid, u"") != owner.main) +
+                     (pubfunc::FindWindowTop(owner.grandchild) != owner.main);
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
     ASSERT_TRUE(owner.helper.stop());
     EXPECT_EQ(pubfunc::FindWindowTop(owner.grandchild), nullptr);
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
@@ -140,22 +152,6 @@ TEST_F(Windows, HiddenWindowsAreSkippedByIdAndByNameUntilShownAndShowingTreatsTh
     EXPECT_EQ(pubfunc::getProcessMainWnd(full.pid, u""), full.main);
 }
 
-TEST_F(Windows, QueriesFromSeveralThreadsAgree) {
-    WindowOwner owner(false);
-    ASSERT_NE(owner.pid, 0UL) << owner.text;
-    std::vector<int> wrong(4, 0);
-    std::vector<std::thread> threads;
-    for (int& w : wrong)
-        threads.emplace_back([&owner, &w] {
-            for (int i = 0; i < 50; ++i)
-                w += (pubfunc::getProcessMainWnd(owner.pid, u"") != owner.main) +
-                     (pubfunc::FindWindowTop(owner.grandchild) != owner.main);
-        });
-    for (std::thread& t : threads)
-        t.join();
-    EXPECT_EQ(wrong, std::vector<int>(4, 0));
-}
-
 TEST_F(Windows, MissingOrLostDisplaysGiveNoWindowsAndDoNoHarm) {
     if (!nxproc::kX11Windows)
         GTEST_SKIP() << "X11 only: Windows always has its desktop";
@@ -169,16 +165,16 @@ TEST_F(Windows, MissingOrLostDisplaysGiveNoWindowsAndDoNoHarm) {
         EXPECT_EQ(pubfunc::FindWindowTop(owner.main), nullptr) << other;
         pubfunc::showProcessMainWnd(owner.pid);
     }
-    nxproc::DisplayServer other;
-    std::string why;
-    ASSERT_TRUE(other.start(&why)) << why;
-    nxtest::setEnv("DISPLAY", other.display());
+    std::string other;
+    const long long second = nxtest::startXvfb(&other);
+    ASSERT_NE(second, 0) << other;
+    nxtest::setEnv("DISPLAY", other);
     // Connects to the second server, which then ends under the open connection.
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
-    other.stop();
+    nxtest::killChild(second, /*letItClean=*/true);
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), nullptr);
     EXPECT_EQ(pubfunc::FindWindowTop(handle(0x200001)), nullptr);
-    nxtest::setEnv("DISPLAY", s_server->display());
+    nxtest::setEnv("DISPLAY", s_display);
     EXPECT_EQ(pubfunc::getProcessMainWnd(owner.pid, u""), owner.main);
 }
 

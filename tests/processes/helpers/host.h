@@ -1,6 +1,6 @@
-// What the process and window tests need beyond tests/support: helper processes (copies of this
-// test program) that report when they are ready and run until stopped, a private X server, and
-// the helper body that owns windows.
+// What the process and window tests need beyond tests/support: copies of this test program that
+// report when they are ready and run until stopped, the window system, and the helper body that
+// owns windows.
 #ifndef NXUTIL_TESTS_PROCESSES_HOST_H
 #define NXUTIL_TESTS_PROCESSES_HOST_H
 
@@ -38,28 +38,8 @@ private:
 
 /// Helper side: hands `line` to the waiting test, whole.
 void reportReady(const std::string& line);
-/// Helper side: calls `pump` every 20 ms until the test says stop (at most two minutes).
+/// Helper side: calls `pump` every few milliseconds until the test says stop (at most two minutes).
 void waitUntilStopped(const std::function<void()>& pump = {});
-
-/// The window system: a private X server (Xvfb) on a free display, or the Windows desktop.
-class DisplayServer {
-public:
-    DisplayServer() = default;
-    DisplayServer(const DisplayServer&) = delete;
-    DisplayServer& operator=(const DisplayServer&) = delete;
-    ~DisplayServer() { stop(); }
-    /// Starts the server and waits until it accepts clients; false with the reason in `why`
-    /// when there is none (no Xvfb installed, it failed to start).
-    bool start(std::string* why);
-    void stop();
-    bool running() const { return m_running; }
-    const std::string& display() const { return m_display; }  // ":N"; empty on Windows
-
-private:
-    long long m_pid = 0;
-    bool m_running = false;
-    std::string m_display;
-};
 
 #ifdef _WIN32
 constexpr bool kX11Windows = false;
@@ -67,12 +47,16 @@ constexpr bool kX11Windows = false;
 constexpr bool kX11Windows = true;
 #endif
 
-/// Helper body: windows owned by this process (on X11 on DISPLAY, with this process's id in
-/// _NET_WM_PID), kept until stopped; reports windowLine({main, hidden, hiddenParent,
-/// orphanChild, grandchild}); nonzero without a reachable window system. In full, "nx main
-/// window" is mapped with a mapped child that has a mapped child (grandchild), and "nx hidden
-/// parent" unmapped with a mapped child (orphanChild); both have "nx hidden window", unmapped
-/// and above the others in stacking order (hiddenOnly: the other ids are 0).
+/// Makes a window system reachable. X11: starts a private X server (end it with
+/// nxtest::killChild(server, true)) and sets `display` to ":N"; Windows: checks that a window
+/// can be made and returns 1. 0, with the reason in `display`, when there is none.
+long long startWindowSystem(std::string* display);
+
+/// Helper body: makes windows, reports windowLine({main, hidden, hiddenParent, orphanChild,
+/// grandchild}) and keeps them until stopped; nonzero without a window system. "nx main window"
+/// is shown, with a shown child that has one (grandchild); "nx hidden parent" is hidden, with a
+/// shown child (orphanChild); "nx hidden window", hidden, lies above them all. hiddenOnly makes
+/// only that one (the other ids are 0).
 int runWindowHelper(bool hiddenOnly);
 /// The reported line: this process's id, then the window ids, in decimal.
 std::string windowLine(std::initializer_list<unsigned long long> ids);

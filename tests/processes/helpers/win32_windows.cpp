@@ -24,6 +24,16 @@ unsigned long long id(HWND w) { return reinterpret_cast<std::uintptr_t>(w); }
 
 }  // namespace
 
+long long startWindowSystem(std::string* display) {
+    // The desktop is there already; under Wine without a display driver no window can be made.
+    const HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPED, 0, 0, 10, 10,
+                                       nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!probe)
+        return *display = "no window can be created (Wine without a display driver?)", 0;
+    DestroyWindow(probe);
+    return 1;
+}
+
 int runWindowHelper(bool hiddenOnly) {
     // Without input methods the process owns no "Default IME" top-level windows: the windows
     // below are all it has.
