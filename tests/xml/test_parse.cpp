@@ -158,19 +158,11 @@ TEST(XmlElementBuilder, RepairsDeepNestingAndRefusesWhatARecordCannotHold) {
     const auto tag = [](std::size_t units) {  // <e v="..." w="x"/> of that many units
         return u"<e v=\"" + std::u16string(units - 15, u'v') + u"\" w=\"x\"/>";
     };
-    const auto nest = [](int n) {
-        std::u16string s;
-        for (int i = 0; i < n; ++i)
-            s += u"<a>";
-        for (int i = 0; i < n; ++i)
-            s += u"</a>";
-        return s;
-    };
     const std::tuple<std::u16string, bool, const char*> limits[] = {
         {u"<r>" + tag(4194303) + u"</r>", true, ""},
         {u"<r>" + tag(4194304) + u"</r>", false, "Element tag at offset 3 longer than 4194303 units"},
-        {nest(65536), true, ""},
-        {nest(65537), false, "Element at offset 196608 nested more than 65536 elements deep"},
+        {nxtest::nested(65536), true, ""},
+        {nxtest::nested(65537), false, "Element at offset 196608 nested more than 65536 elements deep"},
     };
     for (const auto& [text, accepted, error] : limits) {
         SCOPED_TRACE(text.size());
@@ -186,7 +178,7 @@ TEST(XmlElementBuilder, RepairsDeepNestingAndRefusesWhatARecordCannotHold) {
     EXPECT_EQ(doc.GetAttrib(u"w"), u"x");
     EXPECT_EQ(doc.GetAttrib(u"v").size(), 4194288u);
     EXPECT_EQ(doc.Elem(doc.MainPos()).StartTagLen(), 4194303);
-    ASSERT_TRUE(doc.SetDoc(nest(65536)));
+    ASSERT_TRUE(doc.SetDoc(nxtest::nested(65536)));
     int deepest = 0;
     while (doc.FindElem()) {
         deepest = doc.MainPos();
