@@ -27,7 +27,7 @@ std::string checkedText(const MarkupInspector& doc) {
 
 }  // namespace
 
-TEST(XmlAddElem, WritesElementsWithLineBreaksOrWithout) {
+TEST(XmlAddElem, WritesElementsWithLineBreaksOrWithoutEscapedDataAndOptions) {
     MarkupInspector doc(MCD_CSTR(u"<r/>"));
     ASSERT_TRUE(doc.FindElem() && doc.AddChildElem(u"b"));
     EXPECT_EQ(checkedText(doc), "<r>\r\n<b/>\r\n</r>");
@@ -42,9 +42,8 @@ TEST(XmlAddElem, WritesElementsWithLineBreaksOrWithout) {
     ASSERT_TRUE(fresh.AddElem(u"root") && fresh.IntoElem());
     ASSERT_TRUE(fresh.AddElem(u"x", u"1") && fresh.AddElem(u"y") && fresh.InsertElem(u"w"));
     EXPECT_EQ(checkedText(fresh), "<root>\r\n<x>1</x>\r\n<w/>\r\n<y/>\r\n</root>\r\n");
-}
 
-TEST(XmlAddElem, EscapesOrWrapsDataAndHonoursElementOptions) {
+    // Data escaped or wrapped, and the element options.
     const std::tuple<const char16_t*, int, const char*> cases[] = {
         {u"x<y", 0, "<a>x&lt;y</a>\r\n"},
         {u"x<y", CMarkup::OPT_CDATA, "<a><![CDATA[x<y]]></a>\r\n"},
@@ -54,18 +53,18 @@ TEST(XmlAddElem, EscapesOrWrapsDataAndHonoursElementOptions) {
         {u"", CMarkup::OPT_NO_LINES, "<a/>"},
     };
     for (const auto& [data, flags, text] : cases) {
-        MarkupInspector doc;
-        ASSERT_TRUE(doc.AddElem(u"a", data, flags)) << text;
-        EXPECT_EQ(checkedText(doc), text);
+        MarkupInspector added;
+        ASSERT_TRUE(added.AddElem(u"a", data, flags)) << text;
+        EXPECT_EQ(checkedText(added), text);
     }
-    MarkupInspector doc;
-    EXPECT_FALSE(doc.AddElem(u"a", u"data", CMarkup::OPT_NO_END));
-    EXPECT_FALSE(doc.AddChildElem(u"a"));  // no main position
-    EXPECT_FALSE(doc.AddElem(MCD_CSTR()));
-    EXPECT_EQ(doc.GetDoc(), u"");
+    MarkupInspector blank;
+    EXPECT_FALSE(blank.AddElem(u"a", u"data", CMarkup::OPT_NO_END));
+    EXPECT_FALSE(blank.AddChildElem(u"a"));  // no main position
+    EXPECT_FALSE(blank.AddElem(MCD_CSTR()));
+    EXPECT_EQ(blank.GetDoc(), u"");
     // A child added to an element without an end tag gives it one (and clears its "!").
-    ASSERT_TRUE(doc.AddElem(u"a", MCD_CSTR(), CMarkup::OPT_NO_END) && doc.AddChildElem(u"b"));
-    EXPECT_EQ(checkedText(doc), "<a>\r\n<b/>\r\n</a>\r\n");
+    ASSERT_TRUE(blank.AddElem(u"a", MCD_CSTR(), CMarkup::OPT_NO_END) && blank.AddChildElem(u"b"));
+    EXPECT_EQ(checkedText(blank), "<a>\r\n<b/>\r\n</a>\r\n");
 }
 
 // A record holds end tags shorter than 512 units, start tags up to 4,194,303 units and levels
@@ -250,7 +249,7 @@ TEST(XmlAddSubDoc, InsertsParsedElementsAndReportsWellFormedness) {
     EXPECT_EQ(checkedText(top), "<a><z/>\r\n<b/></a>\r\n");
 }
 
-TEST(XmlRemove, RemovesElementsWithTheirLineBreak) {
+TEST(XmlRemove, RemovesElementsWithTheirLineBreakAndNodesWithTheLoneEndMark) {
     MarkupInspector doc(MCD_CSTR(u"<r>\r\n<a/>\r\n<b><c/></b>\r\n<d/>\r\n</r>"));
     ASSERT_TRUE(doc.FindElem() && doc.IntoElem() && doc.FindElem(u"b"));
     ASSERT_TRUE(doc.IntoElem() && doc.FindElem(u"c") && doc.SavePos(u"c") && doc.OutOfElem());
@@ -266,22 +265,20 @@ TEST(XmlRemove, RemovesElementsWithTheirLineBreak) {
     EXPECT_FALSE(doc.RemoveChildElem());
     doc.ResetPos();
     EXPECT_FALSE(doc.RemoveElem());
-}
 
-TEST(XmlRemove, RemovesNodesAndClearsTheLoneEndMark) {
-    MarkupInspector doc(MCD_CSTR(u"<r><a/>t<!--c--></x></r>"));
-    EXPECT_EQ(doc.Structure(), "r@0+24[3/4]~{a@3+4[4/0] } ");
-    ASSERT_TRUE(doc.FindElem() && doc.IntoElem());
-    ASSERT_EQ(doc.FindNode(CMarkup::NODE_LONE_END_TAG), CMarkup::NODE_LONE_END_TAG);
-    ASSERT_TRUE(doc.RemoveNode());
-    EXPECT_EQ(checkedText(doc), "<r><a/>t<!--c--></r>");  // the mark goes with the tag
+    MarkupInspector nodes(MCD_CSTR(u"<r><a/>t<!--c--></x></r>"));
+    EXPECT_EQ(nodes.Structure(), "r@0+24[3/4]~{a@3+4[4/0] } ");
+    ASSERT_TRUE(nodes.FindElem() && nodes.IntoElem());
+    ASSERT_EQ(nodes.FindNode(CMarkup::NODE_LONE_END_TAG), CMarkup::NODE_LONE_END_TAG);
+    ASSERT_TRUE(nodes.RemoveNode());
+    EXPECT_EQ(checkedText(nodes), "<r><a/>t<!--c--></r>");  // the mark goes with the tag
     // Each removal makes the node before current.
     using M = CMarkup;
     for (int type : {int{M::NODE_COMMENT}, int{M::NODE_TEXT}, int{M::NODE_ELEMENT}, 0}) {
-        EXPECT_EQ(doc.GetNodeType(), type);
-        EXPECT_EQ(doc.RemoveNode(), type != 0) << type;
+        EXPECT_EQ(nodes.GetNodeType(), type);
+        EXPECT_EQ(nodes.RemoveNode(), type != 0) << type;
     }
-    EXPECT_EQ(checkedText(doc), "<r></r>");
+    EXPECT_EQ(checkedText(nodes), "<r></r>");
 }
 
 namespace {
