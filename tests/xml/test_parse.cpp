@@ -263,6 +263,13 @@ private:
                 open = parent;
             }
         };
+        // A lone end tag or a failed node marks the open element.
+        const auto loneEnd = [&](const std::u16string& message) {
+            ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
+            ELEM(open).flags |= ELEM_HAS_LONE_END;
+            if (resultText.empty())
+                resultText = message;
+        };
         for (;;) {
             NodePos& node = stack[static_cast<std::size_t>(depth)];
             const int type = x_ParseNode(token, node);
@@ -295,20 +302,13 @@ private:
                     stack.resize(static_cast<std::size_t>(depth) + 1);
                 }
             } else if (type == 0) {
-                int match = open, d = depth;
-                if (node.length < 512) {
-                    for (; d > 0; --d, match = ELEM(match).parent)
-                        if (token.MatchName(stack[static_cast<std::size_t>(d) - 1].meta.c_str()))
-                            break;
-                } else {
-                    d = 0;
-                }
+                int match = open, d = node.length < 512 ? depth : 0;  // longer ones match nothing
+                for (; d > 0; --d, match = ELEM(match).parent)
+                    if (token.MatchName(stack[static_cast<std::size_t>(d) - 1].meta.c_str()))
+                        break;
                 if (d == 0) {
-                    ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
-                    ELEM(open).flags |= ELEM_HAS_LONE_END;
-                    if (resultText.empty())
-                        resultText = u"No start tag for end tag '" + x_GetToken(token) +
-                                     u"' at offset " + num(node.start);
+                    loneEnd(u"No start tag for end tag '" + x_GetToken(token) + u"' at offset " +
+                            num(node.start));
                 } else {
                     const int endStart = node.start, endLen = node.length;
                     unendBelow(d, &token, endStart);
@@ -319,10 +319,7 @@ private:
                     --depth;
                 }
             } else if (type == -1) {
-                ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
-                ELEM(open).flags |= ELEM_HAS_LONE_END;
-                if (resultText.empty())
-                    resultText = node.meta;
+                loneEnd(node.meta);
             } else if (type == -2) {
                 unendBelow(0, nullptr, 0);
                 return first;
