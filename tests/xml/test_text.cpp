@@ -234,8 +234,6 @@ TEST(XmlFiles, AFailedSaveLeavesTheOldFileWhole) {
 TEST(XmlFiles, ALoadThatCannotReadKeepsTheDocumentAndSaysWhy) {
     nxtest::TempDir dir("xmlload");
     const std::u16string path = dir.file("doc.xml");
-    std::ofstream(dir.path() / "doc.xml", std::ios::binary) << "<new/>";
-    const FaultScript noMap{SysOp::MapView, Fault::NoMemory, 1, 0};
     // Rows: the faults, the file size the status reports (0: the real one), the message
     // (empty: the load succeeds).
     const auto limit = std::min<unsigned long long>(std::u16string().max_size() - 1, 0x7FFFFFFF);
@@ -244,29 +242,39 @@ TEST(XmlFiles, ALoadThatCannotReadKeepsTheDocumentAndSaysWhy) {
         {{{SysOp::Status, Fault::NotRegular}}, 0, "Not a regular file"},
         {{{SysOp::Open, Fault::AccessDenied}}, 0, std::strerror(EACCES)},
         {{{SysOp::Status, Fault::IoError}}, 0, std::strerror(EIO)},
-        {{noMap, {SysOp::Read, Fault::IoError}}, 0, std::strerror(EIO)},
-        {{noMap, {SysOp::Allocate, Fault::NoMemory}}, 0, std::strerror(ENOMEM)},
-        {{noMap, {SysOp::Read, Fault::Short, 1, 0, 1}, {SysOp::Open, Fault::Interrupted}}, 0, ""},
-        {{noMap, {SysOp::Read, Fault::Interrupted, 1, 3}}, 0, ""},
+        {{{SysOp::Read, Fault::IoError}}, 0, std::strerror(EIO)},
+        {{{SysOp::Allocate, Fault::NoMemory}}, 0, std::strerror(ENOMEM)},
+        {{{SysOp::Read, Fault::Short, 1, 0, 1}, {SysOp::Open, Fault::Interrupted}}, 0, ""},
+        {{{SysOp::Read, Fault::Interrupted, 1, 3}}, 0, ""},
+        {{}, 0, ""},
         // Sizes the document cannot hold: 2 GiB, and 4 GiB + 7 (which an int would cut to 7).
         {{}, 0x80000000LL, "File of 2147483648" + over},
         {{}, 0x100000007LL, "File of 4294967303" + over},
     };
-    for (const auto& [faults, size, message] : rows) {
-        SCOPED_TRACE(message);
-        CMarkup doc(MCD_CSTR(u"<keep/>"));
-        bool ok;
-        {
-            platform::ScopedFault fault(faults.data(), faults.data() + faults.size());
-            g_fakeSize = size;
-            if (size)
-                platform::sys().status = statusWithFakeSize;
-            ok = doc.Load(path);
-        }
-        EXPECT_EQ(ok, message.empty());
-        EXPECT_EQ(narrow(doc.GetDoc()), message.empty() ? "<new/>" : "<keep/>");
-        if (!message.empty()) {
-            EXPECT_EQ(narrow(doc.GetError()), message);
+    // A small file is read; a large one is mapped, and read when it cannot be.
+    for (const std::size_t padding : {0, 64 * 1024}) {
+        const std::string bytes = "<new/>" + std::string(padding, ' ');
+        std::ofstream(dir.path() / "doc.xml", std::ios::binary) << bytes;
+        for (auto [faults, size, message] : rows) {
+            SCOPED_TRACE(message + " padding " + std::to_string(padding));
+            const SysOp first = faults.empty() ? SysOp::MapView : faults[0].op;
+            if (padding && (first == SysOp::Read || first == SysOp::Allocate))
+                faults.push_back({SysOp::MapView, Fault::NoMemory, 1, 0});
+            CMarkup doc(MCD_CSTR(u"<keep/>"));
+            bool ok;
+            {
+                platform::ScopedFault fault(faults.data(), faults.data() + faults.size());
+                g_fakeSize = size;
+                if (size)
+                    platform::sys().status = statusWithFakeSize;
+                ok = doc.Load(path);
+                EXPECT_GE(platform::faultsFired(), faults.size());  // the scripted faults were reached
+            }
+            EXPECT_EQ(ok, message.empty());
+            EXPECT_EQ(narrow(doc.GetDoc()), message.empty() ? bytes : "<keep/>");
+            if (!message.empty()) {
+                EXPECT_EQ(narrow(doc.GetError()), message);
+            }
         }
     }
     // A folder, and a device that never ends, are refused without reading.
