@@ -20,34 +20,17 @@ std::basic_string<Unit> encoded(void (*encode)(int, Unit*, int&), int c) {
     return std::basic_string<Unit>(units, static_cast<std::size_t>(n));
 }
 
-// The UTF-16 text that UTF8To16 must give: one decoded character at a time from a
-// zero-terminated copy, "?" for an invalid one, stopping after a decoded zero.
-std::u16string reference16(const std::string& in, bool* sawZero) {
-    std::u16string out;
-    *sawZero = false;
-    for (const char *p = in.c_str(), *end = p + in.size(); p < end && !*sawZero;) {
-        const int c = CMarkup::DecodeCharUTF8(p);
-        *sawZero = c == 0;
-        if (c)
-            out += encoded(CMarkup::EncodeCharUTF16, c == -1 ? '?' : c);
-    }
-    return out;
-}
-
 void fuzzUtf8(const std::string& in) {
-    const int count = static_cast<int>(in.size());
-    const int needed = CMarkup::UTF8To16(nullptr, in.data(), count);
+    // The reference: one character at a time from a zero-terminated copy, "?" for an invalid
+    // one, ending after a decoded zero. Every code point that decoded must also survive UTF-8
+    // encoding and decoding on its own.
+    std::u16string want;
     bool sawZero = false;
-    const std::u16string want = reference16(in, &sawZero);
-    check(needed == static_cast<int>(want.size()), "UTF8To16 counts the reference's units");
-    std::u16string got(static_cast<std::size_t>(needed) + 1, u'\x7777');
-    CMarkup::UTF8To16(&got[0], in.data(), count);
-    check(got.compare(0, want.size(), want) == 0, "UTF8To16 writes the reference's units");
-    check(!sawZero || got[want.size()] == 0, "a decoded zero is stored");
-
-    // Every code point that decoded survives UTF-8 encoding and decoding on its own.
     for (const char *p = in.c_str(), *end = p + in.size(); p < end;) {
         const int c = CMarkup::DecodeCharUTF8(p);
+        if (!sawZero && c)
+            want += encoded(CMarkup::EncodeCharUTF16, c == -1 ? '?' : c);
+        sawZero = sawZero || c == 0;
         if (c <= 0)
             continue;
         const std::string bytes = encoded(CMarkup::EncodeCharUTF8, c);
@@ -59,6 +42,13 @@ void fuzzUtf8(const std::string& in) {
         check(c > 0x1FFFFF || (CMarkup::DecodeCharUTF8(q) == c && q == bytes.c_str() + counted),
               "code point round trip");
     }
+    const int count = static_cast<int>(in.size());
+    const int needed = CMarkup::UTF8To16(nullptr, in.data(), count);
+    check(needed == static_cast<int>(want.size()), "UTF8To16 counts the reference's units");
+    std::u16string got(static_cast<std::size_t>(needed) + 1, u'\x7777');
+    CMarkup::UTF8To16(&got[0], in.data(), count);
+    check(got.compare(0, want.size(), want) == 0, "UTF8To16 writes the reference's units");
+    check(!sawZero || got[want.size()] == 0, "a decoded zero is stored");
 }
 
 void fuzzUtf16(const std::u16string& units, unsigned bound) {

@@ -23,9 +23,6 @@ struct Recorder : has_slots {
     char tag;
 };
 
-// A handle of our own on a receiver's wrapper, to watch its count after the receiver is gone.
-has_slots::slot_holder watch(has_slots& r) { return r.get_receiver(); }
-
 // Emission order, arguments, and each way of disconnecting.
 TEST(Signals, ConnectionsAreCalledInOrderUntilDisconnectedByReceiverOrBySlot) {
     std::string log;
@@ -82,7 +79,8 @@ TEST(Signals, ChangesMadeDuringAnEmissionTakeEffectSafely) {
 }
 
 // The wrapper a receiver shares with its connections (and copies of the receiver) counts one
-// reference each, and is released by destroyed receivers, disconnect_all and destroyed signals.
+// reference each, and is released by destroyed receivers, disconnect_all and destroyed signals;
+// the test holds handles of its own to watch the counts after a receiver is gone.
 TEST(Signals, WrapperReferencesGoWithReceiversConnectionsAndSignals) {
     std::string log;
     signal_base s;
@@ -91,7 +89,7 @@ TEST(Signals, WrapperReferencesGoWithReceiversConnectionsAndSignals) {
     s.connect(gone, &Recorder::tick);
     s.connect(&keep, &Recorder::tick);
     s.connect(gone, &Recorder::tock);
-    const has_slots::slot_holder w = watch(*gone);
+    const has_slots::slot_holder w = gone->get_receiver();
     EXPECT_EQ(4, w->refcount());  // receiver, two connections, ours
     delete gone;
     EXPECT_EQ(nullptr, w->target());
@@ -102,7 +100,7 @@ TEST(Signals, WrapperReferencesGoWithReceiversConnectionsAndSignals) {
     EXPECT_EQ(1, w->refcount()) << "only our handle is left";
 
     // disconnect_all ends the old connections only.
-    const has_slots::slot_holder old = watch(keep);
+    const has_slots::slot_holder old = keep.get_receiver();
     keep.disconnect_all();
     EXPECT_EQ(nullptr, old->target());
     s.connect(&keep, &Recorder::tock);
@@ -112,7 +110,7 @@ TEST(Signals, WrapperReferencesGoWithReceiversConnectionsAndSignals) {
     EXPECT_EQ(1, old->refcount()) << "the old connection was pruned";
 
     Recorder a(&log), b(&log);
-    const has_slots::slot_holder wa = watch(a), wb = watch(b);
+    const has_slots::slot_holder wa = a.get_receiver(), wb = b.get_receiver();
     {
         signal_base local;
         local.connect(&a, &Recorder::tick);

@@ -93,7 +93,8 @@ void expectScalersOwnBytes(RGBScale& scale, const Frame& s, const Frame& d, int 
     EXPECT_EQ(want, got);
 }
 
-TEST(RGBScale, EveryLayoutPairAtEqualSizeGivesTheScalersOwnBytes) {
+// Equal sizes are point-sampled; differing sizes and every YUYV source are scaled bicubically.
+TEST(RGBScale, GivesTheScalersOwnBytesForEveryLayoutPairAndScaling) {
     const int w = 37, h = 19;  // odd sizes, padded rows
     for (const Layout& from : kLayouts)
         for (const Layout& to : kLayouts)
@@ -105,9 +106,6 @@ TEST(RGBScale, EveryLayoutPairAtEqualSizeGivesTheScalersOwnBytes) {
                 scale.initRGBToRGB(w, h, w, h, s.stride, d.stride, from.type, to.type);
                 expectScalersOwnBytes(scale, s, d, SWS_POINT, flip, 7 + from.type * 8 + to.type);
             }
-}
-
-TEST(RGBScale, ScalesRgbWhenTheSizesDifferAndYuyvAlwaysBicubically) {
     const Frame bgra{64, 48, 256, AV_PIX_FMT_BGRA}, yuyv{32, 16, 64, AV_PIX_FMT_YUYV422};
     const struct { Frame s, d; } cases[] = {
         {bgra, {40, 30, 120, AV_PIX_FMT_RGB24}}, {bgra, {64, 30, 192, AV_PIX_FMT_RGB24}},

@@ -11,6 +11,16 @@
 
 namespace nxtest {
 
+/// `depth` elements <a>, each the only child of the one before.
+inline std::u16string nested(int depth) {
+    std::u16string s;
+    for (int i = 0; i < depth; ++i)
+        s += u"<a>";
+    for (int i = 0; i < depth; ++i)
+        s += u"</a>";
+    return s;
+}
+
 /// CMarkup with its protected members opened for tests.
 class MarkupInspector : public CMarkup {
 public:

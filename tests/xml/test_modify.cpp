@@ -27,7 +27,7 @@ std::string checkedText(const MarkupInspector& doc) {
 
 }  // namespace
 
-TEST(XmlAddElem, WritesElementsWithLineBreaksOrWithout) {
+TEST(XmlAddElem, WritesElementsWithLineBreaksOrWithoutEscapedDataAndOptions) {
     MarkupInspector doc(MCD_CSTR(u"<r/>"));
     ASSERT_TRUE(doc.FindElem() && doc.AddChildElem(u"b"));
     EXPECT_EQ(checkedText(doc), "<r>\r\n<b/>\r\n</r>");
@@ -42,9 +42,8 @@ TEST(XmlAddElem, WritesElementsWithLineBreaksOrWithout) {
     ASSERT_TRUE(fresh.AddElem(u"root") && fresh.IntoElem());
     ASSERT_TRUE(fresh.AddElem(u"x", u"1") && fresh.AddElem(u"y") && fresh.InsertElem(u"w"));
     EXPECT_EQ(checkedText(fresh), "<root>\r\n<x>1</x>\r\n<w/>\r\n<y/>\r\n</root>\r\n");
-}
 
-TEST(XmlAddElem, EscapesOrWrapsDataAndHonoursElementOptions) {
+    // Data escaped or wrapped, and the element options.
     const std::tuple<const char16_t*, int, const char*> cases[] = {
         {u"x<y", 0, "<a>x&lt;y</a>\r\n"},
         {u"x<y", CMarkup::OPT_CDATA, "<a><![CDATA[x<y]]></a>\r\n"},
@@ -54,48 +53,68 @@ TEST(XmlAddElem, EscapesOrWrapsDataAndHonoursElementOptions) {
         {u"", CMarkup::OPT_NO_LINES, "<a/>"},
     };
     for (const auto& [data, flags, text] : cases) {
-        MarkupInspector doc;
-        ASSERT_TRUE(doc.AddElem(u"a", data, flags)) << text;
-        EXPECT_EQ(checkedText(doc), text);
+        MarkupInspector added;
+        ASSERT_TRUE(added.AddElem(u"a", data, flags)) << text;
+        EXPECT_EQ(checkedText(added), text);
     }
-    MarkupInspector doc;
-    EXPECT_FALSE(doc.AddElem(u"a", u"data", CMarkup::OPT_NO_END));
-    EXPECT_FALSE(doc.AddChildElem(u"a"));  // no main position
-    EXPECT_FALSE(doc.AddElem(MCD_CSTR()));
-    EXPECT_EQ(doc.GetDoc(), u"");
+    MarkupInspector blank;
+    EXPECT_FALSE(blank.AddElem(u"a", u"data", CMarkup::OPT_NO_END));
+    EXPECT_FALSE(blank.AddChildElem(u"a"));  // no main position
+    EXPECT_FALSE(blank.AddElem(MCD_CSTR()));
+    EXPECT_EQ(blank.GetDoc(), u"");
     // A child added to an element without an end tag gives it one (and clears its "!").
-    ASSERT_TRUE(doc.AddElem(u"a", MCD_CSTR(), CMarkup::OPT_NO_END) && doc.AddChildElem(u"b"));
-    EXPECT_EQ(checkedText(doc), "<a>\r\n<b/>\r\n</a>\r\n");
+    ASSERT_TRUE(blank.AddElem(u"a", MCD_CSTR(), CMarkup::OPT_NO_END) && blank.AddChildElem(u"b"));
+    EXPECT_EQ(checkedText(blank), "<a>\r\n<b/>\r\n</a>\r\n");
 }
 
-// A record holds end tags shorter than 512 units, so names up to 508 units can be given an end
-// tag; an empty element with a longer name cannot get content (found by fuzzing).
-TEST(XmlAddElem, OpensAnElementOnlyWhenItsEndTagFits) {
-    const std::function<bool(CMarkup&)> edits[] = {
-        [](CMarkup& d) { return d.AddChildElem(u"c"); },
-        [](CMarkup& d) { return d.SetData(u"d"); },
-        [](CMarkup& d) { return d.SetElemContent(u"<x/>"); },
-        [](CMarkup& d) { return d.AddChildSubDoc(u"<x/>"); },
-        [](CMarkup& d) { return d.IntoElem() && d.AddElem(u"c"); },
-        [](CMarkup& d) { return d.IntoElem() && d.AddNode(CMarkup::NODE_COMMENT, u"c"); },
+// A record holds end tags shorter than 512 units, start tags up to 4,194,303 units and levels
+// up to 65,535: an empty element named with over 508 units cannot get content (found by
+// fuzzing), nor can one at the deepest level get a child element, nor may a start tag grow
+// past the limit. Such edits return false and change nothing; the largest that fits works.
+TEST(XmlAddElem, RefusesEditsARecordCannotHold) {
+    // Rows: the edit, whether it works ('+') at each limit below, in order.
+    const std::pair<std::function<bool(CMarkup&)>, const char*> edits[] = {
+        {[](CMarkup& d) { return d.AddChildElem(u"c"); }, "+-+-"},
+        {[](CMarkup& d) { return d.SetData(u"d"); }, "+--+"},  // not over a child element
+        {[](CMarkup& d) { return d.SetElemContent(u"<x/>"); }, "+-+-"},
+        {[](CMarkup& d) { return d.SetElemContent(u"t"); }, "+-++"},
+        {[](CMarkup& d) { return d.AddChildSubDoc(u"<x/>"); }, "+-+-"},
+        {[](CMarkup& d) { return d.IntoElem() && d.AddElem(u"c"); }, "+-+-"},
+        {[](CMarkup& d) { return d.IntoElem() && d.AddNode(CMarkup::NODE_COMMENT, u"c"); }, "+-++"},
+        {[](CMarkup& d) { return d.IntoElem() && d.AddNode(CMarkup::NODE_ELEMENT, u"x"); }, "+-+-"},
     };
-    for (int len : {508, 509}) {
-        const std::u16string name(static_cast<std::size_t>(len), u'n'), text = u"<" + name + u"/>";
-        for (std::size_t e = 0; e < sizeof edits / sizeof edits[0]; ++e) {
-            SCOPED_TRACE("name length " + std::to_string(len) + ", edit " + std::to_string(e));
+    const std::u16string deepest = nxtest::nested(65536);
+    const int limits[] = {508, 509, 65535, 65536};  // name length, or the main element's level + 1
+    for (int at = 0; at < 4; ++at) {
+        const int limit = limits[at];
+        const bool deep = limit > 509;
+        const std::u16string text =
+            deep ? deepest : u"<" + std::u16string(static_cast<std::size_t>(limit), u'n') + u"/>";
+        for (std::size_t e = 0; e < std::size(edits); ++e) {
+            SCOPED_TRACE("limit " + std::to_string(limit) + ", edit " + std::to_string(e));
             MarkupInspector doc{MCD_CSTR(text)};
-            ASSERT_TRUE(doc.FindElem());
-            EXPECT_EQ(edits[e](doc), len <= 508);
-            const std::string after = checkedText(doc);
-            EXPECT_TRUE(len <= 508 || after == narrow(text)) << after;
+            for (int level = 0; level < (deep ? limit : 1); ++level)
+                ASSERT_TRUE(doc.FindElem() && (level + 1 == limit || !deep || doc.IntoElem()));
+            const bool done = edits[e].first(doc);
+            EXPECT_EQ(done, edits[e].second[at] == '+');
+            EXPECT_EQ(doc.CheckIndex(), "");
+            EXPECT_TRUE(done || doc.GetDoc() == text);
+            if (!deep)  // a fresh parse of the deepest document is checked by the parser's tests
+                checkedText(doc);
         }
-        EXPECT_EQ(MarkupInspector().AddElem(name), len <= 508) << len;
+        if (!deep) {
+            EXPECT_EQ(MarkupInspector().AddElem(text.substr(1, text.size() - 3)), limit == 508);
+        }
     }
-}
+    // Setting content over the deepest element, from its parent, is refused with a message.
+    MarkupInspector doc(MCD_CSTR(deepest.c_str()));
+    while (doc.FindElem() && doc.IntoElem()) {
+    }
+    EXPECT_FALSE(doc.OutOfElem() && doc.SetElemContent(u"<x/>"));
+    EXPECT_EQ(narrow(doc.GetError()), "Element at offset 0 nested more than 65536 elements deep");
+    EXPECT_TRUE(doc.SetElemContent(u"text"));
+    EXPECT_EQ(doc.GetData(), u"text");
 
-// Nor may an edit make a start tag longer than a record's 4,194,303 units, or put an element
-// below level 65,535: such edits return false and change nothing, the longest that fits works.
-TEST(XmlAddElem, RefusesStartTagsAndNestingARecordCannotHold) {
     const auto units = [](std::size_t n) { return std::u16string(n, u'v'); };
     // Rows: the value's length that just fits, then one unit more.
     const std::pair<std::function<bool(CMarkup&, std::size_t)>, std::size_t> tags[] = {
@@ -108,45 +127,13 @@ TEST(XmlAddElem, RefusesStartTagsAndNestingARecordCannotHold) {
     };
     for (const auto& [edit, fits] : tags) {
         for (std::size_t n : {fits, fits + 1}) {
-            MarkupInspector doc(MCD_CSTR(u"<r a=\"1\"/>"));
-            ASSERT_TRUE(doc.FindElem());
-            const std::u16string before = doc.GetDoc();
-            EXPECT_EQ(edit(doc, n), n == fits) << n;
-            EXPECT_EQ(doc.CheckIndex(), "");
-            EXPECT_TRUE(n == fits || doc.GetDoc() == before) << n;
+            MarkupInspector tag(MCD_CSTR(u"<r a=\"1\"/>"));
+            ASSERT_TRUE(tag.FindElem());
+            EXPECT_EQ(edit(tag, n), n == fits) << n;
+            EXPECT_EQ(tag.CheckIndex(), "");
+            EXPECT_TRUE(n == fits || narrow(tag.GetDoc()) == "<r a=\"1\"/>") << n;
         }
     }
-
-    std::u16string nested;
-    for (int i = 0; i < 65536; ++i)
-        nested += u"<a>";
-    for (int i = 0; i < 65536; ++i)
-        nested += u"</a>";
-    const std::function<bool(CMarkup&)> edits[] = {
-        [](CMarkup& d) { return d.AddChildElem(u"x"); },
-        [](CMarkup& d) { return d.IntoElem() && d.AddElem(u"x"); },
-        [](CMarkup& d) { return d.IntoElem() && d.AddNode(CMarkup::NODE_ELEMENT, u"x"); },
-        [](CMarkup& d) { return d.AddChildSubDoc(u"<x/>"); },
-        [](CMarkup& d) { return d.SetElemContent(u"t<x/>"); },
-    };
-    for (int depth : {65535, 65536}) {  // the main element's level + 1
-        for (std::size_t e = 0; e < std::size(edits); ++e) {
-            SCOPED_TRACE("depth " + std::to_string(depth) + ", edit " + std::to_string(e));
-            MarkupInspector doc(MCD_CSTR(nested.c_str()));
-            for (int level = 0; level < depth; ++level)
-                ASSERT_TRUE(doc.FindElem() && (level + 1 == depth || doc.IntoElem()));
-            EXPECT_EQ(edits[e](doc), depth == 65535);
-            EXPECT_EQ(doc.CheckIndex(), "");
-            EXPECT_TRUE(depth == 65535 || doc.GetDoc() == nested);
-        }
-    }
-    MarkupInspector doc(MCD_CSTR(nested.c_str()));
-    while (doc.FindElem() && doc.IntoElem()) {
-    }
-    EXPECT_FALSE(doc.OutOfElem() && doc.SetElemContent(u"<x/>"));
-    EXPECT_EQ(narrow(doc.GetError()), "Element at offset 0 nested more than 65536 elements deep");
-    EXPECT_TRUE(doc.SetElemContent(u"text"));
-    EXPECT_EQ(doc.GetData(), u"text");
 }
 
 TEST(XmlSetAttrib, AddsOrReplacesQuotedValues) {
@@ -262,7 +249,7 @@ TEST(XmlAddSubDoc, InsertsParsedElementsAndReportsWellFormedness) {
     EXPECT_EQ(checkedText(top), "<a><z/>\r\n<b/></a>\r\n");
 }
 
-TEST(XmlRemove, RemovesElementsWithTheirLineBreak) {
+TEST(XmlRemove, RemovesElementsWithTheirLineBreakAndNodesWithTheLoneEndMark) {
     MarkupInspector doc(MCD_CSTR(u"<r>\r\n<a/>\r\n<b><c/></b>\r\n<d/>\r\n</r>"));
     ASSERT_TRUE(doc.FindElem() && doc.IntoElem() && doc.FindElem(u"b"));
     ASSERT_TRUE(doc.IntoElem() && doc.FindElem(u"c") && doc.SavePos(u"c") && doc.OutOfElem());
@@ -278,22 +265,20 @@ TEST(XmlRemove, RemovesElementsWithTheirLineBreak) {
     EXPECT_FALSE(doc.RemoveChildElem());
     doc.ResetPos();
     EXPECT_FALSE(doc.RemoveElem());
-}
 
-TEST(XmlRemove, RemovesNodesAndClearsTheLoneEndMark) {
-    MarkupInspector doc(MCD_CSTR(u"<r><a/>t<!--c--></x></r>"));
-    EXPECT_EQ(doc.Structure(), "r@0+24[3/4]~{a@3+4[4/0] } ");
-    ASSERT_TRUE(doc.FindElem() && doc.IntoElem());
-    ASSERT_EQ(doc.FindNode(CMarkup::NODE_LONE_END_TAG), CMarkup::NODE_LONE_END_TAG);
-    ASSERT_TRUE(doc.RemoveNode());
-    EXPECT_EQ(checkedText(doc), "<r><a/>t<!--c--></r>");  // the mark goes with the tag
+    MarkupInspector nodes(MCD_CSTR(u"<r><a/>t<!--c--></x></r>"));
+    EXPECT_EQ(nodes.Structure(), "r@0+24[3/4]~{a@3+4[4/0] } ");
+    ASSERT_TRUE(nodes.FindElem() && nodes.IntoElem());
+    ASSERT_EQ(nodes.FindNode(CMarkup::NODE_LONE_END_TAG), CMarkup::NODE_LONE_END_TAG);
+    ASSERT_TRUE(nodes.RemoveNode());
+    EXPECT_EQ(checkedText(nodes), "<r><a/>t<!--c--></r>");  // the mark goes with the tag
     // Each removal makes the node before current.
     using M = CMarkup;
     for (int type : {int{M::NODE_COMMENT}, int{M::NODE_TEXT}, int{M::NODE_ELEMENT}, 0}) {
-        EXPECT_EQ(doc.GetNodeType(), type);
-        EXPECT_EQ(doc.RemoveNode(), type != 0) << type;
+        EXPECT_EQ(nodes.GetNodeType(), type);
+        EXPECT_EQ(nodes.RemoveNode(), type != 0) << type;
     }
-    EXPECT_EQ(checkedText(doc), "<r></r>");
+    EXPECT_EQ(checkedText(nodes), "<r></r>");
 }
 
 namespace {
@@ -411,9 +396,8 @@ TEST(XmlEditSequences, KeepTheIndexEqualToAFreshParse) {
                 return "seed " + std::to_string(seed) + " step " + std::to_string(i) + " " + op +
                        "\nbefore: " + narrow(before) + "\nafter:  " + narrow(doc.GetDoc());
             };
-            ASSERT_EQ(doc.CheckIndex(), "") << where();
-            ASSERT_EQ(MarkupInspector(MCD_CSTR(doc.GetDoc())).Structure(), doc.Structure())
-                << where();
+            checkedText(doc);
+            ASSERT_FALSE(HasFailure()) << where();
         }
     }
 }

@@ -158,19 +158,11 @@ TEST(XmlElementBuilder, RepairsDeepNestingAndRefusesWhatARecordCannotHold) {
     const auto tag = [](std::size_t units) {  // <e v="..." w="x"/> of that many units
         return u"<e v=\"" + std::u16string(units - 15, u'v') + u"\" w=\"x\"/>";
     };
-    const auto nest = [](int n) {
-        std::u16string s;
-        for (int i = 0; i < n; ++i)
-            s += u"<a>";
-        for (int i = 0; i < n; ++i)
-            s += u"</a>";
-        return s;
-    };
     const std::tuple<std::u16string, bool, const char*> limits[] = {
         {u"<r>" + tag(4194303) + u"</r>", true, ""},
         {u"<r>" + tag(4194304) + u"</r>", false, "Element tag at offset 3 longer than 4194303 units"},
-        {nest(65536), true, ""},
-        {nest(65537), false, "Element at offset 196608 nested more than 65536 elements deep"},
+        {nxtest::nested(65536), true, ""},
+        {nxtest::nested(65537), false, "Element at offset 196608 nested more than 65536 elements deep"},
     };
     for (const auto& [text, accepted, error] : limits) {
         SCOPED_TRACE(text.size());
@@ -186,7 +178,7 @@ TEST(XmlElementBuilder, RepairsDeepNestingAndRefusesWhatARecordCannotHold) {
     EXPECT_EQ(doc.GetAttrib(u"w"), u"x");
     EXPECT_EQ(doc.GetAttrib(u"v").size(), 4194288u);
     EXPECT_EQ(doc.Elem(doc.MainPos()).StartTagLen(), 4194303);
-    ASSERT_TRUE(doc.SetDoc(nest(65536)));
+    ASSERT_TRUE(doc.SetDoc(nxtest::nested(65536)));
     int deepest = 0;
     while (doc.FindElem()) {
         deepest = doc.MainPos();
@@ -271,6 +263,13 @@ private:
                 open = parent;
             }
         };
+        // A lone end tag or a failed node marks the open element.
+        const auto loneEnd = [&](const std::u16string& message) {
+            ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
+            ELEM(open).flags |= ELEM_HAS_LONE_END;
+            if (resultText.empty())
+                resultText = message;
+        };
         for (;;) {
             NodePos& node = stack[static_cast<std::size_t>(depth)];
             const int type = x_ParseNode(token, node);
@@ -303,20 +302,13 @@ private:
                     stack.resize(static_cast<std::size_t>(depth) + 1);
                 }
             } else if (type == 0) {
-                int match = open, d = depth;
-                if (node.length < 512) {
-                    for (; d > 0; --d, match = ELEM(match).parent)
-                        if (token.MatchName(stack[static_cast<std::size_t>(d) - 1].meta.c_str()))
-                            break;
-                } else {
-                    d = 0;
-                }
+                int match = open, d = node.length < 512 ? depth : 0;  // longer ones match nothing
+                for (; d > 0; --d, match = ELEM(match).parent)
+                    if (token.MatchName(stack[static_cast<std::size_t>(d) - 1].meta.c_str()))
+                        break;
                 if (d == 0) {
-                    ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
-                    ELEM(open).flags |= ELEM_HAS_LONE_END;
-                    if (resultText.empty())
-                        resultText = u"No start tag for end tag '" + x_GetToken(token) +
-                                     u"' at offset " + num(node.start);
+                    loneEnd(u"No start tag for end tag '" + x_GetToken(token) + u"' at offset " +
+                            num(node.start));
                 } else {
                     const int endStart = node.start, endLen = node.length;
                     unendBelow(d, &token, endStart);
@@ -327,10 +319,7 @@ private:
                     --depth;
                 }
             } else if (type == -1) {
-                ELEM(parentIndex).flags |= ELEM_ILL_FORMED;
-                ELEM(open).flags |= ELEM_HAS_LONE_END;
-                if (resultText.empty())
-                    resultText = node.meta;
+                loneEnd(node.meta);
             } else if (type == -2) {
                 unendBelow(0, nullptr, 0);
                 return first;
