@@ -3,14 +3,12 @@
 #define NXUTIL_TESTS_INTEROP_UTIL_H
 
 #include "support/child_process.h"
+#include "support/test_support.h"
 
 #include <filesystem>
 #include <string>
 
 namespace interoptest {
-
-/// ASCII text as UTF-16.
-inline std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 /// A block name no other run of the suite uses: "nxtest.<tag>.<pid>.<n>".
 inline std::string uniqueName(const std::string& tag) {

@@ -17,8 +17,8 @@
 
 using interoptest::fixtureA;
 using interoptest::fixtureB;
-using interoptest::u16;
 using interoptest::uniqueName;
+using nxtest::widen;
 
 namespace {
 
@@ -27,7 +27,7 @@ TEST(CShareDataChild, PlaysItsRole) {
     if (!nxtest::isChildProcess())
         return;
     const std::string role = nxtest::getEnv("NXTEST_ROLE");
-    const std::u16string name = u16(nxtest::getEnv("NXTEST_SHM_NAME"));
+    const std::u16string name = widen(nxtest::getEnv("NXTEST_SHM_NAME"));
     CShareData shm;
     // answer: checks the parent's pattern, answers in the first bytes, closes, then asks for a
     // view larger than the block with the log open.
@@ -37,7 +37,7 @@ TEST(CShareDataChild, PlaysItsRole) {
             ASSERT_EQ(static_cast<unsigned char>(i * 3), shm.getSharedData()[i]) << i;
         ASSERT_EQ(4u, shm.writeData(reinterpret_cast<const unsigned char*>("DONE"), 4));
         shm.closeSharedFile();
-        ASSERT_TRUE(TRK::TRKLogger::Instance()->InitLog(u16(nxtest::getEnv("NXTEST_LOG_PATH"))));
+        ASSERT_TRUE(TRK::TRKLogger::Instance()->InitLog(widen(nxtest::getEnv("NXTEST_LOG_PATH"))));
         EXPECT_FALSE(CShareData().createSharedFile(name, 1 << 20));
     } else {  // creates and holds until killed: no close, the system ends the hold
         ASSERT_TRUE(shm.createSharedFile(name, 32));
@@ -53,7 +53,7 @@ TEST(CShareData, IsReadAndWrittenByAnotherProcessAndEndsWithItsLastHolder) {
     const std::filesystem::path log = dir.path() / "shm.log";
     {
         CShareData shm;
-        ASSERT_TRUE(shm.createSharedFile(u16(name), 64));
+        ASSERT_TRUE(shm.createSharedFile(widen(name), 64));
         unsigned char pattern[64], got[64];
         for (int i = 0; i < 64; ++i)
             pattern[i] = static_cast<unsigned char>(i * 3);
@@ -64,9 +64,9 @@ TEST(CShareData, IsReadAndWrittenByAnotherProcessAndEndsWithItsLastHolder) {
         ASSERT_EQ(64u, shm.getSharedData(got, 64));
         EXPECT_EQ(0, std::memcmp(got, "DONE", 4));
         EXPECT_EQ(0, std::memcmp(got + 4, pattern + 4, 60));
-        EXPECT_TRUE(CShareData().openSharedFile(u16(name), 64));
+        EXPECT_TRUE(CShareData().openSharedFile(widen(name), 64));
     }
-    EXPECT_FALSE(CShareData().openSharedFile(u16(name), 64));
+    EXPECT_FALSE(CShareData().openSharedFile(widen(name), 64));
     const std::regex line(":error CShareData::createSharedFile MapViewOfFile\\(\\) fail\\. fileName=" +
                           name + ", size=1048576, err=[1-9][0-9]*\r\n$");
     EXPECT_TRUE(std::regex_search(nxtest::readFileBytes(log), line)) << nxtest::readFileBytes(log);
@@ -82,7 +82,7 @@ TEST(CShareData, OutlivesAKilledCreatorWhileHeldAndGoesWithAKilledLastHolder) {
         ASSERT_NE(0, child);
         CShareData shm;
         const bool opened = nxtest::waitUntil([&] {
-            return shm.openSharedFile(u16(name), 32) &&
+            return shm.openSharedFile(widen(name), 32) &&
                    std::memcmp(shm.getSharedData(), "from child", 10) == 0;
         });
         if (!held)
@@ -94,14 +94,14 @@ TEST(CShareData, OutlivesAKilledCreatorWhileHeldAndGoesWithAKilledLastHolder) {
             shm.closeSharedFile();
         }
         // Also waited for: the kernel releases a dead holder's block as it tears the process down.
-        EXPECT_TRUE(nxtest::waitUntil([&] { return !CShareData().openSharedFile(u16(name), 1); }));
-        ASSERT_TRUE(shm.createSharedFile(u16(name), 16));
+        EXPECT_TRUE(nxtest::waitUntil([&] { return !CShareData().openSharedFile(widen(name), 1); }));
+        ASSERT_TRUE(shm.createSharedFile(widen(name), 16));
         EXPECT_EQ(0, std::memcmp(shm.getSharedData(), "\0\0\0\0\0", 5));
     }
 }
 
 TEST(CShareData, BoundsEveryCopyOpensAnExistingNameAndRefusesEmptyOrMissingBlocks) {
-    const std::u16string name = u16(uniqueName("bounds")), other = u16(uniqueName("other"));
+    const std::u16string name = widen(uniqueName("bounds")), other = widen(uniqueName("other"));
     CShareData a, b, c, wide;
     unsigned char data[65], got[65] = {7};
     std::memset(data, 0xAB, sizeof data);
@@ -188,7 +188,7 @@ TEST(CDLLHelper, AdoptionsAndCopiesHoldReferencesOfTheirOwn) {
     {
         CDLLHelper byPath, byFileName;
         ASSERT_TRUE(byPath.FindDll(fixtureA()));
-        ASSERT_TRUE(byFileName.FindDll(interoptest::u16(NXTEST_FIXTURE_A_NAME)));
+        ASSERT_TRUE(byFileName.FindDll(widen(NXTEST_FIXTURE_A_NAME)));
         EXPECT_EQ(owner.get_DllHandle(), byFileName.get_DllHandle());
         // A held library is kept, whatever the name asked for.
         EXPECT_TRUE(byPath.FindDll(u"no-such-library"));

@@ -18,8 +18,8 @@
 #include <filesystem>
 #include <fstream>
 
-using interoptest::u16;
 using interoptest::uniqueName;
+using nxtest::widen;
 using platform::Fault;
 using platform::FaultScript;
 using platform::ScopedFault;
@@ -98,7 +98,7 @@ TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
     // No short name spells a cut long one: the cut name's text opens no block of its own.
     const std::u16string longName(300, u'q');
     const std::string cut = platform::shmSystemName(longName);
-    const std::u16string spelling = u16(cut.substr(user.size()));
+    const std::u16string spelling = widen(cut.substr(user.size()));
     EXPECT_NE(cut, platform::shmSystemName(spelling));
     {
         CShareData owner, other;
@@ -119,7 +119,7 @@ TEST(ShmPlatform, MapsBlockNamesToObjectNamesOneToOne) {
 // create and on open and left where it is: whoever planted it may read what we write.
 TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivate) {
     {
-        const std::u16string name = u16(uniqueName("private"));
+        const std::u16string name = widen(uniqueName("private"));
         CShareData own;
         ASSERT_TRUE(own.createSharedFile(name, 8));
         EXPECT_EQ(fs::perms(0600), fs::status(shmFile(name)).permissions() & fs::perms::all);
@@ -141,7 +141,7 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
             std::printf("skipped \"%s\": giving an object to another user needs root\n", c.what);
             continue;
         }
-        const std::u16string name = u16(c.prefix + uniqueName("squat"));
+        const std::u16string name = widen(c.prefix + uniqueName("squat"));
         const std::string path = shmFile(name);
         std::ofstream(path, std::ios::binary) << std::string(64, '\0');
         fs::permissions(path, fs::perms(c.mode));
@@ -167,7 +167,7 @@ TEST(ShmPlatform, RefusesObjectsOfOtherUsersOrOpenToOthersAndCreatesItsOwnPrivat
 #endif
 
 TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
-    EXPECT_EQ(nullptr, platform::shmCreate(u16(uniqueName("zero")), 0));
+    EXPECT_EQ(nullptr, platform::shmCreate(widen(uniqueName("zero")), 0));
     EXPECT_EQ(nullptr, platform::shmMap(nullptr, 8));
 #ifndef _WIN32
     for (const char16_t* bare : {u"Local\\", u"Global\\"}) {
@@ -177,7 +177,7 @@ TEST(ShmPlatform, RefusesDegenerateRequestsAndReportsAnExistingBlock) {
     }
 #endif
     bool existed[2] = {true, false};
-    const std::u16string name = u16(uniqueName("existed"));
+    const std::u16string name = widen(uniqueName("existed"));
     platform::ShmObject* objects[2] = {platform::shmCreate(name, 8, &existed[0]),
                                        platform::shmCreate(name, 8, &existed[1])};
     ASSERT_TRUE(objects[0] && objects[1]);
@@ -208,7 +208,7 @@ TEST(ShmPlatform, FailingSystemCallsGiveNullAndLeaveNoNameOrDescriptorBehind) {
         SCOPED_TRACE(c.what);
         if (c.posixOnly && fs::path::preferred_separator == '\\')
             continue;
-        const std::u16string name = u16(uniqueName("fault"));
+        const std::u16string name = widen(uniqueName("fault"));
         // OpenHeld and Map work on a block another holder keeps.
         platform::ShmObject* holder = c.action == Create ? nullptr : platform::shmCreate(name, 64);
         ASSERT_TRUE(c.action == Create || holder);
@@ -245,7 +245,7 @@ TEST(ShmPlatform, FailingSystemCallsGiveNullAndLeaveNoNameOrDescriptorBehind) {
 
 #ifndef _WIN32
 TEST(ShmPlatform, AnOpenerRetriesABlockThatLostItsNameAndGivesUpAfterBoundedRounds) {
-    const std::u16string name = u16(uniqueName("vanish"));
+    const std::u16string name = widen(uniqueName("vanish"));
     platform::ShmObject* holder = platform::shmCreate(name, 16);
     ASSERT_NE(nullptr, holder);
     const struct { int vanishing; bool opens; unsigned statusCalls; } cases[] = {
@@ -314,7 +314,7 @@ TEST(DlPlatform, NamesTheFilesOfLoadedModulesAndAThousandLoadsAndMappingsLeaveNo
     EXPECT_TRUE(platform::dlFree(m));  // the last reference: the fixture goes
     EXPECT_EQ(nullptr, platform::dlFind(interoptest::fixtureA()));
 
-    const std::u16string name = u16(uniqueName("cycles"));
+    const std::u16string name = widen(uniqueName("cycles"));
     auto cycle = [&] {
         CDLLHelper a, adopted;
         a.LoadDll(interoptest::fixtureA());

@@ -174,18 +174,20 @@ TEST(Signals, EmittingWhileOtherThreadsConnectAndDisconnect) {
         while (!stop.load())
             s.emit();
     });
+    // A receiver must outlive slots running on other threads: the churners' receivers live
+    // until the emitter has stopped, though they disconnect all along.
+    Counter receivers[2];
     std::vector<std::thread> churners;
-    for (int t = 0; t < 2; ++t) {
-        churners.emplace_back([&] {
-            Counter mine;
+    for (Counter& receiver : receivers) {
+        churners.emplace_back([&s, mine = &receiver] {
             for (int i = 0; i < 2000; ++i) {
-                s.connect(&mine, &Counter::hit);
+                s.connect(mine, &Counter::hit);
                 if (i % 3 == 0)
-                    mine.disconnect_all();
+                    mine->disconnect_all();
                 else
-                    s.disconnect(&mine);
+                    s.disconnect(mine);
             }
-            s.disconnect(&mine);
+            s.disconnect(mine);
         });
     }
     for (auto& t : churners)

@@ -49,4 +49,6 @@ std::string narrow(const std::u16string& s) {
     return out;
 }
 
+std::u16string widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
 }  // namespace nxtest

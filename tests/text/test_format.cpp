@@ -16,7 +16,7 @@
 
 namespace {
 
-std::u16string widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+using nxtest::widen;
 
 // The same pattern and arguments through snprintf, nxFormatString and nxFormat (into a buffer
 // that just holds the result); long precisions included, which once outgrew the formatter's
