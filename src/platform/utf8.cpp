@@ -384,6 +384,28 @@ __attribute__((target("sse2"), no_sanitize_address)) std::size_t length16Sse2(co
     }
     return (block + static_cast<std::uintptr_t>(__builtin_ctz(mask)) - at) / 2;
 }
+
+// The same with AVX2, 32 units (one cache line) at a time.
+// Bit k set: byte k of the 64 at `at` belongs to a zero unit.
+__attribute__((target("avx2"), no_sanitize_address)) std::uint64_t zeroUnits64(std::uintptr_t at) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i a = _mm256_load_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(at + 32));
+    const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(a, zero)));
+    const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(b, zero)));
+    return low | (static_cast<std::uint64_t>(high) << 32);
+}
+
+__attribute__((target("avx2"), no_sanitize_address)) std::size_t length16Avx2(const char16_t* s) {
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(s);
+    std::uintptr_t block = at & ~static_cast<std::uintptr_t>(63);
+    std::uint64_t mask = zeroUnits64(block) & (~std::uint64_t{0} << (at - block));
+    while (mask == 0) {
+        block += 64;
+        mask = zeroUnits64(block);
+    }
+    return (block + static_cast<std::uintptr_t>(__builtin_ctzll(mask)) - at) / 2;
+}
 #endif
 
 }  // namespace
@@ -391,8 +413,13 @@ __attribute__((target("sse2"), no_sanitize_address)) std::size_t length16Sse2(co
 std::size_t length16(const char16_t* s) {
 #if defined(NX_UTF_X86)
     // Blocks of units only line up with an even address.
-    if (level() >= 1 && (reinterpret_cast<std::uintptr_t>(s) & 1) == 0)
-        return length16Sse2(s);
+    if ((reinterpret_cast<std::uintptr_t>(s) & 1) == 0) {
+        const int lvl = level();
+        if (lvl >= 2)
+            return length16Avx2(s);
+        if (lvl == 1)
+            return length16Sse2(s);
+    }
 #endif
     return std::char_traits<char16_t>::length(s);
 }

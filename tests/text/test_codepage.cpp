@@ -474,13 +474,17 @@ TEST(Utf8Core, PoliciesDecideOnlyWhatBecomesOfAFault) {
         EXPECT_EQ(std::make_tuple(w.full, w.written, w.read),
                   std::make_tuple(true, prefix.size() - 3, prefix16.size() - 1)) << at;
     }
+    // Zero-terminated lengths at every offset within a block and across block boundaries, at
+    // each vector level (16- and 64-byte blocks).
+    std::u16string buffer(128, u'x');
+    for (int level = 0; level <= 2; ++level) {
+        utf::forceSimdLevel(level);
+        for (std::size_t start = 0; start < 32; ++start)
+            for (std::size_t length = 0; length < 80; ++length) {
+                buffer.assign(128, u'x');
+                buffer[start + length] = 0;
+                EXPECT_EQ(utf::length16(buffer.data() + start), length) << level << " " << start;
+            }
+    }
     utf::forceSimdLevel(-1);
-    // Zero-terminated lengths at every offset within a block and across block boundaries.
-    std::u16string buffer(96, u'x');
-    for (std::size_t start = 0; start < 16; ++start)
-        for (std::size_t length = 0; length < 48; ++length) {
-            buffer.assign(96, u'x');
-            buffer[start + length] = 0;
-            EXPECT_EQ(utf::length16(buffer.data() + start), length) << start;
-        }
 }
