@@ -410,7 +410,7 @@ ThreadCache* attachCache(PoolState* s) {
     NxCSLocker guard(s->lock);
     int hook = g_exitHook.load(std::memory_order_relaxed);
     if (hook == -2) {
-        hook = platform::threadExitRegister(onThreadEnd);
+        hook = platform::sys().threadExitRegister(onThreadEnd);
         g_exitHook.store(hook, std::memory_order_relaxed);
     }
     if (hook < 0)
@@ -424,7 +424,7 @@ ThreadCache* attachCache(PoolState* s) {
     }
     // Else the thread's cache from a state that is gone (its blocks went with that state); the
     // clean-up it was registered with may have gone too, so it is registered again.
-    if (!platform::threadExitSet(hook, tc)) {
+    if (!platform::sys().threadExitSet(hook, tc)) {
         if (fresh) {
             tc->next = s->spare;
             s->spare = tc;

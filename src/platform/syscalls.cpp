@@ -37,7 +37,7 @@ std::atomic<unsigned> g_fired{0};
 const char* const kNames[kOps] = {
     "open", "read", "write", "seek", "status", "flush", "resize", "rename", "close",
     "mkdir", "mmap", "thread", "timer", "reserve", "commit", "malloc", "move",
-    "shm_open", "lock", "shm_map", "module_name",
+    "shm_open", "lock", "shm_map", "module_name", "thread_key", "thread_value",
 };
 
 Rule& rule(SysOp op) { return g_rules[static_cast<std::size_t>(op)]; }
@@ -149,6 +149,12 @@ void installWrapper(SysOp op) {
     case SysOp::MapShared: t.mapShared = NX_WRAP(SysOp::MapShared, mapShared); break;
     case SysOp::ModuleFileName:
         t.moduleFileName = NX_WRAP(SysOp::ModuleFileName, moduleFileName);
+        break;
+    case SysOp::ThreadExitRegister:
+        t.threadExitRegister = NX_WRAP(SysOp::ThreadExitRegister, threadExitRegister);
+        break;
+    case SysOp::ThreadExitSet:
+        t.threadExitSet = NX_WRAP(SysOp::ThreadExitSet, threadExitSet);
         break;
     case SysOp::Count: break;
     }

@@ -5,7 +5,8 @@
 // flush / resize / rename / close, folder creation, file mapping, thread and timer creation,
 // address-space reservation and commitment, the large buffers the library allocates (file
 // buffers, the XML index), moves that never replace a file, named shared memory (open, lock,
-// map) and the file names of loaded modules. Each entry makes exactly one
+// map), the file names of loaded modules and the thread-end clean-ups (registering one, setting
+// a thread's value). Each entry makes exactly one
 // system call (no retries, no loops; the one exception is POSIX's move, see below):
 // the code above the table retries interrupted calls, finishes short transfers and turns the
 // rest into results. The table starts as the backend's own functions and has the same entries
@@ -30,6 +31,7 @@
 #include "platform/file.h"
 #include "platform/mmtimer.h"
 #include "platform/sysinfo.h"
+#include "platform/thread_exit.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -101,7 +103,7 @@ struct SysCalls {
     bool (*compositionIsEnabled)(long& status, int& enabled);
     bool (*compositionEnable)(unsigned action, long& status);
 
-    // shared memory, loading and process facts
+    // shared memory, loading, process facts and thread-end clean-ups
     /// Opens the shared-memory block `name` (what shmSystemName gives) for reading and writing;
     /// `createSize` non-zero creates it with that size: shm_open with O_CREAT | O_EXCL (EEXIST
     /// when the name exists) or CreateFileMappingW on the paging file (which opens an existing
@@ -120,6 +122,11 @@ struct SysCalls {
     /// count (0: the executable's own entry of the link map, which has no name), `size` when the
     /// name may not have fit (call again with a larger buffer), -1 on failure.
     long long (*moduleFileName)(Module* module, char* buffer, std::size_t size);
+    /// Registers a thread-end clean-up (platform/thread_exit.h): a thread-specific key with a
+    /// destructor, a fiber-local slot with a callback; -1 when the system refuses.
+    int (*threadExitRegister)(ThreadExitFn fn);
+    /// Sets the calling thread's value for a registered clean-up; false when the system refuses.
+    bool (*threadExitSet)(int id, void* value);
 };
 
 /// The table in use.
@@ -134,7 +141,7 @@ void unmapView(const void* view, std::size_t bytes);
 enum class SysOp : unsigned {
     Open, Read, Write, Seek, Status, Flush, Resize, Rename, Close, MakeDirectory, MapView,
     CreateThread, StartTimer, ReserveMemory, CommitMemory, Allocate, Move,
-    OpenSharedMemory, LockFirstByte, MapShared, ModuleFileName,
+    OpenSharedMemory, LockFirstByte, MapShared, ModuleFileName, ThreadExitRegister, ThreadExitSet,
     Count
 };
 /// "open", "write", ...: the operation's name as lastError() reports it for a scripted fault.

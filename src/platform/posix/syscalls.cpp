@@ -244,8 +244,9 @@ const SysCalls kSystemCalls = {
     pdhOpenQuery, pdhAddCounter, pdhCollectQueryData, pdhGetFormattedLong, pdhCloseQuery, osVersion,
     processorCount, physicalMemoryBytes, cpuSpeedMHz, cpuName, displayAdapterValue,
     compositionIsEnabled, compositionEnable,
-    // shared memory, loading and process facts
-    sysOpenSharedMemory, sysLockFirstByte, sysMapShared, sysModuleFileName,
+    // shared memory, loading, process facts and thread-end clean-ups
+    sysOpenSharedMemory, sysLockFirstByte, sysMapShared, sysModuleFileName, threadExitRegister,
+    threadExitSet,
 };
 
 }  // namespace
