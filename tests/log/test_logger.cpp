@@ -188,9 +188,10 @@ TEST(LogRotation, AnOpenLoggerFollowsTheLogThatOthersRotated) {
             other.LogInfo(u"rotated %d", round);
         }
         ASSERT_LT(fs::file_size(log), kLimit) << "round " << round << ": a fresh log";
-        // Bounded: the path is checked once a second.
+        // The path is checked once a second; the bound only stops a logger that never follows,
+        // and is wide so that a loaded machine does not make it fail.
         bool followed = false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         for (int i = 0; !followed && std::chrono::steady_clock::now() < deadline; ++i) {
             longLived.LogInfo(u"round %d line %d", round, i);
             written.push_back("round " + std::to_string(round) + " line " + std::to_string(i) + "\r\n");
