@@ -385,7 +385,6 @@ __attribute__((target("sse2"), no_sanitize_address)) std::size_t length16Sse2(co
     return (block + static_cast<std::uintptr_t>(__builtin_ctz(mask)) - at) / 2;
 }
 
-// The same with AVX2, 32 units (one cache line) at a time.
 // Bit k set: byte k of the 64 at `at` belongs to a zero unit.
 __attribute__((target("avx2"), no_sanitize_address)) std::uint64_t zeroUnits64(std::uintptr_t at) {
     const __m256i zero = _mm256_setzero_si256();
@@ -396,6 +395,7 @@ __attribute__((target("avx2"), no_sanitize_address)) std::uint64_t zeroUnits64(s
     return low | (static_cast<std::uint64_t>(high) << 32);
 }
 
+// The same as length16Sse2 with AVX2, 32 units (one cache line) at a time.
 __attribute__((target("avx2"), no_sanitize_address)) std::size_t length16Avx2(const char16_t* s) {
     const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(s);
     std::uintptr_t block = at & ~static_cast<std::uintptr_t>(63);
