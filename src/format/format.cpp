@@ -124,7 +124,6 @@ void emitPadded(Sink& out, const Directive& fmt, const char* prefix, std::size_t
 // ---------------------------------------------------------------------------------------------
 // Integers
 
-// Digits of `value` in `base` into the end of buf; returns the first digit.
 // Writes the sign of a signed conversion to `prefix`: '-' for a negative value, else '+' or ' '
 // as the flags ask. Returns its length, 0 or 1.
 std::size_t putSign(char* prefix, const Directive& fmt, bool negative) {
@@ -134,6 +133,7 @@ std::size_t putSign(char* prefix, const Directive& fmt, bool negative) {
     return sign ? 1 : 0;
 }
 
+// Digits of `value` in `base` into the end of buf; returns the first digit.
 char* renderUnsigned(char* end, std::uint64_t value, unsigned base, bool upper) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char* p = end;

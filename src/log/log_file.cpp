@@ -47,10 +47,6 @@ void appendUnsigned(std::string& out, unsigned long v) {
 
 }  // namespace
 
-void appendUtf8(std::string& out, const char16_t* text, std::size_t units) {
-    platform::appendUtf8(out, text, units);
-}
-
 std::u16string logDirectoryPart(const std::u16string& path) {
     std::size_t cut = path.rfind(u'\\');
     if (cut == std::u16string::npos)
@@ -138,7 +134,7 @@ bool LogFile::stampFor(long long seconds) {
     char16_t stamp[kStampUnits];
     const std::size_t n = platform::formatLocalTime(stamp, kStampUnits, "%a %b %d %H:%M:%S %Y:", tm);
     m_stamp.clear();
-    appendUtf8(m_stamp, stamp, n);
+    platform::appendUtf8(m_stamp, stamp, n);
     m_stampSecond = seconds;
     return true;
 }
@@ -160,7 +156,7 @@ long long LogFile::writeLine(const char16_t* text, std::size_t units) {
         const std::size_t n = nxFormat(failure, 80, u"log failed for get loacl time error :%d",
                                        platform::lastError().code);
         m_line.clear();
-        appendUtf8(m_line, failure, n);
+        platform::appendUtf8(m_line, failure, n);
         platform::fileWrite(m_file, m_line.data(), m_line.size());
         return -1;
     }
@@ -176,7 +172,7 @@ long long LogFile::writeLine(const char16_t* text, std::size_t units) {
     const std::size_t headUnits = m_line.size() - headStart;  // ASCII: one unit per byte
     std::size_t budget = kLogBufferUnits - 1 - headUnits;
     const std::size_t take = units < budget ? units : budget;
-    appendUtf8(m_line, text, take);
+    platform::appendUtf8(m_line, text, take);
     budget -= take;
     if (budget >= 2)
         m_line += "\r\n";

@@ -61,9 +61,6 @@ std::u16string logDirectoryPart(const std::u16string& path);
 /// The file-name part: everything after that separator. "/var/log/app.log" => "app.log".
 std::u16string logFileNamePart(const std::u16string& path);
 
-/// Appends the UTF-8 form of `units` UTF-16 units; a lone surrogate becomes U+FFFD.
-void appendUtf8(std::string& out, const char16_t* text, std::size_t units);
-
 }  // namespace nxlog
 
 #endif

@@ -13,8 +13,6 @@
 
 namespace nxtext {
 
-using nxtext::soleOwner;
-
 /// a + b for two non-negative lengths; a sum beyond the 32-bit signed range is a length error.
 inline int checkedSum(int a, int b) {
     long long sum = static_cast<long long>(a) + b;

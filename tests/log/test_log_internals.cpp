@@ -3,6 +3,7 @@
 // and leaves the file object usable.
 #include "log/log_file.h"
 #include "platform/syscalls.h"
+#include "platform/utf8.h"
 #include "support/temp_dir.h"
 #include "support/test_support.h"
 
@@ -39,11 +40,11 @@ TEST(LogEncoding, Utf8ReplacesLoneSurrogatesAndKeepsPairs) {
     };
     for (const auto& c : cases) {
         std::string out = "pre";
-        nxlog::appendUtf8(out, c.in.data(), c.in.size());
+        platform::appendUtf8(out, c.in.data(), c.in.size());
         EXPECT_EQ("pre" + c.out, out) << "row " << &c - cases;
     }
     std::string cut;  // a pair cut in the middle by the unit count
-    nxlog::appendUtf8(cut, u"\U0001F600", 1);
+    platform::appendUtf8(cut, u"\U0001F600", 1);
     EXPECT_EQ("\xEF\xBF\xBD", cut);
 }
 
